@@ -1,0 +1,46 @@
+#include "util/text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+int text_copy_n(char *dst, size_t size, const char *src, size_t n)
+{
+    if (size == 0)
+        return -1;
+    size_t len = 0;
+    while (len < n && src[len] != '\0')
+        len++;
+    size_t take = len < size - 1 ? len : size - 1;
+    memcpy(dst, src, take);
+    dst[take] = '\0';
+    return take == len ? 0 : -1;
+}
+
+int text_copy(char *dst, size_t size, const char *src)
+{
+    return text_copy_n(dst, size, src, (size_t)-1);
+}
+
+int text_append(char *dst, size_t size, const char *src)
+{
+    size_t used = strnlen(dst, size);
+    if (used >= size)
+        return -1;
+    return text_copy(dst + used, size - used, src);
+}
+
+int text_format(char *dst, size_t size, const char *format, ...)
+{
+    if (size == 0)
+        return -1;
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(dst, size, format, ap);
+    va_end(ap);
+    if (n < 0) {
+        dst[0] = '\0';
+        return -1;
+    }
+    return (size_t)n < size ? 0 : -1;
+}

@@ -1,0 +1,19 @@
+// Small text helpers shared by every subsystem.
+#pragma once
+#include <cstddef>
+
+// Copies src into dst (size bytes, terminator included). Returns 0 when the whole
+// text fit, -1 when it did not; then dst holds the first size-1 bytes, terminated,
+// so callers that must not act on a cut text can refuse it.
+int text_copy(char *dst, size_t size, const char *src);
+
+// Copies at most n bytes of src (stopping at a NUL) into dst, terminated; -1 when
+// the piece did not fit.
+int text_copy_n(char *dst, size_t size, const char *src, size_t n);
+
+// Appends src to the text in dst; -1 when it did not fit (dst then holds what fit).
+int text_append(char *dst, size_t size, const char *src);
+
+// snprintf into a fixed buffer; -1 when the result was cut or formatting failed.
+int text_format(char *dst, size_t size, const char *format, ...)
+    __attribute__((format(gnu_printf, 3, 4)));
