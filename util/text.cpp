@@ -1,5 +1,6 @@
 #include "util/text.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -43,4 +44,24 @@ int text_format(char *dst, size_t size, const char *format, ...)
         return -1;
     }
     return (size_t)n < size ? 0 : -1;
+}
+
+int text_to_int(const char *text)
+{
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        text++;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    // The magnitude stops growing one past INT_MAX, enough to tell INT_MIN from overflow.
+    const long long limit = (long long)INT_MAX + 1;
+    long long magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; text++) {
+        magnitude = magnitude * 10 + (*text - '0');
+        if (magnitude > limit)
+            magnitude = limit;
+    }
+    if (negative)
+        return (int)-magnitude;
+    return magnitude > INT_MAX ? INT_MAX : (int)magnitude;
 }

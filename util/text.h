@@ -17,3 +17,8 @@ int text_append(char *dst, size_t size, const char *src);
 // snprintf into a fixed buffer; -1 when the result was cut or formatting failed.
 int text_format(char *dst, size_t size, const char *format, ...)
     __attribute__((format(gnu_printf, 3, 4)));
+
+// Reads a decimal integer the way the C library's atoi does: leading white space, an
+// optional sign, then digits up to the first non-digit; no digit at all gives 0. Unlike
+// atoi it is safe on untrusted text: a value out of range saturates to INT_MAX or INT_MIN.
+int text_to_int(const char *text);

@@ -1,0 +1,143 @@
+#include "util/url.h"
+
+#include "util/text.h"
+
+#include <cstring>
+
+char *lowercase_in_place(char *text)
+{
+    for (char *p = text; *p != '\0'; p++) {
+        if (*p >= 'A' && *p <= 'Z')
+            *p = (char)(*p - 'A' + 'a');
+    }
+    return text;
+}
+
+int split_user_password(const char *userinfo, char *user, char *password)
+{
+    const char *colon = strchr(userinfo, ':');
+    if (colon == nullptr) {
+        password[0] = '\0';
+        return text_copy(user, URL_TEXT_SIZE, userinfo);
+    }
+    if (text_copy_n(user, URL_TEXT_SIZE, userinfo, (size_t)(colon - userinfo)) != 0)
+        return -1;
+    return text_copy(password, URL_TEXT_SIZE, colon + 1);
+}
+
+int split_host_port(const char *hostport, char *host, int *port)
+{
+    const char *colon = strchr(hostport, ':');
+    int result;
+    if (colon == nullptr) {
+        result = text_copy(host, URL_TEXT_SIZE, hostport);
+        *port = 0;
+    } else {
+        result = text_copy_n(host, URL_TEXT_SIZE, hostport, (size_t)(colon - hostport));
+        *port = text_to_int(colon + 1);
+    }
+    lowercase_in_place(host);
+    return result;
+}
+
+int split_authority(const char *authority, char *user, char *password, char *host,
+                    int *port)
+{
+    // The rightmost '@' separates, so user names and passwords may contain '@'.
+    const char *at = strrchr(authority, '@');
+    char userinfo[URL_TEXT_SIZE] = {0};
+    const char *hostport = authority;
+    if (at != nullptr) {
+        if (text_copy_n(userinfo, sizeof userinfo, authority, (size_t)(at - authority)) != 0)
+            return -1;
+        hostport = at + 1;
+    }
+    if (split_user_password(userinfo, user, password) != 0)
+        return -1;
+    return split_host_port(hostport, host, port);
+}
+
+int parse_url(const char *url, char *scheme, char *user, char *password, char *host,
+              int *port, char *path)
+{
+    if (url == nullptr)
+        return -1;
+    const char *colon = strchr(url, ':');
+    if (colon == nullptr)
+        return -1;
+    if (text_copy_n(scheme, URL_TEXT_SIZE, url, (size_t)(colon - url)) != 0)
+        return -1;
+    lowercase_in_place(scheme);
+    bool ftp = strcmp(scheme, "ftp") == 0;
+    bool http = strcmp(scheme, "http") == 0;
+    if (!ftp && !http)
+        return -1;
+    if (colon[1] != '/' || colon[2] != '/')
+        return -1;
+
+    // The authority ends at the first '/', before any '@' or ':' is looked at, so a
+    // '/' inside a password already starts the path.
+    const char *start = colon + 3;
+    const char *slash = strchr(start, '/');
+    char authority[URL_TEXT_SIZE];
+    if (slash == nullptr) {
+        if (text_copy(authority, sizeof authority, start) != 0)
+            return -1;
+        if (text_copy(path, URL_TEXT_SIZE, "/") != 0)
+            return -1;
+    } else {
+        if (text_copy_n(authority, sizeof authority, start, (size_t)(slash - start)) != 0)
+            return -1;
+        if (text_copy(path, URL_TEXT_SIZE, slash) != 0)
+            return -1;
+    }
+    if (split_authority(authority, user, password, host, port) != 0)
+        return -1;
+
+    if (*port == 0 && ftp)
+        *port = 21;
+    if (user[0] == '\0' && ftp && text_copy(user, URL_TEXT_SIZE, "anonymous") != 0)
+        return -1;
+    if (*port == 0 && http)
+        *port = 80;
+    return 0;
+}
+
+int compose_url(char *out, size_t size, const char *scheme, const char *user,
+                const char *password, const char *host, int port, const char *path)
+{
+    if (text_format(out, size, "%s://%s:%s@%s:%d%s", scheme, user, password, host, port,
+                    path) == 0)
+        return 0;
+    if (size > 0)
+        out[0] = '\0';
+    return -1;
+}
+
+int compose_display_url(char *out, size_t size, const char *url)
+{
+    if (url == nullptr) {
+        text_copy(out, size, "");
+        return -1;
+    }
+    char scheme[URL_TEXT_SIZE];
+    char user[URL_TEXT_SIZE];
+    char password[URL_TEXT_SIZE];
+    char host[URL_TEXT_SIZE];
+    char path[URL_TEXT_SIZE];
+    int port = 0;
+    if (parse_url(url, scheme, user, password, host, &port, path) != 0)
+        return text_copy(out, size, url);
+    return text_format(out, size, "%s://%s@%s:%d%s", scheme, user, host, port, path);
+}
+
+int is_valid_url(const char *url)
+{
+    char scheme[URL_TEXT_SIZE];
+    char user[URL_TEXT_SIZE];
+    char password[URL_TEXT_SIZE];
+    char host[URL_TEXT_SIZE];
+    char path[URL_TEXT_SIZE];
+    int port = 0;
+    return parse_url(url, scheme, user, password, host, &port, path) == 0 ? 1 : 0;
+}
