@@ -1,0 +1,45 @@
+"""pyftpdlib peer for tests/servers/with-servers.
+
+Run with /usr/bin/python3 (Debian's python3-pyftpdlib lives there only).
+with-servers starts this already switched to the test user, so files the test
+user uploads end up owned by that user as they would on the real daemons.
+"""
+import argparse
+import logging
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--pasv-low", type=int, required=True)
+    ap.add_argument("--pasv-high", type=int, required=True)
+    ap.add_argument("--anon-root", required=True)
+    ap.add_argument("--user", required=True)
+    ap.add_argument("--password", required=True)
+    ap.add_argument("--home", required=True)
+    args = ap.parse_args()
+
+    logging.basicConfig(level=logging.INFO,
+                        format="%(asctime)s %(message)s")
+
+    auth = DummyAuthorizer()
+    # e=CWD l=LIST r=RETR a=APPE d=DELE f=RNFR/RNTO m=MKD w=STOR M=SITE CHMOD T=MFMT
+    auth.add_user(args.user, args.password, args.home, perm="elradfmwMT")
+    auth.add_anonymous(args.anon_root, perm="elr")
+
+    handler = FTPHandler
+    handler.authorizer = auth
+    handler.banner = "pyftpdlib ready."
+    handler.passive_ports = range(args.pasv_low, args.pasv_high + 1)
+    handler.masquerade_address = "127.0.0.1"
+
+    server = FTPServer(("127.0.0.1", args.port), handler)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
