@@ -1,0 +1,86 @@
+// The sockets underneath the stream: Winsock 1.1 on Windows, BSD sockets on Linux, with
+// the same results on both. Everything above this layer is portable.
+//
+// Addresses are 4 bytes in network order carried in a uint32_t (the first number of the
+// dotted text first in memory); ports are in host order. Calls answer 0 (or a count) for
+// success and -1 for failure; net_last_error_kind tells the few failures that callers
+// react to.
+#pragma once
+
+#include <cstdint>
+
+// A socket handle wide enough for both systems (a SOCKET on Windows, a descriptor on Linux).
+typedef intptr_t net_socket_t;
+
+// The value that no real socket has on either system (INVALID_SOCKET / -1).
+const net_socket_t NET_NO_SOCKET = (net_socket_t)-1;
+
+enum NetErrorKind {
+    NET_ERROR_OTHER = 0,
+    NET_ERROR_WOULD_BLOCK = 1,      // WSAEWOULDBLOCK / EAGAIN: try again shortly
+    NET_ERROR_NOT_INITIALISED = 2,  // WSANOTINITIALISED: never seen on Linux
+};
+
+// WSAStartup for version 1.1 on Windows (result ignored); nothing on Linux. Safe to call
+// any number of times.
+void net_startup(void);
+
+// Classifies the error of the last failed call on this thread.
+int net_last_error_kind(void);
+
+// An IPv4 stream socket in blocking mode, or NET_NO_SOCKET.
+net_socket_t net_socket_tcp(void);
+void net_close(net_socket_t socket);
+
+int net_bind(net_socket_t socket, uint32_t address, uint16_t port);
+int net_listen(net_socket_t socket, int backlog);
+// Blocks until a peer connects (unless the socket is non-blocking); NET_NO_SOCKET on failure.
+net_socket_t net_accept(net_socket_t socket);
+int net_connect(net_socket_t socket, uint32_t address, uint16_t port);
+
+// Waits at most timeout_ms for the socket to become readable (for_write 0) or writable
+// (for_write 1): 1 ready, 0 time passed (or the wait was interrupted), -1 the wait itself
+// failed. Works for any descriptor number (no fd_set limit on Linux).
+int net_wait(net_socket_t socket, int for_write, int timeout_ms);
+
+// One send or recv: the count moved, 0 from recv when the peer closed, -1 on failure.
+// A send to a closed peer fails; it never raises a signal.
+int net_send(net_socket_t socket, const void *bytes, int length);
+int net_recv(net_socket_t socket, void *buffer, int size);
+
+int net_set_nonblocking(net_socket_t socket, int on);
+// The number of bytes that a recv would return at once (FIONREAD).
+int net_bytes_waiting(net_socket_t socket, int *count);
+
+int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port);
+int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port);
+
+// This machine's host name, terminated; -1 when it does not fit in size bytes.
+int net_host_name(char *name, int size);
+
+// Reads a dotted address the way inet_addr does; -1 for text that is not one. As with
+// inet_addr, "255.255.255.255" is indistinguishable from a failure and gives -1.
+int net_parse_ipv4(const char *text, uint32_t *address);
+
+// Name to first IPv4 address (gethostbyname on Windows, getaddrinfo restricted to AF_INET
+// on Linux), or through the resolver installed with net_set_resolver.
+int net_resolve_name(const char *name, uint32_t *address);
+
+// Replaces the system's name resolution (tests must never send a DNS query); null puts
+// the system's back. The function answers 0 with the address stored, or -1.
+typedef int (*NetResolver)(const char *name, uint32_t *address);
+void net_set_resolver(NetResolver resolver);
+
+// The official name of an address (gethostbyaddr / getnameinfo); -1 when it has none or
+// the name does not fit.
+int net_reverse_lookup(uint32_t address, char *name, int size);
+
+// Test seam: while a fault function is installed, every net_send first asks it (with the
+// socket, so a test can aim at one connection) and, when it answers non-zero, fails as a
+// send that would block (WSAEWOULDBLOCK / EAGAIN) without touching the socket. Null
+// removes it.
+typedef int (*NetSendFault)(net_socket_t socket);
+void net_set_send_fault(NetSendFault fault);
+
+// Sleeps the calling thread (the short pause of a send that would block).
+void net_pause_ms(int milliseconds);

@@ -1,0 +1,251 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "util/text.h"
+
+static std::atomic<NetResolver> installed_resolver{nullptr};
+static std::atomic<NetSendFault> installed_send_fault{nullptr};
+
+static int to_fd(net_socket_t socket)
+{
+    return (int)socket;
+}
+
+static sockaddr_in make_address(uint32_t address, uint16_t port)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = address;
+    return a;
+}
+
+void net_startup(void)
+{
+}
+
+int net_last_error_kind(void)
+{
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return NET_ERROR_WOULD_BLOCK;
+    return NET_ERROR_OTHER;
+}
+
+net_socket_t net_socket_tcp(void)
+{
+    // Close-on-exec keeps sockets out of child processes (tests start real servers).
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return fd < 0 ? NET_NO_SOCKET : (net_socket_t)fd;
+}
+
+void net_close(net_socket_t socket)
+{
+    if (socket != NET_NO_SOCKET)
+        ::close(to_fd(socket));
+}
+
+int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = make_address(address, port);
+    return ::bind(to_fd(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+}
+
+int net_listen(net_socket_t socket, int backlog)
+{
+    return ::listen(to_fd(socket), backlog) == 0 ? 0 : -1;
+}
+
+net_socket_t net_accept(net_socket_t socket)
+{
+    sockaddr_in peer;
+    socklen_t length = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(to_fd(socket), (sockaddr *)&peer, &length, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? NET_NO_SOCKET : (net_socket_t)fd;
+}
+
+int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = make_address(address, port);
+    if (::connect(to_fd(socket), (sockaddr *)&a, sizeof a) == 0)
+        return 0;
+    if (errno != EINTR)
+        return -1;
+    // An interrupted connect goes on in the background: wait for its outcome.
+    pollfd p = {to_fd(socket), POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(to_fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return -1;
+    return 0;
+}
+
+int net_wait(net_socket_t socket, int for_write, int timeout_ms)
+{
+    pollfd p = {to_fd(socket), (short)(for_write ? POLLOUT : POLLIN), 0};
+    int result = ::poll(&p, 1, timeout_ms);
+    if (result < 0)
+        return errno == EINTR ? 0 : -1;
+    return result > 0 ? 1 : 0;
+}
+
+int net_send(net_socket_t socket, const void *bytes, int length)
+{
+    NetSendFault fault = installed_send_fault.load();
+    if (fault != nullptr && fault(socket) != 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    ssize_t sent;
+    do {
+        sent = ::send(to_fd(socket), bytes, (size_t)length, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent < 0 ? -1 : (int)sent;
+}
+
+int net_recv(net_socket_t socket, void *buffer, int size)
+{
+    ssize_t got;
+    do {
+        got = ::recv(to_fd(socket), buffer, (size_t)size, 0);
+    } while (got < 0 && errno == EINTR);
+    return got < 0 ? -1 : (int)got;
+}
+
+int net_set_nonblocking(net_socket_t socket, int on)
+{
+    int value = on ? 1 : 0;
+    return ioctl(to_fd(socket), FIONBIO, &value) == 0 ? 0 : -1;
+}
+
+int net_bytes_waiting(net_socket_t socket, int *count)
+{
+    int value = 0;
+    if (ioctl(to_fd(socket), FIONREAD, &value) != 0)
+        return -1;
+    *count = value;
+    return 0;
+}
+
+static int socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    socklen_t length = sizeof a;
+    int result = peer ? getpeername(to_fd(socket), (sockaddr *)&a, &length)
+                      : getsockname(to_fd(socket), (sockaddr *)&a, &length);
+    if (result != 0 || a.sin_family != AF_INET)
+        return -1;
+    *address = a.sin_addr.s_addr;
+    *port = ntohs(a.sin_port);
+    return 0;
+}
+
+int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return socket_name(socket, 0, address, port);
+}
+
+int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return socket_name(socket, 1, address, port);
+}
+
+int net_host_name(char *name, int size)
+{
+    if (size < 1)
+        return -1;
+    char whole[256 + 1];
+    if (gethostname(whole, sizeof whole - 1) != 0)
+        return -1;
+    whole[sizeof whole - 1] = '\0';
+    return text_copy(name, (size_t)size, whole);
+}
+
+int net_parse_ipv4(const char *text, uint32_t *address)
+{
+    in_addr_t value = inet_addr(text);
+    if (value == INADDR_NONE)
+        return -1;
+    *address = (uint32_t)value;
+    return 0;
+}
+
+static int system_resolve(const char *name, uint32_t *address)
+{
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
+        return -1;
+    int result = -1;
+    for (addrinfo *a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+            *address = ((const sockaddr_in *)a->ai_addr)->sin_addr.s_addr;
+            result = 0;
+            break;
+        }
+    }
+    freeaddrinfo(found);
+    return result;
+}
+
+int net_resolve_name(const char *name, uint32_t *address)
+{
+    NetResolver resolver = installed_resolver.load();
+    if (resolver != nullptr)
+        return resolver(name, address) == 0 ? 0 : -1;
+    return system_resolve(name, address);
+}
+
+void net_set_resolver(NetResolver resolver)
+{
+    installed_resolver.store(resolver);
+}
+
+int net_reverse_lookup(uint32_t address, char *name, int size)
+{
+    if (size < 1)
+        return -1;
+    sockaddr_in a = make_address(address, 0);
+    char host[NI_MAXHOST];
+    if (getnameinfo((sockaddr *)&a, sizeof a, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+        return -1;
+    return text_copy(name, (size_t)size, host);
+}
+
+void net_set_send_fault(NetSendFault fault)
+{
+    installed_send_fault.store(fault);
+}
+
+void net_pause_ms(int milliseconds)
+{
+    timespec t;
+    t.tv_sec = milliseconds / 1000;
+    t.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}

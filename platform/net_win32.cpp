@@ -1,0 +1,217 @@
+#include "platform/net.h"
+
+#include <windows.h>
+#include <winsock.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "util/text.h"
+
+static std::atomic<NetResolver> installed_resolver{nullptr};
+static std::atomic<NetSendFault> installed_send_fault{nullptr};
+
+static SOCKET to_socket(net_socket_t socket)
+{
+    return (SOCKET)socket;
+}
+
+static sockaddr_in make_address(uint32_t address, uint16_t port)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = address;
+    return a;
+}
+
+void net_startup(void)
+{
+    WSADATA data;
+    WSAStartup(0x0101, &data);
+}
+
+int net_last_error_kind(void)
+{
+    switch (WSAGetLastError()) {
+    case WSAEWOULDBLOCK:
+        return NET_ERROR_WOULD_BLOCK;
+    case WSANOTINITIALISED:
+        return NET_ERROR_NOT_INITIALISED;
+    default:
+        return NET_ERROR_OTHER;
+    }
+}
+
+net_socket_t net_socket_tcp(void)
+{
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? NET_NO_SOCKET : (net_socket_t)s;
+}
+
+void net_close(net_socket_t socket)
+{
+    if (socket != NET_NO_SOCKET)
+        closesocket(to_socket(socket));
+}
+
+int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = make_address(address, port);
+    return ::bind(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+}
+
+int net_listen(net_socket_t socket, int backlog)
+{
+    return ::listen(to_socket(socket), backlog) == 0 ? 0 : -1;
+}
+
+net_socket_t net_accept(net_socket_t socket)
+{
+    sockaddr_in peer;
+    int length = sizeof peer;
+    SOCKET s = ::accept(to_socket(socket), (sockaddr *)&peer, &length);
+    return s == INVALID_SOCKET ? NET_NO_SOCKET : (net_socket_t)s;
+}
+
+int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = make_address(address, port);
+    return ::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+}
+
+int net_wait(net_socket_t socket, int for_write, int timeout_ms)
+{
+    // Winsock's fd_set is a list of handles, not a bitmap: any socket fits.
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(to_socket(socket), &set);
+    timeval limit;
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    int result = ::select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, nullptr, &limit);
+    if (result == SOCKET_ERROR)
+        return -1;
+    return result > 0 ? 1 : 0;
+}
+
+int net_send(net_socket_t socket, const void *bytes, int length)
+{
+    NetSendFault fault = installed_send_fault.load();
+    if (fault != nullptr && fault(socket) != 0) {
+        WSASetLastError(WSAEWOULDBLOCK);
+        return -1;
+    }
+    int sent = ::send(to_socket(socket), (const char *)bytes, length, 0);
+    return sent == SOCKET_ERROR ? -1 : sent;
+}
+
+int net_recv(net_socket_t socket, void *buffer, int size)
+{
+    int got = ::recv(to_socket(socket), (char *)buffer, size, 0);
+    return got == SOCKET_ERROR ? -1 : got;
+}
+
+int net_set_nonblocking(net_socket_t socket, int on)
+{
+    u_long value = on ? 1 : 0;
+    return ioctlsocket(to_socket(socket), FIONBIO, &value) == 0 ? 0 : -1;
+}
+
+int net_bytes_waiting(net_socket_t socket, int *count)
+{
+    u_long value = 0;
+    if (ioctlsocket(to_socket(socket), FIONREAD, &value) != 0)
+        return -1;
+    *count = value > 0x7fffffffUL ? 0x7fffffff : (int)value;
+    return 0;
+}
+
+static int socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+{
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    int length = sizeof a;
+    int result = peer ? getpeername(to_socket(socket), (sockaddr *)&a, &length)
+                      : getsockname(to_socket(socket), (sockaddr *)&a, &length);
+    if (result != 0 || a.sin_family != AF_INET)
+        return -1;
+    *address = a.sin_addr.s_addr;
+    *port = ntohs(a.sin_port);
+    return 0;
+}
+
+int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return socket_name(socket, 0, address, port);
+}
+
+int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return socket_name(socket, 1, address, port);
+}
+
+int net_host_name(char *name, int size)
+{
+    if (size < 1)
+        return -1;
+    char whole[256 + 1];
+    if (gethostname(whole, (int)sizeof whole - 1) != 0)
+        return -1;
+    whole[sizeof whole - 1] = '\0';
+    return text_copy(name, (size_t)size, whole);
+}
+
+int net_parse_ipv4(const char *text, uint32_t *address)
+{
+    unsigned long value = inet_addr(text);
+    if (value == INADDR_NONE)
+        return -1;
+    *address = (uint32_t)value;
+    return 0;
+}
+
+static int system_resolve(const char *name, uint32_t *address)
+{
+    // The host entry belongs to this thread until its next Winsock call: copy at once.
+    hostent *entry = gethostbyname(name);
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
+        entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr)
+        return -1;
+    memcpy(address, entry->h_addr_list[0], 4);
+    return 0;
+}
+
+int net_resolve_name(const char *name, uint32_t *address)
+{
+    NetResolver resolver = installed_resolver.load();
+    if (resolver != nullptr)
+        return resolver(name, address) == 0 ? 0 : -1;
+    return system_resolve(name, address);
+}
+
+void net_set_resolver(NetResolver resolver)
+{
+    installed_resolver.store(resolver);
+}
+
+int net_reverse_lookup(uint32_t address, char *name, int size)
+{
+    if (size < 1)
+        return -1;
+    hostent *entry = gethostbyaddr((const char *)&address, 4, AF_INET);
+    if (entry == nullptr || entry->h_name == nullptr)
+        return -1;
+    return text_copy(name, (size_t)size, entry->h_name);
+}
+
+void net_set_send_fault(NetSendFault fault)
+{
+    installed_send_fault.store(fault);
+}
+
+void net_pause_ms(int milliseconds)
+{
+    Sleep((DWORD)milliseconds);
+}

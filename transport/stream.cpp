@@ -1,0 +1,368 @@
+#include "transport/stream.h"
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "util/text.h"
+
+enum {
+    WAIT_SLICE_MS = 1000,     // how long a wait goes without looking at the cancel flag
+    SEND_RETRIES = 5,         // would-block pauses allowed in one stream_send
+    SEND_RETRY_PAUSE_MS = 10,
+    PRINTF_BUFFER_SIZE = 10000,
+    HOST_NAME_SIZE = 64,
+    ADDRESS_TEXT_SIZE = 1000,
+    LISTEN_BACKLOG = 5,
+};
+
+void winsock_start(void)
+{
+    net_startup();
+}
+
+char *format_ipv4(uint32_t address, char *out)
+{
+    unsigned char b[4];
+    memcpy(b, &address, 4);
+    text_format(out, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return out;
+}
+
+int resolve_host(const char *name, uint32_t *address)
+{
+    // An empty name would read as "any address" on some systems: it names no host.
+    if (name == nullptr || name[0] == '\0' || address == nullptr)
+        return -1;
+    winsock_start();
+    if (net_parse_ipv4(name, address) == 0)
+        return 0;
+    return net_resolve_name(name, address);
+}
+
+int lookup_host_name(uint32_t address, char *name, int size)
+{
+    if (name == nullptr || size < 1)
+        return 0;
+    winsock_start();
+    if (net_reverse_lookup(address, name, size) == 0)
+        return 0;
+    char dotted[16];
+    text_copy(name, (size_t)size, format_ipv4(address, dotted));
+    return 0;
+}
+
+// A fresh socket; a Winsock that nobody started yet is started and asked once more.
+static net_socket_t new_socket(void)
+{
+    net_socket_t s = net_socket_tcp();
+    if (s == NET_NO_SOCKET && net_last_error_kind() == NET_ERROR_NOT_INITIALISED) {
+        winsock_start();
+        s = net_socket_tcp();
+    }
+    return s;
+}
+
+// Binds to the first address of this machine's own name, as the listening socket of
+// active mode and a connecting stream with a local port need.
+static int bind_to_own_address(net_socket_t s, int local_port)
+{
+    char own_name[HOST_NAME_SIZE];
+    uint32_t own_address = 0;
+    if (net_host_name(own_name, (int)sizeof own_name) != 0)
+        return -1;
+    if (resolve_host(own_name, &own_address) != 0)
+        return -1;
+    return net_bind(s, own_address, (uint16_t)local_port);
+}
+
+SocketStream *stream_open(const char *host, int local_port, int remote_port, const char *mode)
+{
+    int listening = mode != nullptr && strchr(mode, 'r') != nullptr;
+    if (local_port < 0 || local_port > 65535 || remote_port < 0 || remote_port > 65535)
+        return nullptr;
+    if (!listening && host == nullptr)
+        return nullptr;
+
+    SocketStream *stream = new (std::nothrow) SocketStream();
+    if (stream == nullptr)
+        return nullptr;
+    stream->connected_socket = NET_NO_SOCKET;
+    stream->listen_socket = NET_NO_SOCKET;
+
+    net_socket_t s = new_socket();
+    if (s == NET_NO_SOCKET)
+        goto fail;
+    if (listening || local_port != 0) {
+        if (bind_to_own_address(s, local_port) != 0) {
+            net_close(s);
+            goto fail;
+        }
+    }
+    if (listening) {
+        net_listen(s, LISTEN_BACKLOG);
+        stream->listen_socket = s;
+        return stream;
+    }
+    stream->connected_socket = s;
+    {
+        uint32_t target = 0;
+        if (strcmp(host, "localhost") == 0) {
+            net_parse_ipv4("127.0.0.1", &target);
+        } else if (resolve_host(host, &target) != 0) {
+            // Connecting to 0.0.0.0 instead would reach this machine on Linux.
+            goto fail;
+        }
+        if (net_connect(s, target, (uint16_t)remote_port) != 0)
+            goto fail;
+    }
+    return stream;
+
+fail:
+    stream_close(stream);
+    return nullptr;
+}
+
+SocketStream *stream_open_address(uint32_t address, int local_port, int remote_port, const char *mode)
+{
+    char host[ADDRESS_TEXT_SIZE];
+    format_ipv4(address, host);
+    return stream_open(host, local_port, remote_port, mode);
+}
+
+void stream_close(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return;
+    if (stream->connected_socket != NET_NO_SOCKET)
+        net_close(stream->connected_socket);
+    if (stream->listen_socket != NET_NO_SOCKET)
+        net_close(stream->listen_socket);
+    delete stream;
+}
+
+void stream_set_nonblocking(SocketStream *stream)
+{
+    if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
+        net_set_nonblocking(stream->connected_socket, 1);
+}
+
+// Waits in one-second slices, looking at the cancel flag before each. Readiness and a
+// failed wait both end it with 0: a broken socket shows its failure in the next call.
+static int wait_socket(SocketStream *stream, int for_write)
+{
+    for (;;) {
+        if (stream->cancelled.load())
+            return -1;
+        // Nothing to wait for: the send or receive that follows fails at once.
+        if (stream->connected_socket == NET_NO_SOCKET)
+            return 0;
+        if (net_wait(stream->connected_socket, for_write, WAIT_SLICE_MS) != 0)
+            return 0;
+    }
+}
+
+int stream_wait_readable(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return -1;
+    return wait_socket(stream, 0);
+}
+
+int stream_wait_writable(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return -1;
+    return wait_socket(stream, 1);
+}
+
+int stream_cancel(SocketStream *stream)
+{
+    if (stream != nullptr)
+        stream->cancelled.store(1);
+    return 0;
+}
+
+int stream_is_cancelled(const SocketStream *stream)
+{
+    return stream != nullptr && stream->cancelled.load() != 0;
+}
+
+net_socket_t stream_accept(SocketStream *stream)
+{
+    if (stream == nullptr || stream->listen_socket == NET_NO_SOCKET)
+        return NET_NO_SOCKET;
+    if (stream->connected_socket != NET_NO_SOCKET) {
+        net_close(stream->connected_socket);
+        stream->connected_socket = NET_NO_SOCKET;
+    }
+    stream->connected_socket = net_accept(stream->listen_socket);
+    return stream->connected_socket;
+}
+
+int stream_send(SocketStream *stream, const void *bytes, int length)
+{
+    if (length == 0)
+        return 0;
+    if (stream == nullptr || bytes == nullptr || length < 0)
+        return -1;
+    const char *position = (const char *)bytes;
+    int remaining = length;
+    int retries = 0;
+    while (remaining > 0) {
+        if (wait_socket(stream, 1) != 0)
+            return -1;
+        int sent = net_send(stream->connected_socket, position, remaining);
+        if (sent < 0) {
+            if (net_last_error_kind() == NET_ERROR_WOULD_BLOCK && retries < SEND_RETRIES) {
+                net_pause_ms(SEND_RETRY_PAUSE_MS);
+                retries++;
+                continue;
+            }
+            return -1;
+        }
+        position += sent;
+        remaining -= sent;
+    }
+    return length;
+}
+
+int stream_send_text(SocketStream *stream, const char *text)
+{
+    if (text == nullptr)
+        return -1;
+    size_t length = strlen(text);
+    if (length == 0)
+        return 0;
+    if (length > (size_t)INT_MAX)
+        return -1;
+    return stream_send(stream, text, (int)length) == (int)length ? 0 : -1;
+}
+
+int stream_printf(SocketStream *stream, const char *format, ...)
+{
+    char text[PRINTF_BUFFER_SIZE];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    // A command cut short would ask the server for something else: send nothing.
+    if (length < 0 || length >= (int)sizeof text)
+        return -1;
+    return stream_send_text(stream, text);
+}
+
+int stream_read_byte(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return -1;
+    if (stream->ring_count == 0) {
+        if (wait_socket(stream, 0) != 0)
+            return -1;
+        int waiting = 0;
+        if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
+            return -1;
+        if (waiting < 0)
+            waiting = 0;
+        if (waiting > STREAM_RING_SIZE)
+            waiting = STREAM_RING_SIZE;
+        unsigned char scratch[STREAM_RING_SIZE];
+        // Nothing waiting after a readable wait means the peer closed: recv reads 0.
+        int got = net_recv(stream->connected_socket, scratch, waiting);
+        if (got <= 0)
+            return -1;
+        for (int i = 0; i < got; i++) {
+            stream->ring[(stream->ring_start + stream->ring_count) % STREAM_RING_SIZE] = scratch[i];
+            stream->ring_count++;
+        }
+    }
+    if (stream->ring_count == 0)
+        return -1;
+    int byte = stream->ring[stream->ring_start];
+    stream->ring_count--;
+    stream->ring_start++;
+    if (stream->ring_start >= STREAM_RING_SIZE)
+        stream->ring_start = 0;
+    return byte;
+}
+
+char *stream_read_line(SocketStream *stream, char *buffer, int limit)
+{
+    // The buffer holds limit+1 bytes; a limit below 1 leaves no room for even one byte.
+    if (buffer == nullptr || limit < 1)
+        return nullptr;
+    int byte = stream_read_byte(stream);
+    if (byte < 0)
+        return nullptr;
+    int stored = 0;
+    buffer[stored++] = (char)byte;
+    while (byte != '\n' && byte != '\0') {
+        limit--;
+        if (limit <= 0)
+            break;
+        byte = stream_read_byte(stream);
+        if (byte < 0)
+            break;
+        buffer[stored++] = (char)byte;
+    }
+    buffer[stored] = '\0';
+    return buffer;
+}
+
+int stream_receive(SocketStream *stream, void *buffer, int size)
+{
+    if (stream == nullptr || buffer == nullptr || size <= 0)
+        return -1;
+    unsigned char *out = (unsigned char *)buffer;
+    int placed = 0;
+    while (stream->ring_count > 0 && placed < size)
+        out[placed++] = (unsigned char)stream_read_byte(stream);
+    if (placed == size)
+        return size;
+    if (wait_socket(stream, 0) != 0)
+        return placed > 0 ? placed : -1;
+    int got = net_recv(stream->connected_socket, out + placed, size - placed);
+    if (placed == 0)
+        return got;
+    // Bytes taken from the ring are handed out whatever the recv said; the end or the
+    // failure shows again at the next call.
+    return got > 0 ? placed + got : placed;
+}
+
+uint32_t stream_local_address(SocketStream *stream)
+{
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (stream == nullptr || net_local_name(stream->connected_socket, &address, &port) != 0)
+        return 0;
+    return address;
+}
+
+uint32_t stream_peer_address(SocketStream *stream)
+{
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (stream == nullptr || net_peer_name(stream->connected_socket, &address, &port) != 0)
+        return 0;
+    return address;
+}
+
+uint16_t stream_local_port(SocketStream *stream)
+{
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (stream == nullptr || net_local_name(stream->connected_socket, &address, &port) != 0)
+        return 0;
+    return port;
+}
+
+uint16_t stream_peer_port(SocketStream *stream)
+{
+    uint32_t address = 0;
+    uint16_t port = 0;
+    if (stream == nullptr || net_peer_name(stream->connected_socket, &address, &port) != 0)
+        return 0;
+    return port;
+}
