@@ -9,3 +9,14 @@ void *platform_module_handle(void)
         return nullptr;
     return info.dli_fbase;
 }
+
+#include "kestrel_version.h"
+
+int platform_file_version(unsigned version[4])
+{
+    version[0] = KESTREL_VERSION_MAJOR;
+    version[1] = KESTREL_VERSION_MINOR;
+    version[2] = KESTREL_VERSION_PATCH;
+    version[3] = KESTREL_VERSION_TWEAK;
+    return 0;
+}

@@ -1,0 +1,165 @@
+// The frame of the archiver interface: opening and closing handles, the version, the
+// state and mode queries, cancel and the function list. A handle is the session's
+// address; a null handle answers the export's failure value instead of crashing.
+#include <atomic>
+#include <cstring>
+
+#include "api/kestrel.h"
+#include "config/settings.h"
+#include "platform/export.h"
+#include "platform/module.h"
+#include "session/session.h"
+#include "util/text.h"
+#include "util/url.h"
+
+// Process-wide values that callers may set and that nothing reads.
+static int32_t g_running;
+static KESTREL_WINDOW g_owner_window;
+static KESTREL_WINDOW g_owner_window_ex;
+static intptr_t g_owner_value_ex;
+
+extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode)
+{
+    (void)window;
+    if (!url)
+        return nullptr;
+    if (!(mode & 2))
+        settings_load();
+
+    char scheme[URL_TEXT_SIZE], user[URL_TEXT_SIZE], password[URL_TEXT_SIZE];
+    char host[URL_TEXT_SIZE], path[URL_TEXT_SIZE];
+    int port = 0;
+    if (parse_url(url, scheme, user, password, host, &port, path) != 0)
+        return nullptr;
+    if (strcmp(scheme, "ftp") != 0)
+        return nullptr;
+    if (strcmp(user, "anonymous") == 0 && password[0] == '\0')
+        text_copy(password, sizeof password, g_settings.EMailAddress);
+    if (port == 21)
+        port = g_settings.FtpCtrlPort;
+
+    FtpSession *session = session_create();
+    if (!session)
+        return nullptr;
+    session_set_proxy(session, (uint32_t)g_settings.ProxyType, g_settings.ProxyHost,
+                      (uint32_t)g_settings.ProxyPort);
+    if (session_connect(session, host, port, user, password) != 0) {
+        session_destroy(session);
+        return nullptr;
+    }
+    // An out-of-range stored mode leaves the session's automatic choice in force.
+    session_set_data_mode(session, g_settings.PassiveMode);
+    if (session_change_dir(session, path) != 0) {
+        session_destroy(session);
+        return nullptr;
+    }
+    session_set_resume_mode(session, g_settings.ResumeGetMode);
+    return (HARC)session;
+}
+
+extern "C" int KESTREL_API KestrelCloseArchive(HARC archive)
+{
+    if (archive)
+        session_destroy((FtpSession *)archive);
+    return 1;
+}
+
+extern "C" int KESTREL_API KestrelCheckArchive(const char *url, int mode)
+{
+    (void)mode;
+    char scheme[URL_TEXT_SIZE], user[URL_TEXT_SIZE], password[URL_TEXT_SIZE];
+    char host[URL_TEXT_SIZE], path[URL_TEXT_SIZE];
+    int port = 0;
+    if (!url || parse_url(url, scheme, user, password, host, &port, path) != 0)
+        return 0;
+    return strcmp(scheme, "ftp") == 0 ? 1 : 0;
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetVersion(void)
+{
+    unsigned version[4];
+    if (platform_file_version(version) != 0)
+        return 0;
+    return (uint16_t)(version[0] * 100 + version[1]);
+}
+
+extern "C" int KESTREL_API KestrelGetRunning(void)
+{
+    return g_running;
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetCursorInterval(void)
+{
+    return 80;
+}
+
+extern "C" int KESTREL_API KestrelGetCursorMode(void)
+{
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelGetCRC(intptr_t ignored)
+{
+    (void)ignored;
+    return 0;
+}
+
+KESTREL_EXPORT_ALIAS(int, KestrelGetBackGroundMode, (void), KestrelGetCursorMode)
+KESTREL_EXPORT_ALIAS(int, KestrelIsSFXFile, (intptr_t), KestrelGetCRC)
+KESTREL_EXPORT_ALIAS(int, KestrelSetBackGroundMode, (intptr_t), KestrelGetCRC)
+KESTREL_EXPORT_ALIAS(int, KestrelSetCursorInterval, (intptr_t), KestrelGetCRC)
+KESTREL_EXPORT_ALIAS(int, KestrelSetCursorMode, (intptr_t), KestrelGetCRC)
+
+extern "C" int KESTREL_API KestrelSetOwnerWindow(KESTREL_WINDOW window)
+{
+    g_owner_window = window;
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelClearOwnerWindow(void)
+{
+    g_owner_window = nullptr;
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelSetOwnerWindowEx(KESTREL_WINDOW window, intptr_t value)
+{
+    g_owner_window_ex = window;
+    g_owner_value_ex = value;
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelKillOwnerWindowEx(intptr_t ignored)
+{
+    (void)ignored;
+    g_owner_window_ex = nullptr;
+    g_owner_value_ex = 0;
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelSetDataConnectionMode(HARC archive, int mode)
+{
+    return session_set_data_mode((FtpSession *)archive, mode);
+}
+
+extern "C" int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK callback,
+                                                   intptr_t user)
+{
+    return session_set_callback((FtpSession *)archive, callback, user) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelCancel(HARC archive, int ignored)
+{
+    (void)ignored;
+    return session_cancel((FtpSession *)archive) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelQueryFunctionList(int function)
+{
+    static const int supported[] = {0,  1,  8,  16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+                                    40, 41, 42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69};
+    for (int number : supported)
+        if (number == function)
+            return 1;
+    return 0;
+}

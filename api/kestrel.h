@@ -1,0 +1,118 @@
+/*
+ * Kestrel: an FTP directory behind the interface of an archiver library.
+ *
+ * A caller opens "ftp://[user[:pass]@]host[:port]/path" like an archive and gets a
+ * handle; the remote files are its members. Every export takes and returns 32-bit
+ * values on Windows (where they use the Windows API calling convention and are
+ * exported by undecorated name); values that carry a pointer (the handle, the
+ * callback's user value, windows) are pointer-sized on Linux.
+ */
+#ifndef KESTREL_H
+#define KESTREL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef _WIN32
+#define KESTREL_API __stdcall
+#else
+#define KESTREL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* An open remote directory; null when opening failed. */
+typedef void *HARC;
+
+/* A window handle of the caller (HWND on Windows); the library never draws into it. */
+typedef void *KESTREL_WINDOW;
+
+/*
+ * Progress messages ("READ: %d/%d\n", "WRITE: %d/%d\n") go to this callback on the
+ * caller's own thread, at most once a second; its result is ignored.
+ */
+typedef int(KESTREL_API *KESTREL_MESSAGE_CALLBACK)(const char *message, intptr_t user);
+
+/* The record that KestrelFindFirst and KestrelFindNext fill: 558 bytes, packed. */
+#pragma pack(push, 1)
+typedef struct EntryInfo {
+    uint32_t original_size;
+    uint32_t compressed_size;
+    uint32_t crc;
+    uint32_t flag;
+    uint32_t os_type;
+    uint16_t ratio;
+    uint16_t date;
+    uint16_t time;
+    char file_name[513];
+    char pad[3];
+    char attribute[8];
+    char method[8];
+} EntryInfo;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+#define KESTREL_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define KESTREL_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+KESTREL_STATIC_ASSERT(sizeof(EntryInfo) == 558, "EntryInfo is 558 bytes");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, compressed_size) == 4, "compressed_size at 4");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, crc) == 8, "crc at 8");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, flag) == 12, "flag at 12");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, os_type) == 16, "os_type at 16");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, ratio) == 20, "ratio at 20");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, date) == 22, "date at 22");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, time) == 24, "time at 24");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, file_name) == 26, "file_name at 26");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, attribute) == 542, "attribute at 542");
+KESTREL_STATIC_ASSERT(offsetof(EntryInfo, method) == 550, "method at 550");
+
+
+/* ---- The frame: opening and closing, version and state, modes, cancel. ---- */
+
+/* Opens the directory that the ftp URL names (mode bit 2: keep the settings in memory
+   instead of reloading them); the handle, or null when the URL, the login or the
+   directory change fails. */
+HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode);
+/* Closes the connections and frees the handle; always 1 (a null handle does nothing). */
+int KESTREL_API KestrelCloseArchive(HARC archive);
+/* 1 when the URL parses and its scheme is ftp, else 0; never connects. */
+int KESTREL_API KestrelCheckArchive(const char *url, int mode);
+/* The library's version times 100 from its version resource: 15; 0 if it cannot be read. */
+uint16_t KESTREL_API KestrelGetVersion(void);
+/* Whether the library is busy: always 0. */
+int KESTREL_API KestrelGetRunning(void);
+/* The cursor interval: 80. */
+uint16_t KESTREL_API KestrelGetCursorInterval(void);
+/* Background and cursor modes are not supported: 0. */
+int KESTREL_API KestrelGetBackGroundMode(void);
+int KESTREL_API KestrelGetCursorMode(void);
+/* Not supported: each takes one value, ignores it and answers 0. */
+int KESTREL_API KestrelGetCRC(intptr_t ignored);
+int KESTREL_API KestrelIsSFXFile(intptr_t ignored);
+int KESTREL_API KestrelSetBackGroundMode(intptr_t ignored);
+int KESTREL_API KestrelSetCursorInterval(intptr_t ignored);
+int KESTREL_API KestrelSetCursorMode(intptr_t ignored);
+/* Owner windows are recorded and never used; each answers 0. */
+int KESTREL_API KestrelSetOwnerWindow(KESTREL_WINDOW window);
+int KESTREL_API KestrelClearOwnerWindow(void);
+int KESTREL_API KestrelSetOwnerWindowEx(KESTREL_WINDOW window, intptr_t value);
+int KESTREL_API KestrelKillOwnerWindowEx(intptr_t ignored);
+/* Data connections: 0 active, 1 passive, 2 automatic; 0, or -1 for another mode or a
+   null handle. */
+int KESTREL_API KestrelSetDataConnectionMode(HARC archive, int mode);
+/* Registers the progress callback (null switches it off); 1, or 0 for a null handle. */
+int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
+/* Marks the handle's connections cancelled, from any thread; 1, or 0 for a null handle. */
+int KESTREL_API KestrelCancel(HARC archive, int ignored);
+/* 1 when the archiver function number is supported, else 0. */
+int KESTREL_API KestrelQueryFunctionList(int function);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,23 @@
+# Reads api/kestrel.def, the one list of exports, and writes what each toolchain needs:
+# the decorated .def from which dlltool makes the import library, and the Linux
+# version script that exports the same names and hides every other symbol.
+function(kestrel_export_files def_file out_dir)
+  file(STRINGS ${def_file} lines)
+  set(import_def "LIBRARY kestrel.dll\nEXPORTS\n")
+  set(map "{\n  global:\n")
+  set(count 0)
+  foreach(line ${lines})
+    if(line MATCHES "^[ \t]+([A-Za-z0-9_]+)[ \t]*=[ \t]*([A-Za-z0-9_]+)@([0-9]+)[ \t]+@([0-9]+)")
+      string(APPEND import_def "    ${CMAKE_MATCH_1}@${CMAKE_MATCH_3} @${CMAKE_MATCH_4}\n")
+      string(APPEND map "    ${CMAKE_MATCH_1};\n")
+      math(EXPR count "${count} + 1")
+    endif()
+  endforeach()
+  if(count EQUAL 0)
+    set(map "{\n")
+  endif()
+  string(APPEND map "  local: *;\n};\n")
+  file(WRITE ${out_dir}/kestrel-import.def "${import_def}")
+  file(WRITE ${out_dir}/kestrel.map "${map}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
+endfunction()

@@ -1,0 +1,184 @@
+#include <cctype>
+#include <cstring>
+
+#include "session/session.h"
+#include "util/text.h"
+
+// Sent when a caller gives no password at all; opening a handle always passes one.
+static const char DEFAULT_PASSWORD[] = "kes15";
+
+enum { PROXY_NONE = 0, PROXY_USER_AT_HOST = 1, PROXY_OPEN = 2, PROXY_OPEN_LOWER = 3 };
+
+int session_set_proxy(FtpSession *session, uint32_t type, const char *proxy_host, uint32_t proxy_port)
+{
+    if (!session)
+        return -1;
+    session->proxy_type = type;
+    session->proxy_port = proxy_port;
+    // A cut proxy name would name another machine: keep none, so the connect fails.
+    if (text_copy(session->proxy_host, sizeof session->proxy_host, proxy_host ? proxy_host : "") != 0) {
+        session->proxy_host[0] = '\0';
+        return -1;
+    }
+    return 0;
+}
+
+int session_connect(FtpSession *session, const char *host, int port, const char *user,
+                    const char *password)
+{
+    if (!session || !host)
+        return -1;
+    if (!user)
+        user = "anonymous";
+    if (!password)
+        password = DEFAULT_PASSWORD;
+    // Refuse what the fields cannot hold before anything is resolved or sent.
+    if (strlen(host) >= sizeof session->host || strlen(user) >= sizeof session->user ||
+        strlen(password) >= sizeof session->password)
+        return -1;
+
+    uint32_t address = 0;
+    if (session->proxy_type != PROXY_NONE) {
+        if (resolve_host(session->proxy_host, &address) != 0)
+            return -1;
+        session->server_address = address;
+        session->server_port = session->proxy_port;
+    } else {
+        if (resolve_host(host, &address) != 0)
+            return -1;
+        session->server_address = address;
+        session->server_port = (uint32_t)port;
+    }
+    text_copy(session->host, sizeof session->host, host);
+    text_copy(session->user, sizeof session->user, user);
+    text_copy(session->password, sizeof session->password, password);
+    return session_login(session);
+}
+
+// Copies the first word after the first blank of a 215 reply into system_type.
+static void record_system_type(FtpSession *session, const char *line)
+{
+    const char *space = strchr(line, ' ');
+    if (!space)
+        return;
+    const char *word = space + 1;
+    size_t len = 0;
+    while (word[len] != '\0' && !isspace((unsigned char)word[len]) && len < sizeof session->system_type - 1)
+        len++;
+    text_copy_n(session->system_type, sizeof session->system_type, word, len);
+}
+
+static int login_fail(FtpSession *session)
+{
+    if (session->control) {
+        stream_close(session->control);
+        session->control = nullptr;
+    }
+    return -1;
+}
+
+int session_login(FtpSession *session)
+{
+    if (!session)
+        return -1;
+    session->control = stream_open_address(session->server_address, 0, (int)session->server_port, "w");
+    if (!session->control)
+        return -1;
+    stream_set_nonblocking(session->control);
+    session->local_address = stream_local_address(session->control);
+    session->local_port = stream_local_port(session->control);
+    session->server_address = stream_peer_address(session->control);
+    session->server_port = stream_peer_port(session->control);
+
+    if (session_read_reply(session) != 220)
+        return login_fail(session);
+
+    if (session->proxy_type == PROXY_USER_AT_HOST)
+        session_send(session, "USER %s@%s\r\n", session->user, session->host);
+    else
+        session_send(session, "USER %s\r\n", session->user);
+    int reply = session_read_reply(session);
+    if (reply == 331) {
+        session_send(session, "PASS %s\r\n", session->password);
+        if (session_read_reply(session) != 230)
+            return login_fail(session);
+    } else if (reply != 230) {
+        // 230 right after USER: the server needs no password, so none is sent.
+        return login_fail(session);
+    }
+
+    if (session->proxy_type == PROXY_OPEN || session->proxy_type == PROXY_OPEN_LOWER) {
+        session_send(session, session->proxy_type == PROXY_OPEN ? "OPEN %s\r\n" : "open %s\r\n",
+                     session->host);
+        if (session_read_reply(session) != 220)
+            return login_fail(session);
+    }
+
+    char line[SESSION_REPLY_LIMIT + 1];
+    session_send(session, "SYST\r\n");
+    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) == 215)
+        record_system_type(session, line);
+
+    session_set_type(session, session->transfer_type);
+
+    // Learn the server's initial directory (an empty directory sends only PWD).
+    char directory[SESSION_DIR_SIZE];
+    text_copy(directory, sizeof directory, session->current_dir);
+    session_change_dir(session, directory);
+    return 0;
+}
+
+int session_set_data_mode(FtpSession *session, int mode)
+{
+    if (!session || mode < DATA_MODE_ACTIVE || mode > DATA_MODE_AUTO)
+        return -1;
+    session->data_mode = (uint32_t)mode;
+    return 0;
+}
+
+int session_set_type(FtpSession *session, const char *type)
+{
+    if (!session || !session->control || !type)
+        return -1;
+    char copy[SESSION_TYPE_SIZE];
+    if (text_copy(copy, sizeof copy, type) != 0)
+        return -1;
+    session_send(session, "TYPE %s\r\n", copy);
+    if (session_read_reply(session) != 200)
+        return -1;
+    text_copy(session->transfer_type, sizeof session->transfer_type, copy);
+    return 0;
+}
+
+int session_change_dir(FtpSession *session, const char *directory)
+{
+    if (!session || !session->control || !directory)
+        return -1;
+    if (directory[0] != '\0') {
+        session_send(session, "CWD %s\r\n", directory);
+        if (session_read_reply(session) != 250)
+            return -1;
+    }
+    char line[SESSION_REPLY_LIMIT + 1];
+    session_send(session, "PWD\r\n");
+    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) != 257)
+        return -1;
+    // The path lies between the first and the last quotation mark of the line, verbatim.
+    const char *first = strchr(line, '"');
+    if (!first)
+        return -1;
+    const char *last = strrchr(first + 1, '"');
+    if (!last)
+        return -1;
+    text_copy_n(session->current_dir, sizeof session->current_dir, first + 1, (size_t)(last - first - 1));
+    return 0;
+}
+
+int session_set_resume_mode(FtpSession *session, int mode)
+{
+    if (!session)
+        return -1;
+    session->resume_mode = mode;
+    session->resume_offset = 0;
+    return 0;
+}

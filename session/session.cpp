@@ -1,0 +1,136 @@
+#include "session/session.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "util/text.h"
+
+enum { COMMAND_SIZE = 10000 };
+
+FtpSession *session_create(void)
+{
+    FtpSession *session = (FtpSession *)calloc(1, sizeof(FtpSession));
+    if (!session)
+        return nullptr;
+    session->use_index_file = 1;
+    session->data_mode = DATA_MODE_AUTO;
+    text_copy(session->transfer_type, sizeof session->transfer_type, "I");
+    return session;
+}
+
+int session_destroy(FtpSession *session)
+{
+    if (!session)
+        return -1;
+    if (session->entries) {
+        free(session->entries);
+        session->entries = nullptr;
+        session->entry_count = 0;
+        session->cursor = -1;
+    }
+    if (session->data) {
+        stream_close(session->data);
+        session->data = nullptr;
+    }
+    // No QUIT: the server simply sees the control connection close.
+    if (session->control) {
+        stream_close(session->control);
+        session->control = nullptr;
+    }
+    free(session);
+    return 0;
+}
+
+int session_send(FtpSession *session, const char *format, ...)
+{
+    if (!session || !session->control)
+        return -1;
+    char line[COMMAND_SIZE];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    session->command_refused = 1;
+    if (n < 0 || n >= (int)sizeof line)
+        return -1;
+    // Every command ends in CR LF; any other line break would split it into two commands.
+    int body = n;
+    if (body >= 2 && line[body - 2] == '\r' && line[body - 1] == '\n')
+        body -= 2;
+    if (memchr(line, '\r', body) || memchr(line, '\n', body))
+        return -1;
+    session->command_refused = 0;
+    return stream_send_text(session->control, line);
+}
+
+char *session_read_line(FtpSession *session, char *buffer, int limit)
+{
+    if (!session || !session->control)
+        return nullptr;
+    return stream_read_line(session->control, buffer, limit);
+}
+
+// Reads the lines of one reply into buffer; a line continues the reply when its fourth
+// character is '-' or, with space_continues, when it begins with a space. The code is
+// that of the last line read; 0 when not even one line arrived.
+static int read_reply_lines(FtpSession *session, char *buffer, int limit, int space_continues)
+{
+    int got_line = 0;
+    buffer[0] = '\0';
+    if (session->command_refused) {
+        // Nothing went out, so no reply will come: fail now instead of waiting for one.
+        session->command_refused = 0;
+        return 0;
+    }
+    for (;;) {
+        if (!session_read_line(session, buffer, limit))
+            break;
+        got_line = 1;
+        size_t len = strlen(buffer);
+        int more = (len > 3 && buffer[3] == '-') || (space_continues && buffer[0] == ' ');
+        if (!more)
+            break;
+    }
+    if (!got_line)
+        return 0;
+    return text_to_int(buffer);
+}
+
+int session_read_reply_text(FtpSession *session, char *buffer, int limit)
+{
+    return read_reply_lines(session, buffer, limit, 0);
+}
+
+int session_read_reply(FtpSession *session)
+{
+    char buffer[SESSION_REPLY_LIMIT + 1];
+    return read_reply_lines(session, buffer, SESSION_REPLY_LIMIT, 1);
+}
+
+int session_cancel(FtpSession *session)
+{
+    if (!session)
+        return -1;
+    if (session->data)
+        stream_cancel(session->data);
+    if (session->control)
+        stream_cancel(session->control);
+    return 0;
+}
+
+int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user)
+{
+    if (!session)
+        return -1;
+    session->callback = callback;
+    session->callback_user = user;
+    return 0;
+}
+
+void session_notify(FtpSession *session, const char *text)
+{
+    if (session && session->callback)
+        session->callback(text, session->callback_user);
+}

@@ -1,0 +1,85 @@
+// One open FTP server: the control connection, the data connection of the transfer or
+// listing under way, the login, the modes, the current directory, the listing and the
+// caller's progress callback. The handle of the archiver interface is the address of
+// this record. Operations answer 0 (or a count) or -1 and never show a message.
+#pragma once
+
+#include <cstdint>
+
+#include "api/kestrel.h"
+#include "transport/stream.h"
+
+struct ListingEntry;
+
+enum {
+    SESSION_HOST_SIZE = 1024,
+    SESSION_USER_SIZE = 256,
+    SESSION_DIR_SIZE = 1024,
+    SESSION_SYSTEM_SIZE = 100,
+    SESSION_TYPE_SIZE = 12,
+    SESSION_REPLY_LIMIT = 1000,   // reply buffers hold this plus the terminator
+};
+
+enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
+
+struct FtpSession {
+    SocketStream *control;
+    SocketStream *data;
+    uint32_t server_address;
+    uint32_t local_address;
+    uint32_t server_port;
+    uint32_t local_port;
+    unsigned char passive_address[4];
+    uint32_t port_address;
+    int32_t passive_port;
+    uint32_t port_listen_port;
+    char host[SESSION_HOST_SIZE];
+    char user[SESSION_USER_SIZE];
+    char password[SESSION_USER_SIZE];
+    uint32_t data_mode;
+    char proxy_host[SESSION_HOST_SIZE];
+    uint32_t proxy_type;
+    uint32_t proxy_port;
+    char current_dir[SESSION_DIR_SIZE];
+    char transfer_type[SESSION_TYPE_SIZE];
+    int32_t uploading;
+    ListingEntry *entries;
+    int32_t entry_count;
+    int32_t cursor;
+    char system_type[SESSION_SYSTEM_SIZE];
+    KESTREL_MESSAGE_CALLBACK callback;
+    intptr_t callback_user;
+    // Transfer counters are 64-bit so that files of 2 GiB and more move correctly.
+    int64_t transferred;
+    int64_t last_progress_time;
+    int64_t transfer_total;
+    int64_t local_size;
+    int32_t use_index_file;
+    int64_t resume_offset;
+    int32_t resume_mode;
+    int32_t command_refused;  // the last command was not sent: its reply must not be awaited
+};
+
+// Record and replies.
+FtpSession *session_create(void);
+int session_destroy(FtpSession *session);
+// Sends one command line. A formatted line that would not fit, or that carries a CR or
+// LF before its own line end, is not sent (-1): a name must never smuggle in a command.
+int session_send(FtpSession *session, const char *format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
+char *session_read_line(FtpSession *session, char *buffer, int limit);
+int session_read_reply_text(FtpSession *session, char *buffer, int limit);
+int session_read_reply(FtpSession *session);
+int session_cancel(FtpSession *session);
+int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
+void session_notify(FtpSession *session, const char *text);
+
+// Login and settings of a session.
+int session_set_proxy(FtpSession *session, uint32_t type, const char *proxy_host, uint32_t proxy_port);
+int session_connect(FtpSession *session, const char *host, int port, const char *user,
+                    const char *password);
+int session_login(FtpSession *session);
+int session_set_data_mode(FtpSession *session, int mode);
+int session_set_type(FtpSession *session, const char *type);
+int session_change_dir(FtpSession *session, const char *directory);
+int session_set_resume_mode(FtpSession *session, int mode);

@@ -1,0 +1,60 @@
+#include "tests/support/real_servers.h"
+
+#include <cctype>
+#include <cstdlib>
+
+static std::string env(const char *name)
+{
+    const char *value = getenv(name);
+    return value ? value : "";
+}
+
+static std::string upper(std::string text)
+{
+    for (char &c : text)
+        c = (char)toupper((unsigned char)c);
+    return text;
+}
+
+std::vector<RealServer> real_servers()
+{
+    std::vector<RealServer> servers;
+    std::string list = env("KESTREL_FTP_SERVERS");
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find(';', at);
+        if (end == std::string::npos)
+            end = list.size();
+        std::string item = list.substr(at, end - at);
+        at = end + 1;
+        size_t eq = item.find('='), colon = item.rfind(':');
+        if (eq == std::string::npos || colon == std::string::npos || colon < eq)
+            continue;
+        RealServer server;
+        server.name = item.substr(0, eq);
+        server.host = item.substr(eq + 1, colon - eq - 1);
+        server.port = atoi(item.substr(colon + 1).c_str());
+        // Never anything but loopback, whatever the environment says.
+        if (server.host.compare(0, 4, "127.") != 0 || server.port <= 0)
+            continue;
+        server.anon_root = env(("KESTREL_FTP_ANON_ROOT_" + upper(server.name)).c_str());
+        server.user_home = env(("KESTREL_FTP_USER_HOME_" + upper(server.name)).c_str());
+        servers.push_back(server);
+    }
+    return servers;
+}
+
+std::string real_server_user()
+{
+    return env("KESTREL_FTP_USER");
+}
+
+std::string real_server_password()
+{
+    return env("KESTREL_FTP_PASS");
+}
+
+bool real_servers_required()
+{
+    return !env("KESTREL_REQUIRE_SERVERS").empty();
+}

@@ -1,0 +1,31 @@
+// The real FTP servers that tests/servers/with-servers starts on loopback, as the
+// environment names them. Tests that need them iterate over real_servers().
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RealServer {
+    std::string name;     // vsftpd, pureftpd, proftpd, pyftpdlib
+    std::string host;     // always a 127.x address
+    int port;
+    std::string anon_root;  // the anonymous tree on disk (a Unix path)
+    std::string user_home;  // the writable home of the test user on disk (a Unix path)
+};
+
+std::vector<RealServer> real_servers();
+std::string real_server_user();
+std::string real_server_password();
+
+// Skips the test when no servers run, unless KESTREL_REQUIRE_SERVERS is set: then their
+// absence is a failure, so a full run cannot pass without talking to them.
+#define REQUIRE_REAL_SERVERS()                                                          \
+    do {                                                                                \
+        if (real_servers().empty()) {                                                   \
+            if (real_servers_required())                                                \
+                FAIL() << "KESTREL_REQUIRE_SERVERS is set but KESTREL_FTP_SERVERS is empty"; \
+            GTEST_SKIP() << "no real FTP servers (run under tests/servers/with-servers)"; \
+        }                                                                               \
+    } while (0)
+
+bool real_servers_required();
