@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/config/store_env.h"
+#include "tests/support/store_env.h"
 #include "util/text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "tests/config/store_env.h"
+#include "tests/support/store_env.h"
 #include "util/text.h"
 
 TEST(SettingsRegistry, SaveLandsInTheCurrentUsersKey)

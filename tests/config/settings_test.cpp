@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/config/store_env.h"
+#include "tests/support/store_env.h"
 #include "util/text.h"
 
 namespace {

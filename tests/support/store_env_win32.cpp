@@ -1,4 +1,4 @@
-#include "tests/config/store_env.h"
+#include "tests/support/store_env.h"
 
 #include <windows.h>
 
