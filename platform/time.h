@@ -1,0 +1,18 @@
+// Local time of the C runtime: the zone offset and the conversion of a moment into
+// local broken-down fields. Both read the runtime's current TZ setting at every call,
+// so a change of TZ (as tests make) takes effect at once.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// Seconds west of UTC of the local standard time (daylight saving not applied), as the
+// C runtime knows it after tzset(): 28800 for eight hours west, -3600 for one hour east.
+long platform_zone_offset(void);
+
+// The current moment, seconds since 1970-01-01 00:00 UTC.
+int64_t platform_now(void);
+
+// Fills *out with the local broken-down time of the moment; 0, or -1 when the runtime
+// cannot convert it (a moment before 1970 on Windows, for instance).
+int platform_local_time(int64_t seconds, struct tm *out);

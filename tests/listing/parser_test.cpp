@@ -1,0 +1,266 @@
+#include "listing/parser.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/time.h"
+
+namespace {
+
+// putenv keeps the pointer: the texts must outlive the test.
+char tz_utc[] = "TZ=UTC0";
+char tz_west8[] = "TZ=PST8PDT";
+char tz_east1[] = "TZ=CET-1";
+
+struct tm local(int year, int month, int day, int hour, int minute, int second = 0)
+{
+    struct tm fields;
+    memset(&fields, 0, sizeof fields);
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    return fields;
+}
+
+struct Expected {
+    const char *line;
+    int mode;
+    int nlink;
+    int32_t size;
+    int32_t mtime;
+    const char *owner;
+    const char *group;
+    const char *name;
+    const char *link;
+};
+
+void expect_entry(const Expected &e, const struct tm &now)
+{
+    std::string text = e.line;
+    ListingEntry entry;
+    memset(&entry, 0x5A, sizeof entry);
+    ASSERT_EQ(0, parse_listing_line_at(&text[0], &entry, &now)) << e.line;
+    EXPECT_EQ(e.mode, entry.status.st_mode) << e.line;
+    EXPECT_EQ(e.nlink, entry.status.st_nlink) << e.line;
+    EXPECT_EQ(e.size, entry.status.st_size) << e.line;
+    EXPECT_EQ(e.mtime, entry.status.st_mtime) << e.line;
+    EXPECT_EQ(0, entry.status.st_atime + entry.status.st_ctime + (int)entry.status.st_dev) << e.line;
+    EXPECT_STREQ(e.owner, entry.owner) << e.line;
+    EXPECT_STREQ(e.group, entry.group) << e.line;
+    EXPECT_STREQ(e.name, entry.name) << e.line;
+    EXPECT_STREQ(e.link, entry.link_target) << e.line;
+}
+
+class ListingParser : public ::testing::Test {
+protected:
+    // Every expectation is written for UTC; the zone offset itself is tested below.
+    void SetUp() override { putenv(tz_utc); }
+    void TearDown() override { putenv(tz_utc); }
+    struct tm now = local(2025, 1, 5, 9, 0);
+};
+
+TEST_F(ListingParser, DosLines)
+{
+    const Expected cases[] = {
+        {"01-05-99  10:30AM       <DIR>          Program Files", 0x4100, 0, 0, 915532200, "", "", "Program Files", ""},
+        {"12-31-00  12:15PM                 1234 a.txt\r\n", 0x8100, 0, 1234, 978264900, "", "", "a.txt", ""},
+        {"12-31-00  12:15AM                 1234 a.txt", 0x8100, 0, 1234, 978221700, "", "", "a.txt", ""},
+        {"12-31-00  12:15AM  1,234 comma", 0x8100, 0, 1, 978221700, "", "", "comma", ""},
+        {"03-04-2024  01:02PM  99 four digit year", 0x8100, 0, 99, 1709557320, "", "", "four digit year", ""},
+        {"07-04-76  12:00AM  5 x", 0x8100, 0, 5, 205286400, "", "", "x", ""},
+        {"01-05-99  10:30AM  <DIR>  D:\\", 0x4100, 0, 0, 915532200, "", "", "D", ""},
+        {"01-05-99  10:30AM  <DIR>  a -> b", 0x4100, 0, 0, 915532200, "", "", "a -> b", ""},
+        // 2 GiB and more is kept as the largest 32-bit size, never wrapped.
+        {"01-05-99  10:30AM  2147483647 max", 0x8100, 0, INT32_MAX, 915532200, "", "", "max", ""},
+        {"01-05-99  10:30AM  2147483648 big", 0x8100, 0, INT32_MAX, 915532200, "", "", "big", ""},
+        {"01-05-99  10:30AM  123456789012345678901234567890 huge", 0x8100, 0, INT32_MAX, 915532200, "", "", "huge", ""},
+    };
+    for (const Expected &e : cases)
+        expect_entry(e, now);
+}
+
+TEST_F(ListingParser, UnixLines)
+{
+    const Expected cases[] = {
+        {"-rw-r--r--   1 ftp  ftp  4096 Jan  5 12:30 notes.txt", 0x81A4, 1, 4096, 1736080200, "ftp", "ftp", "notes.txt", ""},
+        {"drwxr-xr-x 2 u g 512 Dec 31 1998 old", 0x41ED, 2, 512, 915062400, "u", "g", "old", ""},
+        {"lrwxrwxrwx 1 u g 11 Jan 2 2024 lib -> usr/lib", 0x41FF, 1, 11, 1704153600, "u", "g", "lib", "usr/lib"},
+        {"lrwxrwxrwx 1 u g 11 Jan 2 2024 lib.so -> usr/lib", 0x81FF, 1, 11, 1704153600, "u", "g", "lib.so", "usr/lib"},
+        {"-rw-r--r-- 1 u g 5 Jan 2 2024 a -> b", 0x81A4, 1, 5, 1704153600, "u", "g", "a", "b"},
+        {"-rwsr-S--t 1 u g 0 Jan 2 2024 s", 0x81A0, 1, 0, 1704153600, "u", "g", "s", ""},
+        {"prw------- 1 u g 0 Jan 2 2024 fifo", 0x8180, 1, 0, 1704153600, "u", "g", "fifo", ""},
+        {"crw-rw-rw- 1 root root 1,   3 Jan  2  2024 null", 0x21B6, 1, 0, 1704153600, "root", "root", "null", ""},
+        {"dr 3 u g 0 JAN 2 2024 .", 0x4100, 3, 0, 1704153600, "u", "g", ".", ""},
+        {"d 3 u g 0 Xyz 2 2024 ..\n", 0x4000, 3, 0, 1704153600, "u", "g", "..", ""},
+        {"-rw-r--r-- 70000 u g 1 Jan 2 2024 links", 0x81A4, 4464, 1, 1704153600, "u", "g", "links", ""},
+        {"-rw-r--r-- 1 u g 2147483648 Jan 2 2024 dvd.iso", 0x81A4, 1, INT32_MAX, 1704153600, "u", "g", "dvd.iso", ""},
+        {"-rw-r--r-- 1 u g 4294967296 Jan 2 2024 wraps.iso", 0x81A4, 1, INT32_MAX, 1704153600, "u", "g", "wraps.iso", ""},
+    };
+    for (const Expected &e : cases)
+        expect_entry(e, now);
+}
+
+// What the four test servers (vsftpd, pure-ftpd, proftpd, pyftpdlib) send, measured.
+TEST_F(ListingParser, RealServerLines)
+{
+    const int32_t jan2 = 1704153600, dec8 = 1733677680;
+    const Expected cases[] = {
+        {"-rw-r--r--    1 1001     1001       307200 Jan 02  2024 data.bin", 0x81A4, 1, 307200, jan2, "1001", "1001", "data.bin", ""},
+        {"drwxr-xr-x    2 1001     1001         4096 Jan 02  2024 sub", 0x41ED, 2, 4096, jan2, "1001", "1001", "sub", ""},
+        {"lrwxrwxrwx    1 1001     1001           10 Jan 02  2024 link.txt -> readme.txt", 0x81FF, 1, 10, jan2, "1001", "1001", "link.txt", "readme.txt"},
+        {"-rw-r--r--    1 1001     1001           20 Jan 02  2024 two words.txt", 0x81A4, 1, 20, jan2, "1001", "1001", "two words.txt", ""},
+        {"-rw-r--r--    1 1001     1001            1 Dec 08 17:08 fresh.txt", 0x81A4, 1, 1, dec8, "1001", "1001", "fresh.txt", ""},
+        {"-rw-r--r--    1 0        0          307200 Jan 02  2024 data.bin", 0x81A4, 1, 307200, jan2, "0", "0", "data.bin", ""},
+        {"-rw-r--r--    1 kestrel    kestrel        307200 Jan  2  2024 data.bin", 0x81A4, 1, 307200, jan2, "kestrel", "kestrel", "data.bin", ""},
+        {"lrwxrwxrwx    1 kestrel    kestrel            10 Jan  2  2024 link.txt -> readme.txt", 0x81FF, 1, 10, jan2, "kestrel", "kestrel", "link.txt", "readme.txt"},
+        {"-rw-r--r--    1 kestrel    kestrel            20 Jan  2  2024 two words.txt", 0x81A4, 1, 20, jan2, "kestrel", "kestrel", "two words.txt", ""},
+        {"-rw-r--r--   1 kestrel  kestrel    307200 Jan  2  2024 data.bin", 0x81A4, 1, 307200, jan2, "kestrel", "kestrel", "data.bin", ""},
+        {"drwxr-xr-x   2 kestrel  kestrel      4096 Jan  2  2024 sub", 0x41ED, 2, 4096, jan2, "kestrel", "kestrel", "sub", ""},
+        {"lrwxrwxrwx   1 kestrel  kestrel        10 Jan  2  2024 link.txt -> readme.txt", 0x81FF, 1, 10, jan2, "kestrel", "kestrel", "link.txt", "readme.txt"},
+        {"-rw-r--r--   1 kestrel  kestrel         1 Dec  8 17:08 fresh.txt", 0x81A4, 1, 1, dec8, "kestrel", "kestrel", "fresh.txt", ""},
+        {"-rw-r--r--   1 root     root       307200 Jan 02  2024 data.bin", 0x81A4, 1, 307200, jan2, "root", "root", "data.bin", ""},
+        {"drwxr-xr-x   2 kestrel  kestrel      4096 Jan 02  2024 sub", 0x41ED, 2, 4096, jan2, "kestrel", "kestrel", "sub", ""},
+        {"lrwxrwxrwx   1 kestrel  kestrel        10 Jan 02  2024 link.txt -> readme.txt", 0x81FF, 1, 10, jan2, "kestrel", "kestrel", "link.txt", "readme.txt"},
+        {"-rw-r--r--   1 kestrel  kestrel         1 Dec 08 17:08 fresh.txt", 0x81A4, 1, 1, dec8, "kestrel", "kestrel", "fresh.txt", ""},
+    };
+    for (const Expected &e : cases)
+        expect_entry(e, now);   // now is 2025-01-05: "Dec 8" is last year's
+}
+
+TEST_F(ListingParser, DateWithoutYearNeverLiesMoreThanADayAhead)
+{
+    const struct {
+        struct tm now;
+        const char *date;
+        int32_t mtime;
+    } cases[] = {
+        {local(2024, 3, 1, 12, 0), "Mar  1 13:00", 1709298000},  // later today: this year
+        {local(2024, 3, 1, 12, 0), "Mar  2 12:00", 1709380800},  // exactly one day ahead: this year
+        {local(2024, 3, 1, 12, 0), "Mar  2 12:01", 1677758460},  // beyond a day: last year
+        {local(2024, 3, 1, 12, 0), "Dec 08 17:08", 1702055280},
+        {local(2024, 12, 31, 23, 59, 59), "Jan  1 00:00", 1704067200},
+    };
+    for (const auto &c : cases) {
+        std::string line = std::string("-rw-r--r-- 1 u g 1 ") + c.date + " f";
+        ListingEntry entry;
+        ASSERT_EQ(0, parse_unix_line_at(&line[0], &entry, &c.now)) << c.date;
+        EXPECT_EQ(c.mtime, entry.status.st_mtime) << c.date;
+    }
+}
+
+TEST_F(ListingParser, SystemClockPlacesRecentDatesNoLaterThanTomorrow)
+{
+    char line[] = "-rw-r--r-- 1 u g 1 Dec 31 23:59 f";
+    ListingEntry entry;
+    ASSERT_EQ(0, parse_listing_line(line, &entry));
+    int64_t ahead = (int64_t)entry.status.st_mtime - platform_now();
+    EXPECT_LE(ahead, 86400);
+    EXPECT_GT(ahead, -366 * 86400);
+}
+
+TEST_F(ListingParser, LinesThatFitNeitherForm)
+{
+    const char *const lines[] = {
+        "", "\r\n", "total 12",
+        "01-05-99  10:30am  <DIR>  x",           // lower-case marker
+        "01-05-99  10:30 AM  <DIR>  x",          // blank before the marker
+        "01-05-99  10:30XM  <DIR>  x",
+        "01-05-99  10:30AM  <DIR>",              // no name
+        "01-05-99  10:30AM  <DIR>    \r\n",
+        "01-05-99  10:30AM  abc  x",             // size word neither <DIR> nor a number
+        "-rw-r--r-- 1 owner 1234 Jan 5 12:30 name",   // no group
+        "-rw-r--r-- 1 u g 5 Jan 5 12:30",        // no name
+        "-rw-r--r-- 1 u g 5 Jan 5 12:30   ",
+        "-rw-r--r-- 1 u g -5 Jan 5 2024 negative",
+        "-rw-r--r-- 1 u g 5 2024-01-02 03:04 iso",   // no date form known
+    };
+    for (const char *text : lines) {
+        std::string line = text;
+        ListingEntry entry;
+        EXPECT_EQ(-1, parse_listing_line_at(&line[0], &entry, &now)) << text;
+    }
+}
+
+TEST_F(ListingParser, OverlongWords)
+{
+    ListingEntry entry;
+    // A first word that cannot be a permission word: the line is refused.
+    std::string line = "d" + std::string(99, '-') + " 1 u g 0 Jan 2 2024 x";
+    EXPECT_EQ(-1, parse_unix_line_at(&line[0], &entry, &now));
+    line = "d" + std::string(98, '-') + " 1 u g 0 Jan 2 2024 x";
+    EXPECT_EQ(0, parse_unix_line_at(&line[0], &entry, &now));
+    EXPECT_EQ(0x4000, entry.status.st_mode);
+
+    // Owner and group are only shown: they are cut to 255 characters, the entry stays.
+    line = "-rw-r--r-- 1 " + std::string(300, 'o') + " " + std::string(256, 'g') +
+           " 7 " + std::string(150, 'M') + " 2 2024 kept name";
+    ASSERT_EQ(0, parse_unix_line_at(&line[0], &entry, &now));
+    EXPECT_EQ(std::string(255, 'o'), entry.owner);
+    EXPECT_EQ(std::string(255, 'g'), entry.group);
+    EXPECT_EQ(1704153600, entry.status.st_mtime);   // an unknown month word is January
+    EXPECT_STREQ("kept name", entry.name);
+
+    // A name or link target that does not fit is never cut: the line is refused.
+    for (const char *prefix : {"-rw-r--r-- 1 u g 7 Jan 2 2024 ", "01-02-24  12:00AM  7 ",
+                               "lrwxrwxrwx 1 u g 7 Jan 2 2024 a -> "}) {
+        line = prefix + std::string(LISTING_NAME_SIZE - 1, 'n');
+        EXPECT_EQ(0, parse_listing_line_at(&line[0], &entry, &now)) << prefix;
+        line = prefix + std::string(LISTING_NAME_SIZE, 'n');
+        EXPECT_EQ(-1, parse_listing_line_at(&line[0], &entry, &now)) << prefix;
+    }
+}
+
+TEST_F(ListingParser, MonthIndex)
+{
+    const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int i = 0; i < 12; i++)
+        EXPECT_EQ(i, month_index(months[i]));
+    for (const char *other : {"JAN", "January", "", "Ja", "Dec "})
+        EXPECT_EQ(0, month_index(other)) << other;
+}
+
+TEST_F(ListingParser, CalendarSeconds)
+{
+    const struct {
+        struct tm fields;
+        int32_t seconds;
+    } cases[] = {
+        {local(1970, 1, 1, 0, 0), 0},
+        {local(2000, 3, 1, 0, 0), 951868800},
+        {local(2024, 2, 29, 0, 0), 1709164800},
+        {local(1969, 1, 1, 0, 0), 0},                  // years before 1970 count nothing
+        {local(1999, 13, 1, 0, 0), 946684800},         // month 12 is January of the next year
+        {local(1999, 12, 31, 24, 0), 946684800},       // an hour of 24 adds up
+        {local(2100, 3, 1, 0, 0), INT32_MAX},          // past 2038 the field sticks at its end
+        {local(1970, 1, 1, 0, 0, -5), -5},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.seconds, calendar_seconds(&c.fields)) << asctime(&c.fields);
+}
+
+TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
+{
+    struct tm epoch = local(1970, 1, 1, 0, 0);
+    struct tm summer = local(2024, 7, 1, 0, 0);
+    struct tm jan2 = local(2024, 1, 2, 0, 0);
+    EXPECT_EQ(0, local_fields_to_time(&epoch));
+    putenv(tz_west8);   // eight hours west, with daylight saving that must not count
+    EXPECT_EQ(28800, local_fields_to_time(&epoch));
+    EXPECT_EQ(calendar_seconds(&summer) + 28800, local_fields_to_time(&summer));
+    char line[] = "-rw-r--r-- 1 u g 1 Jan 2 2024 f";
+    ListingEntry entry;
+    ASSERT_EQ(0, parse_unix_line_at(line, &entry, &now));
+    EXPECT_EQ(calendar_seconds(&jan2) + 28800, entry.status.st_mtime);
+    putenv(tz_east1);
+    EXPECT_EQ(-3600, local_fields_to_time(&epoch));
+}
+
+}  // namespace
