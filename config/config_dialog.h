@@ -1,0 +1,9 @@
+// The configuration dialog: moves the values of g_settings into its controls and, on OK,
+// back. It never touches the store itself; KestrelConfigDialog loads before and saves after.
+#pragma once
+
+#include "api/kestrel.h"
+
+// Runs the dialog modally over owner (which may be null). 1 after OK, 0 after Cancel, -1
+// when it cannot be shown (no display on Windows, no terminal on Linux).
+int config_dialog_run(void *module, KESTREL_WINDOW owner);

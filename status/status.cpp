@@ -1,0 +1,84 @@
+#include "status/status.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+// Shift_JIS lead bytes: the byte after one belongs to the same character.
+static int is_lead_byte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+int status_convert_line_ends(const char *text, char *out, int size)
+{
+    if (size <= 0)
+        return -1;
+    char stripped[STATUS_TEXT_SIZE];
+    int n = 0, cut = 0;
+    for (const char *p = text ? text : ""; *p; p++) {
+        if (*p == '\r')
+            continue;
+        int width = is_lead_byte((unsigned char)*p) && p[1] ? 2 : 1;
+        if (n + width > (int)sizeof stripped - 1) {
+            cut = 1;
+            break;
+        }
+        memcpy(stripped + n, p, (size_t)width);
+        n += width;
+        p += width - 1;
+    }
+    stripped[n] = '\0';
+
+    int m = 0;
+    for (int i = 0; i < n; i++) {
+        int lf = stripped[i] == '\n';
+        int width = lf ? 2 : (is_lead_byte((unsigned char)stripped[i]) && i + 1 < n ? 2 : 1);
+        if (m + width > size - 1) {
+            cut = 1;
+            break;
+        }
+        if (lf) {
+            out[m++] = '\r';
+            out[m++] = '\n';
+        } else {
+            memcpy(out + m, stripped + i, (size_t)width);
+            m += width;
+            i += width - 1;
+        }
+    }
+    out[m] = '\0';
+    return cut ? -1 : 0;
+}
+
+int status_print(StatusWindow *window, const char *format, ...)
+{
+    char text[STATUS_TEXT_SIZE];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    if (n < 0)
+        return -1;
+    return status_append(window, text);
+}
+
+int KESTREL_API status_message_callback(const char *text, intptr_t user)
+{
+    return status_append((StatusWindow *)user, text);
+}
+
+int KESTREL_API status_cancel_callback(intptr_t handle_variable)
+{
+    HARC *handle = (HARC *)handle_variable;
+    if (!handle) {
+        status_show_warning("(cancelcallback)Warning: callback parameter(HARC*) is NULL.");
+        return 1;
+    }
+    if (!*handle) {
+        status_show_warning("(cancelcallback)Warning: HARC is NULL.");
+        return 1;
+    }
+    KestrelCancel(*handle, 0);
+    return 1;
+}
