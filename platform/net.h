@@ -33,6 +33,11 @@ net_socket_t net_socket_tcp(void);
 void net_close(net_socket_t socket);
 
 int net_bind(net_socket_t socket, uint32_t address, uint16_t port);
+// Lets a listening socket bind a port whose earlier connections still linger in TIME_WAIT
+// (SO_REUSEADDR on Linux, where two listeners still cannot share a port). Nothing on
+// Windows, whose SO_REUSEADDR would let another program take the port over, and whose
+// bind is not held up by TIME_WAIT.
+int net_set_reuse_address(net_socket_t socket);
 int net_listen(net_socket_t socket, int backlog);
 // Blocks until a peer connects (unless the socket is non-blocking); NET_NO_SOCKET on failure.
 net_socket_t net_accept(net_socket_t socket);
@@ -42,6 +47,11 @@ int net_connect(net_socket_t socket, uint32_t address, uint16_t port);
 // (for_write 1): 1 ready, 0 time passed (or the wait was interrupted), -1 the wait itself
 // failed. Works for any descriptor number (no fd_set limit on Linux).
 int net_wait(net_socket_t socket, int for_write, int timeout_ms);
+
+// Waits at most timeout_ms until either socket is readable: the answer has bit 1 set when
+// the first is, bit 2 when the second is; 0 when the time passed; -1 when the wait failed.
+// A second socket of NET_NO_SOCKET is not watched.
+int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms);
 
 // One send or recv: the count moved, 0 from recv when the peer closed, -1 on failure.
 // A send to a closed peer fails; it never raises a signal.

@@ -64,6 +64,12 @@ int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
     return ::bind(to_fd(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
+int net_set_reuse_address(net_socket_t socket)
+{
+    int on = 1;
+    return setsockopt(to_fd(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : -1;
+}
+
 int net_listen(net_socket_t socket, int backlog)
 {
     return ::listen(to_fd(socket), backlog) == 0 ? 0 : -1;
@@ -107,6 +113,20 @@ int net_wait(net_socket_t socket, int for_write, int timeout_ms)
     if (result < 0)
         return errno == EINTR ? 0 : -1;
     return result > 0 ? 1 : 0;
+}
+
+int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms)
+{
+    pollfd p[2] = {{to_fd(first), POLLIN, 0}, {to_fd(second), POLLIN, 0}};
+    int count = second == NET_NO_SOCKET ? 1 : 2;
+    int result = ::poll(p, (nfds_t)count, timeout_ms);
+    if (result < 0)
+        return errno == EINTR ? 0 : -1;
+    if (result == 0)
+        return 0;
+    // A hang-up or an error counts as readable: the read that follows shows it.
+    const short ready = POLLIN | POLLHUP | POLLERR;
+    return ((p[0].revents & ready) ? 1 : 0) | (count == 2 && (p[1].revents & ready) ? 2 : 0);
 }
 
 int net_send(net_socket_t socket, const void *bytes, int length)

@@ -62,6 +62,12 @@ int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
     return ::bind(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
+int net_set_reuse_address(net_socket_t socket)
+{
+    (void)socket;
+    return 0;
+}
+
 int net_listen(net_socket_t socket, int backlog)
 {
     return ::listen(to_socket(socket), backlog) == 0 ? 0 : -1;
@@ -94,6 +100,25 @@ int net_wait(net_socket_t socket, int for_write, int timeout_ms)
     if (result == SOCKET_ERROR)
         return -1;
     return result > 0 ? 1 : 0;
+}
+
+int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(to_socket(first), &set);
+    if (second != NET_NO_SOCKET)
+        FD_SET(to_socket(second), &set);
+    timeval limit;
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    int result = ::select(0, &set, nullptr, nullptr, &limit);
+    if (result == SOCKET_ERROR)
+        return -1;
+    if (result == 0)
+        return 0;
+    return (FD_ISSET(to_socket(first), &set) ? 1 : 0) |
+           (second != NET_NO_SOCKET && FD_ISSET(to_socket(second), &set) ? 2 : 0);
 }
 
 int net_send(net_socket_t socket, const void *bytes, int length)

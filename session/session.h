@@ -83,3 +83,18 @@ int session_set_data_mode(FtpSession *session, int mode);
 int session_set_type(FtpSession *session, const char *type);
 int session_change_dir(FtpSession *session, const char *directory);
 int session_set_resume_mode(FtpSession *session, int mode);
+
+// Data connections: passive (PASV: we connect), active (PORT: the server connects to us
+// on port 12321 at the control connection's local address) and automatic (passive until
+// the server refuses PASV with a 5xx reply, then active for the rest of the session).
+enum { SESSION_ACTIVE_PORT = 12321 };
+// Prepares the data connection before a transfer or listing command: 0 with `data` set
+// (passive: connected; active: listening and announced), or -1 with `data` null.
+int session_open_data(FtpSession *session);
+// Called after the transfer or listing command. Active mode waits, cancellably, until the
+// server connects or answers first; an answer first leaves the connection to be accepted
+// when the data is first read or sent (a refusal then never waits for it). -1 only when
+// cancelled or the accept failed; passive mode returns 0 at once.
+int session_accept_data(FtpSession *session);
+int session_close_data(FtpSession *session);
+

@@ -132,6 +132,28 @@ SocketStream *stream_open_address(uint32_t address, int local_port, int remote_p
     return stream_open(host, local_port, remote_port, mode);
 }
 
+SocketStream *stream_listen(uint32_t address, int local_port)
+{
+    if (local_port < 0 || local_port > 65535)
+        return nullptr;
+    SocketStream *stream = new (std::nothrow) SocketStream();
+    if (stream == nullptr)
+        return nullptr;
+    stream->connected_socket = NET_NO_SOCKET;
+    stream->listen_socket = new_socket();
+    if (stream->listen_socket == NET_NO_SOCKET)
+        goto fail;
+    net_set_reuse_address(stream->listen_socket);
+    if (net_bind(stream->listen_socket, address, (uint16_t)local_port) != 0 ||
+        net_listen(stream->listen_socket, LISTEN_BACKLOG) != 0)
+        goto fail;
+    return stream;
+
+fail:
+    stream_close(stream);
+    return nullptr;
+}
+
 void stream_close(SocketStream *stream)
 {
     if (stream == nullptr)
@@ -149,6 +171,20 @@ void stream_set_nonblocking(SocketStream *stream)
         net_set_nonblocking(stream->connected_socket, 1);
 }
 
+// Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
+// the accept failed. A failed wait ends the slices too: the accept shows the outcome.
+static int accept_peer(SocketStream *stream)
+{
+    for (;;) {
+        if (stream->cancelled.load())
+            return -1;
+        if (net_wait(stream->listen_socket, 0, WAIT_SLICE_MS) != 0)
+            break;
+    }
+    stream->connected_socket = net_accept(stream->listen_socket);
+    return stream->connected_socket == NET_NO_SOCKET ? -1 : 0;
+}
+
 // Waits in one-second slices, looking at the cancel flag before each. Readiness and a
 // failed wait both end it with 0: a broken socket shows its failure in the next call.
 static int wait_socket(SocketStream *stream, int for_write)
@@ -156,6 +192,12 @@ static int wait_socket(SocketStream *stream, int for_write)
     for (;;) {
         if (stream->cancelled.load())
             return -1;
+        // A listening stream whose peer has not been accepted yet: the peer comes first.
+        if (stream->connected_socket == NET_NO_SOCKET && stream->listen_socket != NET_NO_SOCKET) {
+            if (accept_peer(stream) != 0)
+                return -1;
+            continue;
+        }
         // Nothing to wait for: the send or receive that follows fails at once.
         if (stream->connected_socket == NET_NO_SOCKET)
             return 0;
@@ -198,8 +240,29 @@ net_socket_t stream_accept(SocketStream *stream)
         net_close(stream->connected_socket);
         stream->connected_socket = NET_NO_SOCKET;
     }
-    stream->connected_socket = net_accept(stream->listen_socket);
+    accept_peer(stream);
     return stream->connected_socket;
+}
+
+int stream_wait_accept(SocketStream *listening, SocketStream *other)
+{
+    if (listening == nullptr || listening->listen_socket == NET_NO_SOCKET)
+        return -1;
+    net_socket_t watched = other != nullptr ? other->connected_socket : NET_NO_SOCKET;
+    for (;;) {
+        if (listening->cancelled.load() || (other != nullptr && other->cancelled.load()))
+            return -1;
+        // Bytes already in the other stream's ring are there to be read.
+        if (other != nullptr && other->ring_count > 0)
+            return 2;
+        int ready = net_wait_either(listening->listen_socket, watched, WAIT_SLICE_MS);
+        if (ready < 0)
+            return 1;  // let the accept show what is wrong
+        if (ready & 1)
+            return 1;
+        if (ready & 2)
+            return 2;
+    }
 }
 
 int stream_send(SocketStream *stream, const void *bytes, int length)

@@ -32,6 +32,9 @@ int lookup_host_name(uint32_t address, char *name, int size /* at least 1000 */)
 // any failure, leaving nothing open. The caller owns the stream until stream_close.
 SocketStream *stream_open(const char *host, int local_port, int remote_port, const char *mode);
 SocketStream *stream_open_address(uint32_t address, int local_port, int remote_port, const char *mode);
+// A listening stream bound to the given address and port (the address a PORT command
+// announces), able to bind a port whose last connections still linger in TIME_WAIT.
+SocketStream *stream_listen(uint32_t address, int local_port);
 void stream_close(SocketStream *stream);
 
 void stream_set_nonblocking(SocketStream *stream);
@@ -40,7 +43,13 @@ int stream_wait_writable(SocketStream *stream);
 int stream_cancel(SocketStream *stream);
 int stream_is_cancelled(const SocketStream *stream);
 
+// Accepts the peer's connection on a listening stream, waiting in one-second slices that
+// look at the cancel flag; NET_NO_SOCKET when cancelled or when the accept fails. A read or
+// send on a listening stream that has not accepted yet accepts first in the same way.
 net_socket_t stream_accept(SocketStream *stream);
+// Waits, in the same cancellable slices, until a listening stream has a connection to
+// accept (1) or the other stream has something to read (2); -1 when cancelled.
+int stream_wait_accept(SocketStream *listening, SocketStream *other);
 
 int stream_send(SocketStream *stream, const void *bytes, int length);
 int stream_send_text(SocketStream *stream, const char *text);

@@ -1,0 +1,288 @@
+// Data connections against the scripted server: PASV replies and their parsing, the
+// fall-back to PORT, the address PORT announces and binds, and the cancellable wait for
+// the server's connection in active mode.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "session/session.h"
+#include "tests/session/transfer_support.h"
+#include "tests/support/ftp_script_server.h"
+
+using Lines = std::vector<std::string>;
+using xfer::elapsed_ms;
+
+namespace {
+
+const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
+
+uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
+{
+    unsigned char bytes[4] = {(unsigned char)a, (unsigned char)b, (unsigned char)c, (unsigned char)d};
+    uint32_t address;
+    memcpy(&address, bytes, 4);
+    return address;
+}
+
+struct DataTest : ::testing::Test {
+    FtpScriptServer server;
+    FtpSession *session = nullptr;
+
+    void SetUp() override { server.set_auto_answer(true); }
+    void TearDown() override
+    {
+        session_destroy(session);
+        server.stop();
+    }
+    void connect(int mode)
+    {
+        ASSERT_TRUE(server.start());
+        session = session_create();
+        ASSERT_EQ(0, session_connect(session, "127.0.0.1", server.port(), "u", "p"));
+        session->data_mode = (uint32_t)mode;
+    }
+    Lines after_login() const
+    {
+        Lines all = server.commands();
+        return Lines(all.begin() + (long)std::min(kLoginCommands, all.size()), all.end());
+    }
+};
+
+// A listener of the test's own on another loopback address.
+struct Listener {
+    net_socket_t socket = NET_NO_SOCKET;
+    uint16_t port = 0;
+    explicit Listener(uint32_t address)
+    {
+        socket = net_socket_tcp();
+        uint32_t bound;
+        if (net_bind(socket, address, 0) != 0 || net_listen(socket, 1) != 0 || net_local_name(socket, &bound, &port) != 0)
+            ADD_FAILURE() << "cannot listen";
+    }
+    ~Listener() { net_close(socket); }
+};
+
+}  // namespace
+
+TEST_F(DataTest, PassiveRepliesAreReadFromTheirFirstParenthesis)
+{
+    struct Case {
+        const char *reply;  // {pasv} becomes the scripted listener's 127,0,0,1,p1,p2
+        int result;
+    } cases[] = {
+        {"227 Entering Passive Mode ({pasv})", 0},
+        {"227 Entering Passive Mode ({pasv}).", 0},
+        {"227 ok ({pasv}", 0},
+        {"227 Entering Passive Mode 127,0,0,1,4,1", -1},      // no '('
+        {"227 Entering Passive Mode (127,0,0,1)", -1},        // four numbers only
+        {"227 Entering Passive Mode (127,0,0,1,4)", -1},      // five
+        {"227 Entering Passive Mode (127,0,0,1,4,)", -1},     // an empty sixth
+        {"227 Entering Passive Mode (127,0,0,1,256,1)", -1},  // not a byte
+        {"227 Entering Passive Mode (127,0,0,-1,4,1)", -1},
+        {"227 Entering Passive Mode ()", -1},
+    };
+    for (const Case &c : cases)
+        server.expect("PASV", {c.reply});
+    connect(DATA_MODE_PASSIVE);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply);
+        memset(session->passive_address, 0, 4);
+        session->passive_port = 0;
+        EXPECT_EQ(c.result, session_open_data(session));
+        EXPECT_EQ(c.result == 0, session->data != nullptr);
+        if (c.result == 0) {
+            EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x01", 4));
+            EXPECT_GT(session->passive_port, 0);
+        } else {
+            // Nothing was taken from a reply that failed to parse.
+            EXPECT_EQ(0, session->passive_port);
+        }
+        EXPECT_EQ(0, session_close_data(session));
+        EXPECT_EQ(nullptr, session->data);
+    }
+    EXPECT_EQ(Lines(sizeof cases / sizeof cases[0], "PASV"), after_login());
+    EXPECT_EQ(DATA_MODE_PASSIVE, (int)session->data_mode);
+}
+
+TEST_F(DataTest, PassiveAddressIsUsedAsTheServerSendsIt)
+{
+    Listener other(ipv4(127, 0, 0, 3));
+    std::string numbers = "127,0,0,3," + std::to_string(other.port >> 8) + "," + std::to_string(other.port & 0xff);
+    server.expect("PASV", {"227 Entering Passive Mode (" + numbers + ")"});
+    // Nothing listens at port 1025 of 127.0.0.5: the numbers are kept, the connect fails.
+    server.expect("PASV", {"227 Entering Passive Mode (127,0,0,5,4,1)"});
+    connect(DATA_MODE_PASSIVE);
+
+    ASSERT_EQ(0, session_open_data(session));
+    EXPECT_EQ(1, net_wait(other.socket, 0, 2000));
+    EXPECT_EQ(ipv4(127, 0, 0, 3), stream_peer_address(session->data));
+    EXPECT_EQ(other.port, stream_peer_port(session->data));
+    session_close_data(session);
+
+    EXPECT_EQ(-1, session_open_data(session));
+    EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x05", 4));
+    EXPECT_EQ(1025, session->passive_port);
+    EXPECT_EQ(nullptr, session->data);
+}
+
+TEST_F(DataTest, RefusedPassiveReplies)
+{
+    struct Case {
+        const char *label;
+        int mode;
+        const char *reply;
+        int result;
+        int mode_after;
+        Lines commands;
+    } cases[] = {
+        // Automatic mode turns to PORT within the same preparation, and stays there.
+        {"auto, 500", DATA_MODE_AUTO, "500 PASV not understood", 0, DATA_MODE_ACTIVE,
+         {"PASV", "PORT 127,0,0,1,48,33", "PORT 127,0,0,1,48,33"}},
+        {"auto, 502", DATA_MODE_AUTO, "502 not implemented", 0, DATA_MODE_ACTIVE,
+         {"PASV", "PORT 127,0,0,1,48,33", "PORT 127,0,0,1,48,33"}},
+        // Only a 5xx refusal moves automatic mode; passive mode never moves.
+        {"auto, 421", DATA_MODE_AUTO, "421 closing", -1, DATA_MODE_AUTO, {"PASV", "PASV"}},
+        {"passive, 500", DATA_MODE_PASSIVE, "500 PASV not understood", -1, DATA_MODE_PASSIVE, {"PASV", "PASV"}},
+    };
+    xfer::ActivePortTurn turn;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.expect("PASV", {c.reply});
+        s.expect("PASV", {c.reply});
+        ASSERT_TRUE(s.start());
+        FtpSession *fs = session_create();
+        ASSERT_EQ(0, session_connect(fs, "127.0.0.1", s.port(), "u", "p"));
+        fs->data_mode = (uint32_t)c.mode;
+        EXPECT_EQ(c.result, session_open_data(fs));
+        EXPECT_EQ(c.result == 0, fs->data != nullptr);
+        session_close_data(fs);
+        EXPECT_EQ(c.result, session_open_data(fs));
+        session_close_data(fs);
+        EXPECT_EQ(c.mode_after, (int)fs->data_mode);
+        Lines all = s.commands();
+        EXPECT_EQ(c.commands, Lines(all.begin() + (long)kLoginCommands, all.end()));
+        session_destroy(fs);
+    }
+}
+
+TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
+{
+    xfer::ActivePortTurn turn;
+    // The machine's own name may resolve anywhere: active mode must not depend on it.
+    net_set_resolver([](const char *, uint32_t *address) {
+        *address = ipv4(127, 0, 0, 9);
+        return 0;
+    });
+    server.expect_port();
+    server.expect("LIST").lines({"150 listing"}).send_data("line\r\n").final_reply({"226 done"});
+    server.expect_port();
+    server.expect("LIST").lines({"150 listing"}).send_data("other\r\n").final_reply({"226 done"});
+    connect(DATA_MODE_ACTIVE);
+
+    struct Case {
+        uint32_t local;
+        const char *port_command;
+        const char *line;
+    } cases[] = {
+        {ipv4(127, 0, 0, 1), "PORT 127,0,0,1,48,33", "line\r\n"},
+        // As if the control connection ended here at another address.
+        {ipv4(127, 0, 0, 2), "PORT 127,0,0,2,48,33", "other\r\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.port_command);
+        session->local_address = c.local;
+        ASSERT_EQ(0, session_open_data(session));
+        EXPECT_EQ(c.local, session->port_address);
+        EXPECT_EQ(12321u, session->port_listen_port);
+        uint32_t bound = 0;
+        uint16_t port = 0;
+        ASSERT_EQ(0, net_local_name(session->data->listen_socket, &bound, &port));
+        EXPECT_EQ(c.local, bound);
+        EXPECT_EQ(12321, port);
+        session_send(session, "LIST\r\n");
+        ASSERT_EQ(0, session_accept_data(session));
+        EXPECT_EQ(150, session_read_reply(session));
+        char line[100];
+        ASSERT_NE(nullptr, stream_read_line(session->data, line, 99));
+        EXPECT_STREQ(c.line, line);
+        session_close_data(session);
+        EXPECT_EQ(226, session_read_reply(session));
+    }
+    net_set_resolver(nullptr);
+    EXPECT_EQ((Lines{"PORT 127,0,0,1,48,33", "LIST", "PORT 127,0,0,2,48,33", "LIST"}), after_login());
+    EXPECT_TRUE(server.errors().empty()) << server.errors()[0];
+}
+
+TEST_F(DataTest, ActivePreparationFailures)
+{
+    xfer::ActivePortTurn turn;
+    server.expect("PORT", {"500 Illegal PORT command"});
+    connect(DATA_MODE_ACTIVE);
+    EXPECT_EQ(-1, session_open_data(session));
+    EXPECT_EQ(nullptr, session->data);
+
+    // While one session listens on port 12321, a second one cannot.
+    FtpScriptServer second;
+    second.set_auto_answer(true);
+    ASSERT_TRUE(second.start());
+    FtpSession *other = session_create();
+    ASSERT_EQ(0, session_connect(other, "127.0.0.1", second.port(), "u", "p"));
+    other->data_mode = DATA_MODE_ACTIVE;
+    ASSERT_EQ(0, session_open_data(session));
+    EXPECT_EQ(-1, session_open_data(other));
+    EXPECT_EQ(nullptr, other->data);
+    Lines commands = second.commands();
+    EXPECT_EQ(Lines(commands.begin() + (long)kLoginCommands, commands.end()), Lines{});
+    session_destroy(other);
+    EXPECT_EQ((Lines{"PORT 127,0,0,1,48,33", "PORT 127,0,0,1,48,33"}), after_login());
+}
+
+TEST_F(DataTest, ActiveWaitForTheServerEndsWithACancel)
+{
+    xfer::ActivePortTurn turn;
+    server.expect_port();
+    server.expect("RETR").silence();  // never connects, never answers
+    connect(DATA_MODE_ACTIVE);
+    ASSERT_EQ(0, session_open_data(session));
+    session_send(session, "RETR file\r\n");
+    ASSERT_TRUE(server.wait_for_commands(kLoginCommands + 2, 5000));
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        session_cancel(session);
+    });
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, session_accept_data(session));
+    long long ms = elapsed_ms(started);
+    canceller.join();
+    EXPECT_LT(ms, 2000);
+    EXPECT_GE(ms, 250);
+}
+
+TEST_F(DataTest, ActiveRefusalIsReadWithoutWaitingForAConnection)
+{
+    xfer::ActivePortTurn turn;
+    server.expect_port();
+    server.expect("RETR", {"550 No such file"});
+    connect(DATA_MODE_ACTIVE);
+    ASSERT_EQ(0, session_open_data(session));
+    session_send(session, "RETR missing\r\n");
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, session_accept_data(session));
+    EXPECT_EQ(550, session_read_reply(session));
+    EXPECT_LT(elapsed_ms(started), 1000);
+}
+
+TEST_F(DataTest, NoControlConnectionNoData)
+{
+    session = session_create();
+    EXPECT_EQ(-1, session_open_data(session));
+    EXPECT_EQ(-1, session_accept_data(session));
+    EXPECT_EQ(0, session_close_data(session));
+    EXPECT_EQ(-1, session_open_data(nullptr));
+}
