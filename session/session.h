@@ -98,3 +98,21 @@ int session_open_data(FtpSession *session);
 int session_accept_data(FtpSession *session);
 int session_close_data(FtpSession *session);
 
+// Transfers. Sizes, offsets and counts are 64-bit, so files of 2 GiB and more move and
+// resume correctly. The block level: open, then read (download) or write (upload) until
+// done, then close, which reads the final reply and clears the restart offset and size.
+enum { SESSION_BLOCK_SIZE = 4096, SESSION_PATH_SIZE = 1000 };
+// The offset of the next transfer (REST); -1 for a negative offset, which is not stored.
+int session_set_resume_offset(FtpSession *session, int64_t offset);
+// Mode text: 'w' uploads (STOR), else downloads (RETR); 'b' is image type, else ASCII.
+int session_open_transfer(FtpSession *session, const char *remote_name, const char *mode);
+int session_read_data(FtpSession *session, void *buffer, int size);
+int session_write_data(FtpSession *session, const void *bytes, int length);
+// 0, or -1 when there was a data connection and the final reply is neither 226 nor 250.
+int session_close_transfer(FtpSession *session);
+// Whole files. A download that ends early, cannot write its local file, or whose final
+// reply is not a success answers -1 and keeps the partial local file (a later download
+// with resume on continues it). An upload opens its local file before it sends STOR.
+int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode);
+int session_put_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode);
+

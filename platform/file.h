@@ -1,0 +1,19 @@
+// Local files of any size on both targets: the C runtime's 32-bit sizes and offsets of
+// the Windows build would misread files of 2 GiB and more.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+struct LocalFileInfo {
+    int is_directory;
+    int64_t size;  // bytes; 0 for a directory
+};
+
+// 0 with *info filled when something exists at path, -1 when nothing does (or it cannot
+// be looked at).
+int platform_file_info(const char *path, LocalFileInfo *info);
+
+// fopen with the C library's modes; a file opened for appending ('a') writes at its end
+// whatever its size.
+FILE *platform_file_open(const char *path, const char *mode);

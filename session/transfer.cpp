@@ -1,0 +1,261 @@
+// Transfers over the data connection: the block level (open, read or write, close) and
+// the whole-file download with resume and upload on top of it. Counts, offsets and sizes
+// are 64-bit throughout, so files of 2 GiB and more move, resume and report correctly.
+#include <cctype>
+#include <cstring>
+
+#include "platform/file.h"
+#include "platform/time.h"
+#include "session/session.h"
+#include "util/text.h"
+
+// The size in a preliminary reply: the digits after its first '(', in full; 0 when no
+// digits follow or they overflow, -1 when the line has no '(' (the size stays unknown).
+static int64_t announced_size(const char *line)
+{
+    const char *p = strchr(line, '(');
+    if (!p)
+        return -1;
+    p++;
+    while (*p == ' ')
+        p++;
+    int64_t value = 0;
+    for (; isdigit((unsigned char)*p); p++) {
+        if (value > (INT64_MAX - 9) / 10)
+            return 0;
+        value = value * 10 + (*p - '0');
+    }
+    return value;
+}
+
+// At most one message a second, and the clock is read only when someone listens.
+static void report_progress(FtpSession *session, const char *label, int64_t total)
+{
+    if (!session->callback)
+        return;
+    int64_t now = platform_now();
+    if (now <= session->last_progress_time)
+        return;
+    session->last_progress_time = now;
+    char text[80];
+    text_format(text, sizeof text, "%s: %lld/%lld\n", label, (long long)session->transferred, (long long)total);
+    session_notify(session, text);
+}
+
+int session_set_resume_offset(FtpSession *session, int64_t offset)
+{
+    if (!session || offset < 0)
+        return -1;
+    session->resume_offset = offset;
+    return 0;
+}
+
+int session_open_transfer(FtpSession *session, const char *remote_name, const char *mode)
+{
+    if (!session)
+        return -1;
+    if (!session->control || !remote_name || !mode) {
+        session_close_data(session);
+        return -1;
+    }
+    session->uploading = strchr(mode, 'w') ? 1 : 0;
+    // A refused TYPE does not stop the transfer: the server keeps its current type.
+    session_set_type(session, strchr(mode, 'b') ? "I" : "A");
+    session->transferred = 0;
+    if (session_open_data(session) != 0)
+        return -1;
+
+    if (session->resume_offset != 0) {
+        session_send(session, "REST %lld\r\n", (long long)session->resume_offset);
+        if (session_read_reply(session) == 350)
+            session->transferred = session->resume_offset;
+        else
+            session->resume_offset = 0;  // the transfer starts at the beginning of the file
+    }
+    session_send(session, session->uploading ? "STOR %s\r\n" : "RETR %s\r\n", remote_name);
+    if (session_accept_data(session) != 0) {
+        session_close_data(session);
+        return -1;
+    }
+    char line[SESSION_REPLY_LIMIT + 1];
+    int reply = session_read_reply_text(session, line, SESSION_REPLY_LIMIT);
+    if (reply != 150 && reply != 125) {
+        session_close_data(session);
+        return -1;
+    }
+    if (!session->uploading) {
+        int64_t size = announced_size(line);
+        if (size >= 0)
+            session->transfer_total = size;
+    }
+    return 0;
+}
+
+int session_read_data(FtpSession *session, void *buffer, int size)
+{
+    if (!session || !session->data)
+        return -1;
+    int got = stream_receive(session->data, buffer, size);
+    if (got < 0)
+        return got;
+    session->transferred += got;
+    report_progress(session, "READ", session->transfer_total);
+    return got;
+}
+
+int session_write_data(FtpSession *session, const void *bytes, int length)
+{
+    if (!session || !session->data)
+        return -1;
+    int sent = stream_send(session->data, bytes, length);
+    if (sent <= 0)
+        return sent;
+    session->transferred += sent;
+    report_progress(session, "WRITE", session->local_size);
+    return sent;
+}
+
+int session_close_transfer(FtpSession *session)
+{
+    if (!session)
+        return -1;
+    session->transfer_total = 0;
+    session->resume_offset = 0;
+    if (!session->data)
+        return 0;
+    // Closing the data connection is what tells the server that an upload has ended.
+    session_close_data(session);
+    int reply = session_read_reply(session);
+    return reply == 226 || reply == 250 ? 0 : -1;
+}
+
+static int ends_with_separator(const char *path)
+{
+    size_t length = strlen(path);
+    return length > 0 && (path[length - 1] == '/' || path[length - 1] == '\\');
+}
+
+// The text after the last '/' of a remote name (after the last '/' or '\' of a local
+// one), or all of it.
+static const char *last_component(const char *name, int local)
+{
+    const char *last = name;
+    for (const char *p = name; *p; p++) {
+        if (*p == '/' || (local && *p == '\\'))
+            last = p + 1;
+    }
+    return last;
+}
+
+// The local path of a download: the local name, or the remote name without one; a folder
+// gets the remote name's last component. -1 when the path would not fit: a cut path
+// would write somewhere else.
+static int download_path(char *path, const char *remote_name, const char *local_name)
+{
+    if (text_copy(path, SESSION_PATH_SIZE, local_name && *local_name ? local_name : remote_name) != 0)
+        return -1;
+    LocalFileInfo info;
+    int is_folder = ends_with_separator(path) ||
+                    (platform_file_info(path, &info) == 0 && info.is_directory);
+    if (!is_folder)
+        return 0;
+    if (!ends_with_separator(path) && text_append(path, SESSION_PATH_SIZE, "/") != 0)
+        return -1;
+    return text_append(path, SESSION_PATH_SIZE, last_component(remote_name, 0));
+}
+
+int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
+{
+    if (!session || !remote_name || !*remote_name || !mode)
+        return -1;
+    int binary = strchr(mode, 'b') != nullptr;
+    char path[SESSION_PATH_SIZE];
+    if (download_path(path, remote_name, local_name) != 0)
+        return -1;
+    LocalFileInfo info;
+    if (platform_file_info(path, &info) == 0) {
+        if (info.is_directory)
+            return -1;
+        if (session->resume_mode)
+            session->resume_offset = info.size;
+    }
+
+    int result = -1;
+    FILE *file = nullptr;
+    if (session_open_transfer(session, remote_name, binary ? "rb" : "r") == 0) {
+        // Only an offset the server accepted is still set here: append to the partial
+        // file; otherwise the file starts anew.
+        if (session->resume_offset != 0)
+            file = platform_file_open(path, binary ? "ab" : "a");
+        else
+            file = platform_file_open(path, binary ? "wb" : "w");
+    }
+    if (file) {
+        char block[SESSION_BLOCK_SIZE];
+        for (;;) {
+            int got = session_read_data(session, block, (int)sizeof block);
+            if (got == 0) {
+                result = 0;
+                break;
+            }
+            // A broken or cancelled read, or a local file that cannot take the data (a
+            // full disk), ends the download as a failure; what arrived stays on disk.
+            if (got < 0 || fwrite(block, 1, (size_t)got, file) != (size_t)got)
+                break;
+        }
+        if (fclose(file) != 0)
+            result = -1;
+    }
+    if (session_close_transfer(session) != 0)
+        result = -1;
+    return result;
+}
+
+int session_put_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
+{
+    if (!session || !mode)
+        return -1;
+    if (remote_name && !*remote_name)
+        remote_name = nullptr;
+    if (local_name && !*local_name)
+        local_name = nullptr;
+    if (!remote_name && !local_name)
+        return -1;
+    if (!local_name)
+        local_name = remote_name;
+    if (!remote_name)
+        remote_name = last_component(local_name, 1);
+    if (!*remote_name)
+        return -1;
+    int binary = strchr(mode, 'b') != nullptr;
+
+    // The local file is opened before STOR: one that cannot be read must never leave the
+    // remote file truncated.
+    LocalFileInfo info;
+    if (platform_file_info(local_name, &info) != 0 || info.is_directory)
+        return -1;
+    FILE *file = platform_file_open(local_name, binary ? "rb" : "r");
+    if (!file)
+        return -1;
+    session->local_size = info.size;
+
+    int result = -1;
+    if (session_open_transfer(session, remote_name, binary ? "wb" : "w") == 0) {
+        char block[SESSION_BLOCK_SIZE];
+        for (;;) {
+            size_t got = fread(block, 1, sizeof block, file);
+            if (got > 0 && session_write_data(session, block, (int)got) != (int)got)
+                break;
+            if (got < sizeof block) {
+                if (!ferror(file))
+                    result = 0;
+                break;
+            }
+        }
+    }
+    fclose(file);
+    if (session_close_transfer(session) != 0)
+        result = -1;
+    session->local_size = 0;
+    return result;
+}
