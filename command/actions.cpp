@@ -1,0 +1,295 @@
+// The actions of the command entry. They reach the session only through the exported
+// functions, as any other caller of the library would, so the report shows exactly what
+// the interface did. Error lines name the call and its arguments; the handle is printed
+// with its full width (pointer-sized on Linux) and a null text as "(null)".
+#include "command/actions.h"
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "command/entry.h"
+#include "command/output.h"
+#include "listing/enumeration.h"
+#include "listing/parser.h"
+#include "platform/time.h"
+#include "status/status.h"
+#include "util/text.h"
+
+enum { PRINT_BLOCK_SIZE = 4096 };
+
+static long long handle_number(HARC handle)
+{
+    return (long long)(intptr_t)handle;
+}
+
+static int is_folder_argument(const char *argument)
+{
+    size_t n = strlen(argument);
+    return n > 0 && (argument[n - 1] == '/' || argument[n - 1] == '\\');
+}
+
+// The folder argument of add and extract: copied whole into the folder text and made
+// locally. A failure to make it (it may exist already) is not reported: the transfers
+// that follow succeed or fail on their own. 0, or -1 when the name does not fit, since
+// a cut name would send the files somewhere else.
+static int take_folder(const char *argument, char *folder, size_t size)
+{
+    if (text_copy(folder, size, argument) != 0) {
+        folder[0] = '\0';
+        return -1;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directory(std::filesystem::path(argument), ignored);
+    return 0;
+}
+
+int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                HARC handle, StatusWindow *status)
+{
+    (void)window;
+    char folder[COMMAND_TEXT_SIZE] = "";
+    for (int i = 0; i < count; i++) {
+        const char *file = files[i];
+        if (is_folder_argument(file)) {
+            if (take_folder(file, folder, sizeof folder) != 0) {
+                output_printf(output, "Error: Folder name too long [%.100s...]\n", file);
+                return COMMAND_WRITE_FAILED;
+            }
+            continue;
+        }
+        output_printf(output, "Write begin [%s]\n", file);
+        status_print(status, "Write begin [%s]\r\n", file);
+        if (KestrelAdd(handle, folder, file, 0) <= 0) {
+            output_printf(output, "Error: Can't KestrelAdd(%lld,%s,(null),0)\n",
+                          handle_number(handle), file);
+            return COMMAND_WRITE_FAILED;
+        }
+        output_printf(output, "Write end [%s]\n", file);
+        status_print(status, "Write end [%s]\r\n", file);
+    }
+    return COMMAND_OK;
+}
+
+int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                    HARC handle, StatusWindow *status)
+{
+    (void)window;
+    char folder[COMMAND_TEXT_SIZE] = "";
+    for (int i = 0; i < count; i++) {
+        const char *file = files[i];
+        if (is_folder_argument(file)) {
+            if (take_folder(file, folder, sizeof folder) != 0) {
+                output_printf(output, "Error: Folder name too long [%.100s...]\n", file);
+                return COMMAND_READ_FAILED;
+            }
+            continue;
+        }
+        output_printf(output, "Read begin [%s]\n", file);
+        status_print(status, "Read begin [%s]\r\n", file);
+        if (KestrelExtract(handle, file, folder, 0) <= 0) {
+            output_printf(output, "Error: Can't KestrelExtract(%lld,%s,(null),0)\n",
+                          handle_number(handle), file);
+            return COMMAND_READ_FAILED;
+        }
+        output_printf(output, "Read end [%s]\n", file);
+        status_print(status, "Read end [%s]\r\n", file);
+    }
+    return COMMAND_OK;
+}
+
+int32_t dos_stamp_to_time(uint16_t date, uint16_t time)
+{
+    struct tm fields;
+    memset(&fields, 0, sizeof fields);
+    fields.tm_sec = (time & 0x1F) * 2;
+    fields.tm_min = (time >> 5) & 0x3F;
+    fields.tm_hour = (time >> 11) & 0x1F;
+    fields.tm_mday = date & 0x1F;
+    fields.tm_mon = ((date >> 5) & 0x0F) - 1;
+    fields.tm_year = ((date >> 9) & 0x7F) + 80;
+    return local_fields_to_time(&fields);
+}
+
+// The stamp as the report shows it: back through the runtime's local time, so a
+// daylight-saving shift shows as the runtime sees it.
+static void stamp_fields(uint16_t date, uint16_t time, struct tm *out)
+{
+    if (platform_local_time(dos_stamp_to_time(date, time), out) != 0)
+        memset(out, 0, sizeof *out);
+}
+
+static const char LIST_HEADER[] =
+    "  Name          Original    Packed  Ratio     Date     Time   Attr Method   CRC-32\n";
+static const char LIST_RULE[] =
+    "--------------  --------  -------- ------ ---------- -------- ---- -------- --------\n";
+
+int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                 HARC handle)
+{
+    (void)count;
+    (void)files;
+    (void)window;
+    output_append_text(LIST_HEADER, output);
+    output_append_text(LIST_RULE, output);
+
+    // The record crosses the interface: zero it so every text in it ends within it
+    // whatever the library left unwritten.
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    int entries = 0;
+    int found = KestrelFindFirst(handle, "", &record);
+    while (found == 0) {
+        struct tm at;
+        stamp_fields(record.date, record.time, &at);
+        output_printf(output,
+                      "%14.*s  %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
+                      (int)sizeof record.file_name, record.file_name, (int)record.original_size,
+                      (int)record.compressed_size, (uint16_t)record.ratio * 0.1,
+                      at.tm_year + 1900, at.tm_mon + 1, at.tm_mday, at.tm_hour, at.tm_min,
+                      at.tm_sec, (int)sizeof record.attribute, record.attribute,
+                      (int)sizeof record.method, record.method, (unsigned)record.crc);
+        entries++;
+        found = KestrelFindNext(handle, &record);
+    }
+    output_append_text(LIST_RULE, output);
+
+    // FindFirst answers -1 for an empty directory too; only the enumeration knows
+    // whether the listing itself came through.
+    if (entries == 0 && listing_failed((const FtpSession *)handle)) {
+        output_printf(output, "Error: Can't KestrelFindFirst(%lld,,(null),0)\n",
+                      handle_number(handle));
+        return COMMAND_READ_FAILED;
+    }
+
+    struct tm at;
+    stamp_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
+    double ratio = (uint16_t)KestrelGetArcRatio(handle) * 0.1;
+    int compressed = KestrelGetArcCompressedSize(handle);
+    int original = KestrelGetArcOriginalSize(handle);
+    output_printf(output, "   %3d files    %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
+                  entries, original, compressed, ratio, at.tm_year + 1900, at.tm_mon + 1,
+                  at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec);
+    return COMMAND_OK;
+}
+
+int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                  const char *url)
+{
+    (void)count;
+    (void)files;
+    (void)window;
+    if (KestrelCheckArchive(url, 0) != 0) {
+        output_printf(output, "check [%s] ... OK\n", url);
+        return COMMAND_OK;
+    }
+    output_printf(output, "check [%s] ... NG\n", url);
+    return COMMAND_NOT_FTP;
+}
+
+int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                  HARC handle)
+{
+    (void)window;
+    char block[PRINT_BLOCK_SIZE];
+    for (int i = 0; i < count; i++) {
+        const char *file = files[i];
+        if (strchr(file, '/') || strchr(file, '\\'))
+            continue;
+        if (KestrelOpenFile(handle, file, "rb", 0) == -1) {
+            output_printf(output, "Error: Can't KestrelOpenFile(%lld,%s,rb,0)\n",
+                          handle_number(handle), file);
+            return COMMAND_READ_FAILED;
+        }
+        for (;;) {
+            int n = KestrelRead(handle, block, (int)sizeof block);
+            if (n <= 0)
+                break;
+            if (output_append(output, block, n) <= 0)
+                break;
+        }
+        KestrelCloseFile(handle);
+    }
+    return COMMAND_OK;
+}
+
+int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                      HARC handle)
+{
+    (void)window;
+    for (int i = 0; i < count; i++) {
+        output_printf(output, "Making Directory [%s]\n", files[i]);
+        if (KestrelMkDir(handle, files[i], 0) <= 0) {
+            output_printf(output, "Error: Can't MkDir(%lld,%s,(null),0)\n",
+                          handle_number(handle), files[i]);
+            return COMMAND_WRITE_FAILED;
+        }
+    }
+    return COMMAND_OK;
+}
+
+int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
+                        OutputBuffer *output, HARC handle)
+{
+    (void)window;
+    for (int i = 0; i < count; i++) {
+        output_printf(output, "Removing Directory [%s]\n", files[i]);
+        if (KestrelRmDir(handle, files[i], 0) <= 0) {
+            output_printf(output, "Error: Can't RmDir(%lld,%s,(null),0)\n",
+                          handle_number(handle), files[i]);
+            return COMMAND_WRITE_FAILED;
+        }
+    }
+    return COMMAND_OK;
+}
+
+int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                 HARC handle)
+{
+    (void)window;
+    // A missing new name is found before anything is renamed: half a command line must
+    // not leave the server half changed.
+    if (count % 2 != 0) {
+        output_printf(output, "Error: Can't find the new name for [%s].\n", files[count - 1]);
+        return COMMAND_LINE_ERROR;
+    }
+    for (int i = 0; i + 1 < count; i += 2) {
+        output_printf(output, "Moving [%s] to [%s]\n", files[i], files[i + 1]);
+        if (KestrelMove(handle, files[i], files[i + 1], 0) <= 0) {
+            output_printf(output, "Error: Can't KestrelMove(%lld,%s,%s,0)\n",
+                          handle_number(handle), files[i], files[i + 1]);
+            return COMMAND_WRITE_FAILED;
+        }
+    }
+    return COMMAND_OK;
+}
+
+int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                   HARC handle)
+{
+    (void)window;
+    for (int i = 0; i < count; i++) {
+        output_printf(output, "Deleting [%s]\n", files[i]);
+        if (KestrelDelete(handle, files[i], 0) <= 0) {
+            output_printf(output, "Error: Can't KestrelDelete(%lld,%s,(null),0)\n",
+                          handle_number(handle), files[i]);
+            return COMMAND_WRITE_FAILED;
+        }
+    }
+    return COMMAND_OK;
+}
+
+int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output)
+{
+    (void)count;
+    (void)files;
+    int result = KestrelConfigDialog(window, "", 0);
+    if (result == -1) {
+        // No display or no terminal: saying "OK" here would claim settings were edited.
+        output_printf(output, "Error: Can't open the configuration dialog.\n");
+        return COMMAND_WRITE_FAILED;
+    }
+    output_printf(output, result == 0 ? "ConfigDialog ... Cancel\n" : "ConfigDialog ... OK\n");
+    return COMMAND_OK;
+}

@@ -1,0 +1,52 @@
+// The actions of the command entry. Each runs once on the handle that the entry opened,
+// works only through the exported functions, writes its lines into the entry's report
+// (and, where a transfer runs, their CR LF twins into the status window) and answers a
+// result code of command/entry.h. They stop at the first failing file: the files before
+// it stay done, the files after it are not tried.
+#pragma once
+
+#include <cstdint>
+
+#include "api/kestrel.h"
+
+struct OutputBuffer;
+struct StatusWindow;
+
+// Uploads each file argument. An argument that ends in '/' or '\' is made as a local
+// folder and becomes the remote name of the files after it. 0 or COMMAND_WRITE_FAILED.
+int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                HARC handle, StatusWindow *status);
+// Downloads each file argument; a folder argument (as for add) is made locally and
+// receives the files after it. 0 or COMMAND_READ_FAILED.
+int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                    HARC handle, StatusWindow *status);
+// The listing report of the handle's directory; the file arguments are ignored. 0, or
+// COMMAND_READ_FAILED when the listing itself failed (an empty directory is a success).
+int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                 HARC handle);
+// Says whether the URL is an FTP URL, without connecting. 0 or COMMAND_NOT_FTP.
+int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                  const char *url);
+// Appends the bytes of each remote file to the report; arguments with a '/' or '\' are
+// skipped. 0, or COMMAND_READ_FAILED when a file cannot be opened.
+int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                  HARC handle);
+// Make / remove each remote directory. 0 or COMMAND_WRITE_FAILED.
+int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                      HARC handle);
+int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
+                        OutputBuffer *output, HARC handle);
+// Renames in pairs (old name, new name). An odd count renames nothing and answers
+// COMMAND_LINE_ERROR; a refused rename answers COMMAND_WRITE_FAILED.
+int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                 HARC handle);
+// Deletes each remote file. 0 or COMMAND_WRITE_FAILED.
+int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                   HARC handle);
+// Runs the configuration dialog over window. 0 after OK or Cancel; COMMAND_WRITE_FAILED
+// when the dialog cannot be shown.
+int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output);
+
+// MS-DOS date and time words (local time) to seconds since 1970. The fields are not
+// checked: local_fields_to_time decides how out-of-range ones count.
+int32_t dos_stamp_to_time(uint16_t date, uint16_t time);
