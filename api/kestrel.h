@@ -111,6 +111,37 @@ int KESTREL_API KestrelCancel(HARC archive, int ignored);
 /* 1 when the archiver function number is supported, else 0. */
 int KESTREL_API KestrelQueryFunctionList(int function);
 
+/* ---- File operations: transfers, remote file commands, resume. ---- */
+
+/* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary);
+   0, or -1 when the data connection, the transfer command or its first reply fails. */
+int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored);
+/* The next bytes of a streamed download: the count, 0 at the end, -1 on failure or cancel. */
+int KESTREL_API KestrelRead(HARC archive, void *buffer, int length);
+/* Sends bytes of a streamed upload: the length, or 0 or less on failure or cancel. */
+int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length);
+/* Ends a streamed transfer and clears the restart offset; 0, or -1 when the server's
+   final reply is not a success. */
+int KESTREL_API KestrelCloseFile(HARC archive);
+/* Downloads a remote file (to the DefaultDir setting when no destination is given); 1, or
+   0 when the download fails, ends early or is refused (a partial file is kept). */
+int KESTREL_API KestrelExtract(HARC archive, const char *remote_name, const char *destination, int ignored);
+/* Uploads a local file; 1, or 0 when the local file cannot be read or the upload fails. */
+int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, const char *local_file, int ignored);
+/* Renames a remote file or directory; 1, or 0 when the server refuses RNFR or RNTO. */
+int KESTREL_API KestrelMove(HARC archive, const char *old_name, const char *new_name, int ignored);
+/* Deletes a remote file; 1, or 0 when the server does not answer DELE with 250. */
+int KESTREL_API KestrelDelete(HARC archive, const char *remote_name, int ignored);
+/* Makes a remote directory; 1, or 0 when the server does not answer MKD with 257. */
+int KESTREL_API KestrelMkDir(HARC archive, const char *directory, int ignored);
+/* Removes a remote directory; 1, or 0 when the server does not answer RMD with 250. */
+int KESTREL_API KestrelRmDir(HARC archive, const char *directory, int ignored);
+/* Sets the restart offset (REST) of the next transfer; 1, or 0 for a negative offset. */
+int KESTREL_API KestrelRestart(HARC archive, int offset);
+/* Non-zero: downloads into an existing local file resume at its end; clears the restart
+   offset; 1, or 0 for a null handle. */
+int KESTREL_API KestrelSetResumeGetMode(HARC archive, int mode);
+
 #ifdef __cplusplus
 }
 #endif

@@ -116,3 +116,8 @@ int session_close_transfer(FtpSession *session);
 int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode);
 int session_put_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode);
 
+// Remote file commands on the control connection: 0 on the one accepted reply, else -1.
+int session_make_dir(FtpSession *session, const char *name);    // MKD, 257
+int session_remove_dir(FtpSession *session, const char *name);  // RMD, 250
+int session_rename(FtpSession *session, const char *old_name, const char *new_name);  // RNFR 350, RNTO 250
+int session_delete(FtpSession *session, const char *name);      // DELE, 250

@@ -1,0 +1,92 @@
+// The file operations of the archiver interface: whole-file and streamed transfers, the
+// remote file commands and the two resume controls. Each is a thin turn from the handle
+// to one session operation; a null handle answers the export's failure value.
+#include "api/kestrel.h"
+#include "config/settings.h"
+#include "session/session.h"
+
+static FtpSession *session_of(HARC archive)
+{
+    return (FtpSession *)archive;
+}
+
+extern "C" int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored)
+{
+    (void)ignored;
+    if (!archive)
+        return -1;
+    return session_open_transfer(session_of(archive), remote_name, mode) == 0 ? 0 : -1;
+}
+
+extern "C" int KESTREL_API KestrelRead(HARC archive, void *buffer, int length)
+{
+    if (!archive || !buffer)
+        return -1;
+    return session_read_data(session_of(archive), buffer, length);
+}
+
+extern "C" int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length)
+{
+    if (!archive || !buffer)
+        return -1;
+    return session_write_data(session_of(archive), buffer, length);
+}
+
+extern "C" int KESTREL_API KestrelCloseFile(HARC archive)
+{
+    if (!archive)
+        return -1;
+    return session_close_transfer(session_of(archive)) == 0 ? 0 : -1;
+}
+
+extern "C" int KESTREL_API KestrelExtract(HARC archive, const char *remote_name, const char *destination, int ignored)
+{
+    (void)ignored;
+    if (!archive)
+        return 0;
+    if ((!destination || !*destination) && g_settings.DefaultDir[0] != '\0')
+        destination = g_settings.DefaultDir;
+    return session_get_file(session_of(archive), remote_name, destination, "b") == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, const char *local_file, int ignored)
+{
+    (void)ignored;
+    if (!archive)
+        return 0;
+    return session_put_file(session_of(archive), remote_name, local_file, "b") == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelMove(HARC archive, const char *old_name, const char *new_name, int ignored)
+{
+    (void)ignored;
+    return session_rename(session_of(archive), old_name, new_name) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelDelete(HARC archive, const char *remote_name, int ignored)
+{
+    (void)ignored;
+    return session_delete(session_of(archive), remote_name) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelMkDir(HARC archive, const char *directory, int ignored)
+{
+    (void)ignored;
+    return session_make_dir(session_of(archive), directory) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelRmDir(HARC archive, const char *directory, int ignored)
+{
+    (void)ignored;
+    return session_remove_dir(session_of(archive), directory) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelRestart(HARC archive, int offset)
+{
+    return session_set_resume_offset(session_of(archive), offset) == 0 ? 1 : 0;
+}
+
+extern "C" int KESTREL_API KestrelSetResumeGetMode(HARC archive, int mode)
+{
+    return session_set_resume_mode(session_of(archive), mode) == 0 ? 1 : 0;
+}
