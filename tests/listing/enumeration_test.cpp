@@ -1,0 +1,357 @@
+// Directory enumeration against the scripted server: what LIST sends and accepts, the
+// entries it keeps, the cursor, and the Index step with its private temporary file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "listing/enumeration.h"
+#include "session/session.h"
+#include "tests/session/transfer_support.h"
+#include "tests/support/ftp_script_server.h"
+
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+namespace {
+
+const Lines kLogin = {"USER alice", "PASS secret", "SYST", "TYPE I", "PWD"};
+const Lines kIndexMissing = {"TYPE I", "PASV", "RETR Index"};
+
+Lines concat(Lines a, const Lines &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<std::string> names_of(const FtpSession *session)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < session->entry_count; i++)
+        names.push_back(session->entries[i].name);
+    return names;
+}
+
+std::string unix_line(const std::string &name, const char *perms = "-rw-r--r--", int size = 10)
+{
+    return std::string(perms) + "   1 ftp  ftp  " + std::to_string(size) + " Jan 02  2024 " + name + "\r\n";
+}
+
+// Points the system's temporary folder (TMPDIR on Linux, TMP on Windows) somewhere for
+// the length of a test, then puts back what was there.
+struct TempFolder {
+    std::string old_tmpdir, old_tmp;
+    explicit TempFolder(const std::string &path)
+    {
+        const char *tmpdir = getenv("TMPDIR");
+        const char *tmp = getenv("TMP");
+        old_tmpdir = tmpdir ? tmpdir : "";
+        old_tmp = tmp ? tmp : "";
+        set("TMPDIR", path);
+        set("TMP", path);
+    }
+    ~TempFolder()
+    {
+        restore("TMPDIR", old_tmpdir);
+        restore("TMP", old_tmp);
+    }
+    // A variable that was not set is unset again: the Windows runtime unsets "NAME=",
+    // glibc a bare "NAME" (and refuses neither form).
+    static void restore(const char *name, const std::string &value)
+    {
+        set(name, value);
+        if (value.empty())
+            put(name);
+    }
+    static void set(const char *name, const std::string &value) { put(std::string(name) + "=" + value); }
+    // putenv keeps the very text it is given: every text stays alive to the end.
+    static void put(const std::string &text)
+    {
+        static std::deque<std::string> texts;
+        texts.push_back(text);
+        putenv(&texts.back()[0]);
+    }
+};
+
+std::vector<std::string> folder_contents(const fs::path &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &item : fs::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    return names;
+}
+
+struct EnumerationTest : ::testing::Test {
+    FtpScriptServer server;
+    FtpSession *session = nullptr;
+    xfer::TempDir temp;
+    TempFolder *folder = nullptr;
+
+    void SetUp() override
+    {
+        server.set_auto_answer(true);
+        session = session_create();
+        ASSERT_NE(nullptr, session);
+        folder = new TempFolder(temp.path.string());
+    }
+    void TearDown() override
+    {
+        session_destroy(session);
+        server.stop();
+        delete folder;
+    }
+    void connect(int data_mode = DATA_MODE_PASSIVE)
+    {
+        ASSERT_TRUE(server.start());
+        ASSERT_EQ(0, session_connect(session, "127.0.0.1", server.port(), "alice", "secret"));
+        session_set_data_mode(session, data_mode);
+    }
+    Lines transcript()
+    {
+        Lines all = server.commands();
+        return Lines(all.begin() + (long)std::min(all.size(), kLogin.size()), all.end());
+    }
+};
+
+}  // namespace
+
+TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
+{
+    struct Case {
+        const char *label;
+        std::string first;
+        std::string data;
+        std::string final_reply;
+        int result;
+        Lines names;
+    } cases[] = {
+        {"empty directory", "150 Here it comes", "", "226 Done", 0, {}},
+        {"total line skipped", "150 Here it comes", "total 8\r\n" + unix_line("a.txt"), "226 Done", 0, {"a.txt"}},
+        {"125 like 150", "125 Already open", unix_line("a.txt") + unix_line("b.txt"), "226 Done", 0, {"a.txt", "b.txt"}},
+        {"250 ends a listing too", "150 Here it comes", unix_line("a.txt"), "250 Done", 0, {"a.txt"}},
+        {"unparsable lines skipped", "150 Here it comes", "garbage\r\n\r\nTotal 3\r\n" + unix_line("x"), "226 Done", 0, {"x"}},
+        {"refused final reply keeps what was read", "150 Here it comes", unix_line("a.txt"), "451 Aborted", -1, {"a.txt"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.expect_pasv();
+        s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
+        ASSERT_TRUE(s.start());
+        FtpSession *one = session_create();
+        ASSERT_EQ(0, session_connect(one, "127.0.0.1", s.port(), "alice", "secret"));
+        session_set_data_mode(one, DATA_MODE_PASSIVE);
+        EXPECT_EQ(c.result, list_directory(one, ""));
+        EXPECT_EQ(c.names, names_of(one));
+        EXPECT_EQ(c.result != 0, listing_failed(one) == 1);
+        // A walk finds every entry of a good listing and none of a failed one.
+        int walked = 0;
+        while (next_entry(one))
+            walked++;
+        EXPECT_EQ(c.result == 0 ? (int)c.names.size() : 0, walked);
+        Lines expected = concat(kLogin, {"PASV", "LIST"});
+        if (c.result == 0)
+            expected = concat(expected, kIndexMissing);
+        EXPECT_TRUE(s.wait_for_commands(expected.size(), 3000));
+        EXPECT_EQ(expected, s.commands());
+        session_destroy(one);
+    }
+}
+
+TEST_F(EnumerationTest, RefusedListStopsAtOnceAndEmptyDirectoryDoesNot)
+{
+    server.expect_pasv();
+    server.expect("LIST", {"550 No such directory"});
+    server.set_listing("");
+    connect();
+    EXPECT_EQ(-1, list_directory(session, "missing"));
+    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(nullptr, next_entry(session));
+    EXPECT_EQ(nullptr, current_entry(session));
+    // The next listing, of an empty directory, succeeds and clears the mark.
+    EXPECT_EQ(0, list_directory(session, ""));
+    EXPECT_EQ(0, listing_failed(session));
+    EXPECT_EQ(0, session->entry_count);
+    EXPECT_EQ(concat({"PASV", "LIST missing", "PASV", "LIST"}, kIndexMissing), transcript());
+}
+
+TEST_F(EnumerationTest, UnsendableOrOverlongPathIsRefusedWithoutListing)
+{
+    connect();
+    for (std::string path : {std::string("a\r\nDELE x"), std::string(1000, 'p')}) {
+        EXPECT_EQ(-1, list_directory(session, path.c_str()));
+        EXPECT_EQ(1, listing_failed(session));
+    }
+    EXPECT_EQ(0, list_directory(session, std::string(999, 'p').c_str()));
+    Lines commands = transcript();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ("PASV", commands[0]);
+    EXPECT_EQ("PASV", commands[1]);
+    EXPECT_EQ("LIST " + std::string(999, 'p'), commands[2]);
+}
+
+TEST_F(EnumerationTest, ActiveModeListing)
+{
+    xfer::ActivePortTurn turn;
+    server.set_listing(unix_line("a.txt") + unix_line("sub", "drwxr-xr-x"));
+    session->use_index_file = 0;
+    connect(DATA_MODE_ACTIVE);
+    EXPECT_EQ(0, list_directory(session, "pub"));
+    EXPECT_EQ(Lines({"a.txt", "sub"}), names_of(session));
+    Lines commands = transcript();
+    ASSERT_EQ(2u, commands.size());
+    EXPECT_EQ(0u, commands[0].find("PORT 127,0,0,1,48,33"));
+    EXPECT_EQ("LIST pub", commands[1]);
+}
+
+TEST_F(EnumerationTest, CursorWalksOnceAndKeepsCountingPastTheEnd)
+{
+    server.set_listing(unix_line("one") + unix_line("two"));
+    connect();
+    EXPECT_EQ(nullptr, current_entry(session));
+    ASSERT_EQ(0, list_directory(session, ""));
+    EXPECT_EQ(-1, session->cursor);
+    EXPECT_STREQ("one", next_entry(session)->name);
+    EXPECT_STREQ("one", current_entry(session)->name);
+    EXPECT_STREQ("two", next_entry(session)->name);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(nullptr, next_entry(session));
+        EXPECT_EQ(nullptr, current_entry(session));
+    }
+    EXPECT_EQ(4, session->cursor);
+    EXPECT_EQ(0, free_listing(session));
+    EXPECT_EQ(nullptr, session->entries);
+    EXPECT_EQ(0, session->entry_count);
+    EXPECT_EQ(-1, session->cursor);
+    // Freeing what is already free changes nothing.
+    session->cursor = 7;
+    EXPECT_EQ(0, free_listing(session));
+    EXPECT_EQ(7, session->cursor);
+    EXPECT_EQ(0, free_listing(nullptr));
+    EXPECT_EQ(-1, list_directory(nullptr, ""));
+    EXPECT_EQ(nullptr, next_entry(nullptr));
+}
+
+// The array grows in steps, reused from one listing to the next: whatever the sizes,
+// every listing holds exactly its own entries in order.
+TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
+{
+    const int sizes[] = {1, 15, 16, 17, 0, 33, 1000, 2, 64, 65};
+    server.set_connections(1);
+    session->use_index_file = 0;
+    connect();
+    int serial = 0;
+    for (int size : sizes) {
+        SCOPED_TRACE(size);
+        std::string text;
+        Lines expected;
+        for (int i = 0; i < size; i++) {
+            std::string name = "f" + std::to_string(serial++);
+            text += unix_line(name, "-rw-r--r--", i);
+            expected.push_back(name);
+        }
+        server.set_listing(text);
+        ASSERT_EQ(0, list_directory(session, ""));
+        EXPECT_EQ(expected, names_of(session));
+        for (int i = 0; i < size; i++)
+            ASSERT_EQ(i, next_entry(session)->status.st_size);
+        EXPECT_EQ(nullptr, next_entry(session));
+    }
+}
+
+TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)
+{
+    server.set_listing(unix_line("docs") + unix_line("readme", "drwxr-xr-x") + unix_line("notes", "drwxr-x---") +
+                       unix_line("other", "drwxr-xr-x") + unix_line("dup") + unix_line("dup") +
+                       "lrwxrwxrwx 1 u g 11 Jan 5 2020 lib.so -> usr/lib\r\n" + unix_line("two words", "-rw-------"));
+    server.add_file("pub/Index", "x y z dir docs\n"
+                                 "x y z 1200 readme\r\n"
+                                 "x\ty 0 - notes\n"
+                                 "x y z abc other\n"
+                                 "x y z dir absent\n"
+                                 "x y z dir dup\n"
+                                 "x y z dir lib.so\n"
+                                 "a b c dir   two words\n"
+                                 "too few words\n");
+    connect();
+    ASSERT_EQ(0, list_directory(session, "pub"));
+    struct Expect {
+        const char *name;
+        int mode;
+    } expected[] = {
+        {"docs", 0x41A4},      {"readme", 0x81ED}, {"notes", 0x81E8},     {"other", 0x41ED},
+        {"dup", 0x41A4},       {"dup", 0x81A4},    {"lib.so", 0x41FF},    {"two words", 0x4180},
+    };
+    ASSERT_EQ(8, session->entry_count);
+    for (int i = 0; i < 8; i++) {
+        EXPECT_STREQ(expected[i].name, session->entries[i].name);
+        EXPECT_EQ(expected[i].mode, session->entries[i].status.st_mode) << expected[i].name;
+    }
+    EXPECT_EQ(Lines({"PASV", "LIST pub", "TYPE I", "PASV", "RETR pub/Index"}), transcript());
+    EXPECT_TRUE(folder_contents(temp.path).empty());
+}
+
+TEST_F(EnumerationTest, IndexPathFollowsTheListedPath)
+{
+    struct Case {
+        const char *path;
+        const char *retr;
+    } cases[] = {{"", "RETR Index"}, {"pub", "RETR pub/Index"}, {"pub/", "RETR pub/Index"}, {"/", "RETR /Index"}};
+    server.set_listing(unix_line("a"));
+    connect();
+    Lines expected;
+    for (const Case &c : cases) {
+        ASSERT_EQ(0, list_directory(session, c.path));
+        expected = concat(expected, {"PASV", c.path[0] ? std::string("LIST ") + c.path : "LIST", "TYPE I", "PASV", c.retr});
+    }
+    EXPECT_EQ(expected, transcript());
+    EXPECT_TRUE(folder_contents(temp.path).empty());
+}
+
+// The local copy is a private file in the temporary folder: without a usable folder
+// there is no download at all, and after every outcome the folder is left empty.
+TEST_F(EnumerationTest, IndexCopyLivesInTheTemporaryFolderAndIsAlwaysDeleted)
+{
+    server.set_listing(unix_line("docs"));
+    server.add_file("broken/Index", "x y z dir docs\n");
+    server.expect_pasv();
+    server.expect("LIST broken", {"150 ok"}).send_data(unix_line("docs")).final_reply({"226 ok"});
+    server.expect("TYPE I", {"200 ok"});
+    server.expect_pasv();
+    server.expect("RETR broken/Index", {"150 ok (100 bytes)"}).send_data("x y z dir docs\n").final_reply({"451 Aborted"});
+    connect();
+
+    EXPECT_EQ(0, list_directory(session, "broken"));
+    EXPECT_EQ(0x81A4, session->entries[0].status.st_mode);  // a download that failed is not read
+    EXPECT_TRUE(folder_contents(temp.path).empty());
+
+    EXPECT_EQ(0, list_directory(session, ""));  // no Index at all
+    EXPECT_TRUE(folder_contents(temp.path).empty());
+
+    {
+        TempFolder gone((temp.path / "missing").string());
+        EXPECT_EQ(0, list_directory(session, "x"));
+        EXPECT_EQ(1, session->entry_count);
+    }
+    EXPECT_EQ(Lines({"PASV", "LIST broken", "TYPE I", "PASV", "RETR broken/Index", "PASV", "LIST", "TYPE I", "PASV",
+                     "RETR Index", "PASV", "LIST x"}),
+              transcript());
+}
+
+TEST_F(EnumerationTest, IndexDownloadLeavesTheCallersRestartOffsetAlone)
+{
+    server.set_listing(unix_line("docs"));
+    server.add_file("Index", "x y z dir docs\n");
+    connect();
+    session_set_resume_offset(session, 500);
+    ASSERT_EQ(0, list_directory(session, ""));
+    EXPECT_EQ(0x41A4, session->entries[0].status.st_mode);
+    EXPECT_EQ(500, session->resume_offset);
+    EXPECT_EQ(concat({"PASV", "LIST"}, kIndexMissing), transcript());
+}
