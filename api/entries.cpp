@@ -1,0 +1,364 @@
+// Enumeration and entry information: the remote directory's listing seen as the members
+// of an archive. Every per-entry query reads the entry under the session's cursor and
+// answers its no-entry value when there is none; directory queries read the whole
+// listing or the session. Nothing here talks to the server except the listing itself
+// and the reverse lookup of KestrelGetArcFileName. A null handle answers each export's
+// failure value.
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+
+#include "api/kestrel.h"
+#include "listing/enumeration.h"
+#include "platform/export.h"
+#include "platform/time.h"
+#include "session/session.h"
+#include "util/text.h"
+#include "util/url.h"
+
+namespace {
+
+enum {
+    WILDCARD_SIZE = 1000,
+    ARC_URL_SIZE = 1000,
+    ENTRY_NAME_FIELD = 513,
+    ENTRY_METHOD_FIELD = 8,
+    NO_STAMP = 0xFFFF,
+    RATIO_PER_MILLE = 1000,
+    DOS_DATE_EPOCH = 0x0021,  // 1 January 1980
+};
+
+const char METHOD[] = "-ftp-";
+
+FtpSession *session_of(HARC archive)
+{
+    return (FtpSession *)archive;
+}
+
+const ListingEntry *entry_of(HARC archive)
+{
+    return current_entry(session_of(archive));
+}
+
+// The MS-DOS date and time of a moment, in local time. The moment 0 is the format's own
+// epoch; a moment the runtime cannot convert, or one before 1980, counts as that epoch
+// too, and one after 2107 as the format's last second.
+void dos_stamp(int32_t seconds, uint16_t *date, uint16_t *time_of_day)
+{
+    *date = DOS_DATE_EPOCH;
+    *time_of_day = 0;
+    struct tm local;
+    if (seconds == 0 || platform_local_time(seconds, &local) != 0 || local.tm_year < 80)
+        return;
+    if (local.tm_year > 207) {
+        *date = (uint16_t)((127 << 9) | (12 << 5) | 31);
+        *time_of_day = (uint16_t)((23 << 11) | (59 << 5) | 29);
+        return;
+    }
+    *date = (uint16_t)(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+    *time_of_day = (uint16_t)((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+}
+
+int attribute_of(const ListingEntry *entry)
+{
+    int mode = entry->status.st_mode;
+    int value = 0;
+    if (mode & LISTING_TYPE_DIR)
+        value |= 0x10;
+    if (!(mode & 0x080))
+        value |= 0x01;
+    if (!(mode & 0x100))
+        value |= 0x02;
+    return value;
+}
+
+int os_type_of(const FtpSession *session)
+{
+    const char *name = session->system_type;
+    if (strcmp(name, "MS-DOS") == 0)
+        return 0;
+    if (strcmp(name, "OS/2") == 0)
+        return 5;
+    if (strcmp(name, "UNIX") == 0)
+        return 2;
+    return 10;
+}
+
+// Copies as the C library's bounded copy does: at most size bytes, the rest of the
+// buffer NUL-filled, no terminator when the text fills the buffer.
+int copy_padded(char *buffer, int size, const char *text, size_t text_size)
+{
+    if (!buffer || size < 1)
+        return -1;
+    size_t limit = (size_t)size < text_size ? (size_t)size : text_size;
+    size_t length = strnlen(text, limit);
+    memcpy(buffer, text, length);
+    memset(buffer + length, 0, (size_t)size - length);
+    return 0;
+}
+
+int file_name_of(const ListingEntry *entry, char *buffer, int size)
+{
+    // A directory's '/' must fit behind the name: the name takes at most size - 2.
+    if (!buffer || size < 2)
+        return -1;
+    text_copy(buffer, (size_t)size - 1, entry->name);
+    size_t length = strlen(buffer);
+    if ((attribute_of(entry) & 0x10) && (length == 0 || buffer[length - 1] != '/')) {
+        buffer[length] = '/';
+        buffer[length + 1] = '\0';
+    }
+    return 0;
+}
+
+int method_of(char *buffer, int size)
+{
+    if (!buffer || size < 1)
+        return -1;
+    text_copy(buffer, (size_t)size, METHOD);
+    return 0;
+}
+
+// The directory's own time: that of its "." entry, the last one if the server listed
+// several; 0 without one.
+int32_t directory_time(const FtpSession *session)
+{
+    int32_t seconds = 0;
+    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
+        if (strcmp(session->entries[i].name, ".") == 0)
+            seconds = session->entries[i].status.st_mtime;
+    return seconds;
+}
+
+// Writes the record field by field, in its layout's order. The pad bytes and whatever
+// follows a terminator stay as the caller left them.
+void fill_entry_info(const FtpSession *session, const ListingEntry *entry, EntryInfo *info)
+{
+    uint16_t date, time_of_day;
+    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
+    info->original_size = (uint32_t)entry->status.st_size;
+    info->compressed_size = (uint32_t)entry->status.st_size;
+    info->crc = 0;
+    info->flag = 0;
+    info->os_type = (uint32_t)os_type_of(session);
+    info->ratio = RATIO_PER_MILLE;
+    info->date = date;
+    info->time = time_of_day;
+    file_name_of(entry, info->file_name, ENTRY_NAME_FIELD);
+    int attribute = attribute_of(entry);
+    info->attribute[0] = (attribute & 0x20) ? 'A' : '-';
+    info->attribute[1] = (attribute & 0x04) ? 'S' : '-';
+    info->attribute[2] = (attribute & 0x02) ? 'H' : '-';
+    info->attribute[3] = (attribute & 0x01) ? 'R' : '-';
+    info->attribute[4] = '\0';
+    method_of(info->method, ENTRY_METHOD_FIELD);
+}
+
+}  // namespace
+
+extern "C" int KESTREL_API KestrelFindNext(HARC archive, EntryInfo *info)
+{
+    FtpSession *session = session_of(archive);
+    if (!session)
+        return -1;
+    const ListingEntry *entry = next_entry(session);
+    if (!entry)
+        return -1;
+    if (info)
+        fill_entry_info(session, entry, info);
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelFindFirst(HARC archive, const char *wildcard, EntryInfo *info)
+{
+    FtpSession *session = session_of(archive);
+    if (!session)
+        return -1;
+    if (!wildcard)
+        wildcard = "";
+    char buffer[WILDCARD_SIZE];
+    // An overlong pattern goes to the listing whole, which refuses it and marks the
+    // listing failed: a cut pattern would list something else.
+    if (text_copy(buffer, sizeof buffer, wildcard) != 0)
+        return list_directory(session, wildcard) == 0 ? KestrelFindNext(archive, info) : -1;
+    char *name = strrchr(buffer, '/');
+    if (!name)
+        name = strrchr(buffer, '\\');
+    name = name ? name + 1 : buffer;
+    // "All files" is the server's default: those patterns list the folder itself.
+    if (strcmp(name, "*.*") == 0 || strcmp(name, "*") == 0)
+        *name = '\0';
+    if (list_directory(session, buffer) != 0)
+        return -1;
+    return KestrelFindNext(archive, info);
+}
+
+extern "C" int KESTREL_API KestrelGetFileCount(const char *url)
+{
+    HARC archive = KestrelOpenArchive(nullptr, url, 0);
+    if (!archive)
+        return -1;
+    int count = 0;
+    for (int found = KestrelFindFirst(archive, "", nullptr); found == 0; found = KestrelFindNext(archive, nullptr))
+        count++;
+    KestrelCloseArchive(archive);
+    return count;
+}
+
+extern "C" int KESTREL_API KestrelGetFileName(HARC archive, char *buffer, int size)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? file_name_of(entry, buffer, size) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetOriginalSize(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? entry->status.st_size : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetCompressedSize(HARC archive)
+{
+    return KestrelGetOriginalSize(archive);
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetRatio(HARC archive)
+{
+    (void)archive;
+    return RATIO_PER_MILLE;
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetDate(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    if (!entry)
+        return NO_STAMP;
+    uint16_t date, time_of_day;
+    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
+    return date;
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetTime(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    if (!entry)
+        return NO_STAMP;
+    uint16_t date, time_of_day;
+    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
+    return time_of_day;
+}
+
+extern "C" int KESTREL_API KestrelGetWriteTime(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? entry->status.st_mtime : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetCreateTime(HARC archive)
+{
+    return KestrelGetWriteTime(archive);
+}
+
+extern "C" int KESTREL_API KestrelGetAttribute(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? attribute_of(entry) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetFileMode(HARC archive)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? (int)entry->status.st_mode : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetArcOSType(HARC archive)
+{
+    FtpSession *session = session_of(archive);
+    return session ? os_type_of(session) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetOSType(HARC archive)
+{
+    return KestrelGetArcOSType(archive);
+}
+
+extern "C" int KESTREL_API KestrelGetMethod(HARC archive, char *buffer, int size)
+{
+    return entry_of(archive) ? method_of(buffer, size) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetLinkName(HARC archive, char *buffer, int size)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry->link_target, sizeof entry->link_target) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetUserName(HARC archive, char *buffer, int size)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry->owner, sizeof entry->owner) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetGroupName(HARC archive, char *buffer, int size)
+{
+    const ListingEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry->group, sizeof entry->group) : -1;
+}
+
+extern "C" int KESTREL_API KestrelGetArcFileName(HARC archive, char *buffer, int size)
+{
+    FtpSession *session = session_of(archive);
+    if (!session || !buffer || size < 1)
+        return -1;
+    char host[ARC_URL_SIZE];
+    if (lookup_host_name(session->server_address, host, sizeof host) != 0)
+        format_ipv4(session->server_address, host);
+    char url[ARC_URL_SIZE];
+    // A URL that does not fit is refused rather than cut: it carries the password, and a
+    // cut one would name another place.
+    if (compose_url(url, sizeof url, "ftp", session->user, session->password, host, (int)session->server_port,
+                    session->current_dir) != 0)
+        return -1;
+    text_copy(buffer, (size_t)size, url);
+    return 0;
+}
+
+extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
+{
+    FtpSession *session = session_of(archive);
+    if (!session)
+        return -1;
+    uint32_t total = 0;
+    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
+        total += (uint32_t)session->entries[i].status.st_size;
+    return (int)total;
+}
+
+extern "C" int KESTREL_API KestrelGetArcFileSize(HARC archive)
+{
+    return KestrelGetArcOriginalSize(archive);
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetArcDate(HARC archive)
+{
+    FtpSession *session = session_of(archive);
+    if (!session)
+        return NO_STAMP;
+    uint16_t date, time_of_day;
+    dos_stamp(directory_time(session), &date, &time_of_day);
+    return date;
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetArcTime(HARC archive)
+{
+    FtpSession *session = session_of(archive);
+    if (!session)
+        return NO_STAMP;
+    uint16_t date, time_of_day;
+    dos_stamp(directory_time(session), &date, &time_of_day);
+    return time_of_day;
+}
+
+KESTREL_EXPORT_ALIAS(int, KestrelGetAccessTime, (HARC), KestrelGetCreateTime)
+KESTREL_EXPORT_ALIAS(int, KestrelGetArcCompressedSize, (HARC), KestrelGetArcFileSize)
+KESTREL_EXPORT_ALIAS(uint16_t, KestrelGetArcRatio, (HARC), KestrelGetRatio)

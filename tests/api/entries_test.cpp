@@ -1,0 +1,452 @@
+// Enumeration and entry information through the exports, against the scripted server:
+// the LIST each wildcard sends, the EntryInfo record byte for byte, the queries' cuts
+// and no-entry values, the directory-level answers and KestrelGetFileCount.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "api/kestrel.h"
+#include "config/settings.h"
+#include "listing/enumeration.h"
+#include "listing/parser.h"
+#include "platform/time.h"
+#include "session/session.h"
+#include "tests/support/ftp_script_server.h"
+#include "tests/support/store_env.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const Lines kLogin = {"USER alice", "PASS secret", "SYST", "TYPE I", "PWD"};
+
+// putenv keeps the text it is given, so every text stays alive to the end.
+void put_env(const std::string &text)
+{
+    static std::deque<std::string> texts;
+    texts.push_back(text);
+    putenv(&texts.back()[0]);
+}
+
+struct tm local(int year, int month, int day, int hour, int minute, int second)
+{
+    struct tm fields;
+    memset(&fields, 0, sizeof fields);
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    return fields;
+}
+
+struct EntriesTest : ::testing::Test {
+    FtpScriptServer server;
+    FtpSession *session = nullptr;
+    std::string old_tz;
+
+    void SetUp() override
+    {
+        const char *tz = getenv("TZ");
+        old_tz = tz ? tz : "";
+        put_env("TZ=UTC0");
+        platform_zone_offset();  // the runtime reads TZ again only when told to
+        server.set_auto_answer(true);
+        session = session_create();
+        ASSERT_NE(nullptr, session);
+    }
+    void TearDown() override
+    {
+        session_destroy(session);
+        server.stop();
+        // An unset TZ is unset again: the Windows runtime unsets "TZ=", glibc a bare "TZ".
+        put_env("TZ=" + old_tz);
+        if (old_tz.empty())
+            put_env("TZ");
+        platform_zone_offset();
+    }
+    HARC connect(bool use_index = false)
+    {
+        EXPECT_TRUE(server.start());
+        EXPECT_EQ(0, session_connect(session, "127.0.0.1", server.port(), "alice", "secret"));
+        session_set_data_mode(session, DATA_MODE_PASSIVE);
+        session->use_index_file = use_index ? 1 : 0;
+        return (HARC)session;
+    }
+    Lines transcript()
+    {
+        Lines all = server.commands();
+        return Lines(all.begin() + (long)std::min(all.size(), kLogin.size()), all.end());
+    }
+};
+
+// The record as the caller's pattern plus exactly the bytes that must change.
+struct Record {
+    unsigned char bytes[sizeof(EntryInfo)];
+    explicit Record(unsigned char fill) { memset(bytes, fill, sizeof bytes); }
+    void put32(size_t at, uint32_t v)
+    {
+        for (int i = 0; i < 4; i++)
+            bytes[at + i] = (unsigned char)(v >> (8 * i));
+    }
+    void put16(size_t at, uint16_t v)
+    {
+        bytes[at] = (unsigned char)v;
+        bytes[at + 1] = (unsigned char)(v >> 8);
+    }
+    void text(size_t at, const std::string &s) { memcpy(bytes + at, s.c_str(), s.size() + 1); }
+};
+
+std::string first_difference(const void *a, const void *b)
+{
+    const unsigned char *x = (const unsigned char *)a, *y = (const unsigned char *)b;
+    for (size_t i = 0; i < sizeof(EntryInfo); i++)
+        if (x[i] != y[i])
+            return "offset " + std::to_string(i) + ": " + std::to_string(x[i]) + " != " + std::to_string(y[i]);
+    return "";
+}
+
+}  // namespace
+
+TEST_F(EntriesTest, WildcardNamePartDecidesTheListArgument)
+{
+    struct Case {
+        const char *wildcard;
+        const char *list;
+    } cases[] = {
+        {"*.*", "LIST"},           {"*", "LIST"},          {"dir/*.*", "LIST dir/"}, {"dir\\*", "LIST dir\\"},
+        {"*.txt", "LIST *.txt"},   {"", "LIST"},           {nullptr, "LIST"},        {"a\\b/*", "LIST a\\b/"},
+        {"a/b\\*", "LIST a/b\\*"}, {"dir/x*.*", "LIST dir/x*.*"},
+    };
+    server.set_listing("-rw-r--r-- 1 u g 5 Jan 02 2024 a.txt\r\n");
+    HARC archive = connect();
+    Lines expected;
+    for (const Case &c : cases) {
+        EXPECT_EQ(0, KestrelFindFirst(archive, c.wildcard, nullptr)) << (c.wildcard ? c.wildcard : "(null)");
+        expected.push_back("PASV");
+        expected.push_back(c.list);
+    }
+    EXPECT_EQ(expected, transcript());
+}
+
+TEST_F(EntriesTest, EntryInfoIsFilledByteForByteAndNothingElse)
+{
+    struct Case {
+        const char *line;
+        uint32_t size;
+        uint16_t date, time;
+        const char *file_name;
+        const char *attribute;
+    } cases[] = {
+        {"12-31-00  12:15PM                 1234 notes.txt", 1234, 0x299F, 0x61E0, "notes.txt", "---R"},
+        {"drwxr-xr-x   2 u g   512 Dec 31  1998 pub", 512, 0x259F, 0x0000, "pub/", "----"},
+        {"-rwxr-xr-x   1 u g  1234 Jan 02  2024 run", 1234, 0x5822, 0x0000, "run", "----"},
+        {"--w-------   1 u g     7 Jan 02  2024 hidden", 7, 0x5822, 0x0000, "hidden", "--H-"},
+        {"----------   1 u g     8 Jan 02  2024 none", 8, 0x5822, 0x0000, "none", "--HR"},
+        {"drwxr-xr-x   2 u g   512 Jan 02  2024 slash/", 512, 0x5822, 0x0000, "slash/", "----"},
+        {"-rw-r--r--   1 u g 3000000000 Jan 02  2024 big", 0x7FFFFFFF, 0x5822, 0x0000, "big", "----"},
+    };
+    std::string listing;
+    for (const Case &c : cases)
+        listing += std::string(c.line) + "\r\n";
+    server.set_listing(listing);
+    HARC archive = connect();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.line);
+        unsigned char fill = (unsigned char)(0xA0 + i);
+        Record got(fill), want(fill);
+        int result = i == 0 ? KestrelFindFirst(archive, "*.*", (EntryInfo *)got.bytes)
+                            : KestrelFindNext(archive, (EntryInfo *)got.bytes);
+        ASSERT_EQ(0, result);
+        want.put32(0, c.size);
+        want.put32(4, c.size);
+        want.put32(8, 0);
+        want.put32(12, 0);
+        want.put32(16, 2);
+        want.put16(20, 1000);
+        want.put16(22, c.date);
+        want.put16(24, c.time);
+        want.text(26, c.file_name);
+        want.text(542, c.attribute);
+        want.text(550, "-ftp-");
+        EXPECT_EQ(0, memcmp(want.bytes, got.bytes, sizeof(EntryInfo))) << first_difference(want.bytes, got.bytes);
+    }
+    Record untouched(0x77), end(0x77);
+    EXPECT_EQ(-1, KestrelFindNext(archive, (EntryInfo *)end.bytes));
+    EXPECT_EQ(0, memcmp(untouched.bytes, end.bytes, sizeof(EntryInfo)));
+}
+
+TEST_F(EntriesTest, TextQueriesCutAsTheirBuffersSay)
+{
+    server.set_listing("lrwxrwxrwx 1 owner grp 11 Jan 02 2024 abcdefghijk -> usr/lib\r\n");
+    HARC archive = connect();
+    ASSERT_EQ(0, KestrelFindFirst(archive, "", nullptr));
+    typedef int(KESTREL_API * TextQuery)(HARC, char *, int);
+    struct Case {
+        const char *label;
+        TextQuery query;
+        int size;
+        int result;
+        std::string bytes;  // what the first size bytes become; the rest stays 'Z'
+    } cases[] = {
+        {"name cut before the slash", KestrelGetFileName, 10, 0, std::string("abcdefgh/\0", 10)},
+        {"name whole", KestrelGetFileName, 20, 0, std::string("abcdefghijk/\0", 13)},
+        {"name of two bytes", KestrelGetFileName, 2, 0, std::string("/\0", 2)},
+        {"name without room", KestrelGetFileName, 1, -1, ""},
+        {"method cut", KestrelGetMethod, 4, 0, std::string("-ft\0", 4)},
+        {"method whole", KestrelGetMethod, 8, 0, std::string("-ftp-\0", 6)},
+        {"method without room", KestrelGetMethod, 0, -1, ""},
+        {"user unterminated", KestrelGetUserName, 3, 0, "own"},
+        {"user padded", KestrelGetUserName, 8, 0, std::string("owner\0\0\0", 8)},
+        {"group exact", KestrelGetGroupName, 3, 0, "grp"},
+        {"link padded", KestrelGetLinkName, 9, 0, std::string("usr/lib\0\0", 9)},
+        {"link without room", KestrelGetLinkName, 0, -1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string buffer(40, 'Z');
+        EXPECT_EQ(c.result, c.query(archive, &buffer[0], c.size));
+        std::string expected = c.bytes + std::string(40 - c.bytes.size(), 'Z');
+        EXPECT_EQ(expected, buffer);
+        EXPECT_EQ(-1, c.query(archive, nullptr, c.size));
+    }
+    EXPECT_EQ(0x41FF, KestrelGetFileMode(archive));
+    EXPECT_EQ(0x10, KestrelGetAttribute(archive));
+}
+
+TEST_F(EntriesTest, SystemTypeCodes)
+{
+    struct Case {
+        const char *reply;
+        int code;
+    } cases[] = {
+        {"215 UNIX Type: L8", 2}, {"215 Windows_NT", 10}, {"215 MS-DOS", 0}, {"215 OS/2", 5},
+        {"215 unix", 10},         {"215 UNIXWARE", 10},   {"502 No", 10},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.expect("SYST", {c.reply});
+        ASSERT_TRUE(s.start());
+        FtpSession *one = session_create();
+        ASSERT_EQ(0, session_connect(one, "127.0.0.1", s.port(), "alice", "secret"));
+        EXPECT_EQ(c.code, KestrelGetArcOSType((HARC)one));
+        EXPECT_EQ(c.code, KestrelGetOSType((HARC)one));
+        session_destroy(one);
+    }
+}
+
+TEST_F(EntriesTest, QueriesWithoutACurrentEntryAnswerTheirNoEntryValues)
+{
+    server.set_listing("-rw-r--r-- 1 u g 5 Jan 02 2024 a.txt\r\n-rw-r--r-- 1 u g 6 Jan 02 2024 b.txt\r\n");
+    HARC archive = connect();
+    auto expect_no_entry = [&](const char *when) {
+        SCOPED_TRACE(when);
+        char buffer[8] = "keep";
+        EXPECT_EQ(0xFFFF, KestrelGetDate(archive));
+        EXPECT_EQ(0xFFFF, KestrelGetTime(archive));
+        for (int value : {KestrelGetOriginalSize(archive), KestrelGetCompressedSize(archive), KestrelGetWriteTime(archive),
+                          KestrelGetCreateTime(archive), KestrelGetAccessTime(archive), KestrelGetAttribute(archive),
+                          KestrelGetFileMode(archive), KestrelGetFileName(archive, buffer, 8),
+                          KestrelGetMethod(archive, buffer, 8), KestrelGetUserName(archive, buffer, 8),
+                          KestrelGetGroupName(archive, buffer, 8), KestrelGetLinkName(archive, buffer, 8)})
+            EXPECT_EQ(-1, value);
+        EXPECT_STREQ("keep", buffer);
+        EXPECT_EQ(1000, KestrelGetRatio(archive));
+        EXPECT_EQ(1000, KestrelGetArcRatio(archive));
+        EXPECT_EQ(2, KestrelGetArcOSType(archive));
+    };
+    expect_no_entry("before any listing");
+    ASSERT_EQ(0, KestrelFindFirst(archive, "", nullptr));
+    EXPECT_EQ(5, KestrelGetOriginalSize(archive));
+    // A step without a record still moves.
+    ASSERT_EQ(0, KestrelFindNext(archive, nullptr));
+    EXPECT_EQ(6, KestrelGetCompressedSize(archive));
+    EXPECT_EQ(1704153600, KestrelGetWriteTime(archive));
+    EXPECT_EQ(1704153600, KestrelGetAccessTime(archive));
+    EXPECT_EQ(0x81A4, KestrelGetFileMode(archive));
+    EXPECT_EQ(0, KestrelGetAttribute(archive));
+    EXPECT_EQ(-1, KestrelFindNext(archive, nullptr));
+    expect_no_entry("after the end");
+    EXPECT_EQ(-1, KestrelFindNext(archive, nullptr));
+    EXPECT_EQ(11, KestrelGetArcOriginalSize(archive));
+}
+
+TEST_F(EntriesTest, EmptyDirectoryAndFailedListingBothGiveNoEntryButDifferLater)
+{
+    server.expect_pasv();
+    server.expect("LIST", {"150 ok"}).send_data("total 0\r\n").final_reply({"226 ok"});
+    server.expect_pasv();
+    server.expect("LIST", {"550 Permission denied"});
+    HARC archive = connect();
+    EXPECT_EQ(-1, KestrelFindFirst(archive, "", nullptr));
+    EXPECT_EQ(0, listing_failed(session));
+    EXPECT_EQ(-1, KestrelFindFirst(archive, "", nullptr));
+    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(0, KestrelGetArcOriginalSize(archive));
+    EXPECT_EQ(0x0021, KestrelGetArcDate(archive));
+    EXPECT_EQ(0x0000, KestrelGetArcTime(archive));
+    std::string overlong(1000, 'w');
+    EXPECT_EQ(-1, KestrelFindFirst(archive, overlong.c_str(), nullptr));
+    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(Lines({"PASV", "LIST", "PASV", "LIST"}), transcript());
+}
+
+// Directory-level answers read the whole listing; hand-made entries give the seconds
+// that no LIST line carries.
+TEST_F(EntriesTest, DirectoryTimeAndTotals)
+{
+    struct Entry {
+        const char *name;
+        int32_t size;
+        struct tm when;
+    };
+    struct Case {
+        const char *label;
+        std::vector<Entry> entries;
+        uint16_t date, time;
+        int total;
+        bool first_is_dot;
+    } cases[] = {
+        {"no entries", {}, 0x0021, 0x0000, 0, false},
+        {"no dot entry", {{"a", 100, local(2001, 2, 3, 4, 5, 6)}, {"b", 2048, local(2001, 2, 3, 4, 5, 6)}}, 0x0021, 0x0000, 2148, false},
+        {"dot entry", {{".", 0, local(1998, 5, 1, 12, 30, 10)}, {"f", 7, local(2001, 2, 3, 4, 5, 6)}}, 0x24A1, 0x63C5, 7, true},
+        {"last dot wins", {{".", 0, local(1990, 1, 1, 0, 0, 0)}, {".", 0, local(1998, 5, 1, 12, 30, 10)}}, 0x24A1, 0x63C5, 0, false},
+        {"sizes wrap", {{"x", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}, {"y", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}}, 0x0021, 0x0000, -2, false},
+        {"before 1980", {{".", 0, local(1975, 6, 1, 1, 2, 4)}}, 0x0021, 0x0000, 0, true},
+    };
+    HARC archive = (HARC)session;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        free_listing(session);
+        session->entries = (ListingEntry *)calloc(c.entries.size() + 1, sizeof(ListingEntry));
+        ASSERT_NE(nullptr, session->entries);
+        for (size_t i = 0; i < c.entries.size(); i++) {
+            snprintf(session->entries[i].name, sizeof session->entries[i].name, "%s", c.entries[i].name);
+            session->entries[i].status.st_size = c.entries[i].size;
+            session->entries[i].status.st_mtime = local_fields_to_time(&c.entries[i].when);
+            session->entries[i].status.st_mode = 0x81A4;
+        }
+        session->entry_count = (int32_t)c.entries.size();
+        session->cursor = -1;
+        EXPECT_EQ(c.date, KestrelGetArcDate(archive));
+        EXPECT_EQ(c.time, KestrelGetArcTime(archive));
+        EXPECT_EQ(c.total, KestrelGetArcOriginalSize(archive));
+        EXPECT_EQ(c.total, KestrelGetArcFileSize(archive));
+        EXPECT_EQ(c.total, KestrelGetArcCompressedSize(archive));
+        // The first entry's own date and time use the same encoding.
+        if (c.first_is_dot) {
+            ASSERT_EQ(0, KestrelFindNext(archive, nullptr));
+            EXPECT_EQ(c.date, KestrelGetDate(archive));
+            EXPECT_EQ(c.time, KestrelGetTime(archive));
+        }
+    }
+}
+
+TEST_F(EntriesTest, ArcFileNameNamesTheConnectedEndAndTheDirectory)
+{
+    char host[1000];
+    unsigned char loopback[4] = {127, 0, 0, 1};
+    uint32_t address;
+    memcpy(&address, loopback, 4);
+    if (lookup_host_name(address, host, sizeof host) != 0)
+        snprintf(host, sizeof host, "127.0.0.1");
+    ASSERT_NE('\0', host[0]);
+
+    // Through a proxy of the USER user@host kind: the proxy's name and port.
+    ASSERT_TRUE(server.start());
+    session_set_proxy(session, 1, "127.0.0.1", server.port());
+    ASSERT_EQ(0, session_connect(session, "127.0.0.2", 21, "alice", "secret"));
+    ASSERT_EQ(0, session_change_dir(session, "/pub"));
+    std::string expected = "ftp://alice:secret@" + std::string(host) + ":" + std::to_string(server.port()) + "/pub";
+    char url[1000];
+    memset(url, 'Z', sizeof url);
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ(expected, url);
+    EXPECT_EQ("USER alice@127.0.0.2", server.commands().at(0));
+
+    memset(url, 'Z', sizeof url);
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, 12));
+    EXPECT_EQ("ftp://alice", std::string(url));
+    EXPECT_EQ('Z', url[12]);
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, url, 0));
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, nullptr, 10));
+
+    // A URL beyond the working buffer is refused, not cut.
+    memset(session->current_dir, 'd', 990);
+    session->current_dir[990] = '\0';
+    memset(url, 'Z', sizeof url);
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ('Z', url[0]);
+}
+
+TEST_F(EntriesTest, NullHandleAnswersEveryFailureValue)
+{
+    char buffer[4] = "abc";
+    EntryInfo info;
+    for (int value : {KestrelFindFirst(nullptr, "", &info), KestrelFindNext(nullptr, &info),
+                      KestrelGetFileName(nullptr, buffer, 4), KestrelGetOriginalSize(nullptr),
+                      KestrelGetCompressedSize(nullptr), KestrelGetWriteTime(nullptr), KestrelGetCreateTime(nullptr),
+                      KestrelGetAccessTime(nullptr), KestrelGetAttribute(nullptr), KestrelGetFileMode(nullptr),
+                      KestrelGetOSType(nullptr), KestrelGetArcOSType(nullptr), KestrelGetMethod(nullptr, buffer, 4),
+                      KestrelGetUserName(nullptr, buffer, 4), KestrelGetGroupName(nullptr, buffer, 4),
+                      KestrelGetLinkName(nullptr, buffer, 4), KestrelGetArcFileName(nullptr, buffer, 4),
+                      KestrelGetArcOriginalSize(nullptr), KestrelGetArcFileSize(nullptr),
+                      KestrelGetArcCompressedSize(nullptr), KestrelGetFileCount(nullptr)})
+        EXPECT_EQ(-1, value);
+    for (uint16_t value : {KestrelGetDate(nullptr), KestrelGetTime(nullptr), KestrelGetArcDate(nullptr),
+                           KestrelGetArcTime(nullptr)})
+        EXPECT_EQ(0xFFFF, value);
+    EXPECT_EQ(1000, KestrelGetRatio(nullptr));
+    EXPECT_STREQ("abc", buffer);
+}
+
+TEST_F(EntriesTest, FileCountOpensListsAndCloses)
+{
+    store_env_reset();
+    settings_load();
+    g_settings.PassiveMode = DATA_MODE_PASSIVE;
+    ASSERT_EQ(0, settings_save());
+    struct Case {
+        const char *label;
+        std::string listing;
+        bool refuse;
+        int count;
+    } cases[] = {
+        {"three entries", "total 3\r\n-rw-r--r-- 1 u g 1 Jan 02 2024 a\r\n-rw-r--r-- 1 u g 2 Jan 02 2024 b\r\n"
+                          "drwxr-xr-x 2 u g 3 Jan 02 2024 c\r\n", false, 3},
+        {"empty", "", false, 0},
+        {"refused", "", true, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.set_listing(c.listing);
+        if (c.refuse) {
+            s.expect_pasv();
+            s.expect("LIST", {"550 No"});
+        }
+        ASSERT_TRUE(s.start());
+        EXPECT_EQ(c.count, KestrelGetFileCount(("ftp://127.0.0.1:" + std::to_string(s.port()) + "/pub/").c_str()));
+        EXPECT_TRUE(s.wait_finished(3000));
+        Lines commands = s.commands();
+        ASSERT_GE(commands.size(), 2u);
+        Lines tail(commands.begin() + 5, commands.end());
+        Lines expected = {"CWD /pub/", "PWD", "PASV", "LIST"};
+        if (!c.refuse)
+            expected.insert(expected.end(), {"TYPE I", "PASV", "RETR Index"});
+        EXPECT_EQ(expected, tail);
+    }
+    EXPECT_EQ(-1, KestrelGetFileCount("http://127.0.0.1:1/"));
+    store_env_cleanup();
+}
