@@ -1,0 +1,96 @@
+// The configuration dialog on Windows: template 101, run modally on the caller's thread.
+// It only moves values between g_settings and its controls; loading and saving are the
+// export's business.
+#include "config/config_dialog.h"
+
+#include <windows.h>
+
+#include "config/settings.h"
+#include "resources/resource_ids.h"
+
+static const int kDataModeButtons[] = {IDC_CONFIG_ACTIVE, IDC_CONFIG_PASSIVE, IDC_CONFIG_AUTO};
+static const int kProxyButtons[] = {IDC_CONFIG_PROXY_NONE, IDC_CONFIG_PROXY_USER, IDC_CONFIG_PROXY_OPEN,
+                                    IDC_CONFIG_PROXY_OPEN_LOWER};
+
+// Texts typed into the dialog must fit the settings' fields whole: the edit controls take
+// no more than that, so nothing is cut behind the user's back.
+static const int kTextControls[] = {IDC_CONFIG_EMAIL, IDC_CONFIG_DEFAULT_DIR, IDC_CONFIG_PROXY_HOST};
+
+// Checks the button for value, or none when the value is out of range (a mode that some
+// other program stored stays visible as "nothing chosen" and survives OK).
+static void check_choice(HWND dialog, const int *buttons, int count, int value)
+{
+    for (int i = 0; i < count; i++)
+        CheckDlgButton(dialog, buttons[i], i == value ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static void read_choice(HWND dialog, const int *buttons, int count, int32_t *value)
+{
+    for (int i = 0; i < count; i++)
+        if (IsDlgButtonChecked(dialog, buttons[i]) == BST_CHECKED)
+            *value = i;
+}
+
+static void config_dialog_init(HWND dialog)
+{
+    for (int id : kTextControls)
+        SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, SETTINGS_TEXT_SIZE - 1, 0);
+    SetDlgItemTextA(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress);
+    SetDlgItemTextA(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir);
+    SetDlgItemInt(dialog, IDC_CONFIG_CTRL_PORT, (UINT)g_settings.FtpCtrlPort, TRUE);
+    check_choice(dialog, kDataModeButtons, 3, g_settings.PassiveMode);
+    check_choice(dialog, kProxyButtons, 4, g_settings.ProxyType);
+    SetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, (UINT)g_settings.ProxyPort, TRUE);
+    SetDlgItemTextA(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
+    CheckDlgButton(dialog, IDC_CONFIG_RESUME, g_settings.ResumeGetMode ? BST_CHECKED : BST_UNCHECKED);
+}
+
+static void config_dialog_accept(HWND dialog)
+{
+    GetDlgItemTextA(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress, SETTINGS_TEXT_SIZE);
+    GetDlgItemTextA(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir, SETTINGS_TEXT_SIZE);
+    // Not a number (or out of range) reads as 0, which the user sees as the stored port.
+    g_settings.FtpCtrlPort = (int32_t)GetDlgItemInt(dialog, IDC_CONFIG_CTRL_PORT, nullptr, TRUE);
+    read_choice(dialog, kDataModeButtons, 3, &g_settings.PassiveMode);
+    read_choice(dialog, kProxyButtons, 4, &g_settings.ProxyType);
+    g_settings.ProxyPort = (int32_t)GetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, nullptr, TRUE);
+    GetDlgItemTextA(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost, SETTINGS_TEXT_SIZE);
+    g_settings.ResumeGetMode = IsDlgButtonChecked(dialog, IDC_CONFIG_RESUME) == BST_CHECKED ? 1 : 0;
+}
+
+static INT_PTR CALLBACK config_dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    (void)lparam;
+    switch (message) {
+    case WM_INITDIALOG:
+        config_dialog_init(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDOK:
+            config_dialog_accept(dialog);
+            EndDialog(dialog, 1);
+            return TRUE;
+        case IDCANCEL:  // also Escape and the close box
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+int config_dialog_run(void *module, KESTREL_WINDOW owner)
+{
+    // In a program that links the library statically the templates are its own.
+    HINSTANCE instance = module ? (HINSTANCE)module : GetModuleHandleA(nullptr);
+    // DialogBoxParam answers 0 for an invalid owner, which would pass for Cancel.
+    if (owner && !IsWindow((HWND)owner))
+        return -1;
+    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_KESTREL_CONFIG), (HWND)owner,
+                                     config_dialog_procedure, 0);
+    if (result == 1 || result == 0)
+        return (int)result;
+    return -1;
+}
