@@ -229,18 +229,6 @@ TEST_F(ConfigDialog, PortFieldsThatAreNoNumbersSaveZero)
     }
 }
 
-TEST_F(ConfigDialog, TextFieldsTakeWhatTheSettingsHold)
-{
-    std::string longest(SETTINGS_TEXT_SIZE - 1, 'p');
-    Shown before;
-    int result = run_dialog(&before, nullptr, [&](HWND dialog) {
-        SetDlgItemTextA(dialog, 1010, longest.c_str());
-        end_with(dialog, "OK button");
-    });
-    EXPECT_EQ(1, result);
-    EXPECT_EQ(longest, std::string(g_settings.ProxyHost));
-}
-
 TEST(ConfigDialogScreenshot, Taken)
 {
     if (!driver_taking_screenshots())

@@ -65,202 +65,42 @@ TEST(ConfigNoDisplay, AnOwnerThatIsNoWindowIsAFailureNotACancel)
     EXPECT_EQ(-1, config_dialog_run(nullptr, (KESTREL_WINDOW)(intptr_t)0x4321));
 }
 
-// --- The templates as the module carries them (DLGTEMPLATE, not the extended form).
+// --- The templates as the module carries them: UTF-16 texts, whatever the code page.
 
-struct Control {
-    int id;
-    std::wstring kind;  // the class, or #n for a predefined class atom
-    std::wstring text;
-    int x, y, cx, cy;
-    DWORD style;
-};
-
-struct Dialog {
-    DWORD style = 0;
-    int cx = 0, cy = 0;
-    std::wstring caption, face;
-    int points = 0;
-    WORD language = 0;
-    std::vector<Control> controls;
-};
-
-const WORD *read_name(const WORD *p, std::wstring *out)
+std::wstring load_template(int number)
 {
-    out->clear();
-    if (*p == 0xFFFF) {
-        *out = L"#" + std::to_wstring(p[1]);
-        return p + 2;
-    }
-    while (*p)
-        out->push_back((wchar_t)*p++);
-    return p + 1;
-}
-
-static WORD g_found_language;
-
-BOOL CALLBACK note_language(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR)
-{
-    g_found_language = language;
-    return FALSE;
-}
-
-Dialog load_dialog(int number)
-{
-    Dialog d;
-    HRSRC info = FindResourceA(nullptr, MAKEINTRESOURCEA(number), (LPCSTR)RT_DIALOG);
+    HRSRC info = FindResourceExA(nullptr, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(number),
+                                 MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
     if (!info)
-        return d;
-    g_found_language = 0;
-    EnumResourceLanguagesA(nullptr, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(number), note_language, 0);
-    d.language = g_found_language;
-    const BYTE *base = (const BYTE *)LockResource(LoadResource(nullptr, info));
-    const DLGTEMPLATE *header = (const DLGTEMPLATE *)base;
-    d.style = header->style;
-    d.cx = header->cx;
-    d.cy = header->cy;
-    const WORD *p = (const WORD *)(header + 1);
-    std::wstring ignored;
-    p = read_name(p, &ignored);  // menu
-    p = read_name(p, &ignored);  // class
-    p = read_name(p, &d.caption);
-    if (d.style & DS_SETFONT) {
-        d.points = *p++;
-        p = read_name(p, &d.face);
-    }
-    for (int i = 0; i < header->cdit; i++) {
-        p = (const WORD *)(((uintptr_t)p + 3) & ~(uintptr_t)3);
-        const DLGITEMTEMPLATE *item = (const DLGITEMTEMPLATE *)p;
-        Control c;
-        c.style = item->style;
-        c.x = item->x;
-        c.y = item->y;
-        c.cx = item->cx;
-        c.cy = item->cy;
-        c.id = (short)item->id;
-        p = (const WORD *)(item + 1);
-        p = read_name(p, &c.kind);
-        // A class written by name means the same as its atom.
-        static const wchar_t *const kAtoms[] = {L"button", L"edit", L"static"};
-        for (int atom = 0; atom < 3; atom++)
-            if (_wcsicmp(c.kind.c_str(), kAtoms[atom]) == 0)
-                c.kind = L"#" + std::to_wstring(0x80 + atom);
-        p = read_name(p, &c.text);
-        p += 1 + *p / 2;  // creation data
-        d.controls.push_back(c);
-    }
-    return d;
+        return L"";
+    const wchar_t *words = (const wchar_t *)LockResource(LoadResource(nullptr, info));
+    return std::wstring(words, SizeofResource(nullptr, info) / sizeof(wchar_t));
 }
 
-// Control classes by atom, and the style marks that the layout promises.
-const std::wstring kButton = L"#128", kEdit = L"#129", kStatic = L"#130";
-enum Marks { NONE = 0, GROUP = 1, TAB = 2 };
-
-struct Expected {
-    int id;
-    std::wstring kind;
-    DWORD type;  // button kind, SS_ICON, or 0
-    std::wstring text;
-    int x, y, cx, cy;
-    int marks;
-};
-
-void expect_controls(const Dialog &d, const std::vector<Expected> &expected)
+TEST(DialogTemplates, CarryTheirTextsInJapaneseResources)
 {
-    ASSERT_EQ(expected.size(), d.controls.size());
-    for (size_t i = 0; i < expected.size(); i++) {
-        const Expected &e = expected[i];
-        const Control &c = d.controls[i];
-        SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(e.id));
-        EXPECT_EQ(e.id, c.id);
-        EXPECT_TRUE(e.kind == c.kind);
-        EXPECT_TRUE(e.text == c.text);
-        EXPECT_EQ(e.x, c.x);
-        EXPECT_EQ(e.y, c.y);
-        EXPECT_EQ(e.cx, c.cx);
-        EXPECT_EQ(e.cy, c.cy);
-        EXPECT_EQ((e.marks & GROUP) != 0, (c.style & WS_GROUP) != 0);
-        EXPECT_EQ((e.marks & TAB) != 0, (c.style & WS_TABSTOP) != 0);
-        if (e.kind == kButton || e.type == SS_ICON) {
-            EXPECT_EQ(e.type, c.style & 0x1F);
-        }
-        if (e.kind == kEdit) {
-            EXPECT_EQ((DWORD)(WS_BORDER | ES_AUTOHSCROLL), c.style & (WS_BORDER | ES_AUTOHSCROLL | ES_MULTILINE));
-        }
+    struct Case {
+        int number;
+        std::vector<std::wstring> texts;
+    } cases[] = {
+        {101, {L"KESTREL Configuration", L"ＭＳ Ｐゴシック", L"normal(active) ftp", L"passive ftp",
+               L"auto select mode", L"Data Connection", L"OK", L"Cancel",
+               L"email address(for anonymous ftp)", L"Default Ftp Control Port number",
+               L"Download Folder", L"ProxyServer", L"NONE", L"USER user@hostname", L"OPEN hostname",
+               L"open hostname", L"Proxy Hostname:", L"Proxy Port:", L"Auto Resume to Get File."}},
+        {102, {L"KESTREL.DLL Status Dialog", L"ＭＳ Ｐゴシック", L"ｷｬﾝｾﾙ"}},
+    };
+    for (const Case &c : cases) {
+        std::wstring dialog = load_template(c.number);
+        ASSERT_FALSE(dialog.empty()) << c.number;
+        for (const std::wstring &text : c.texts)
+            EXPECT_NE(std::wstring::npos, dialog.find(text + L'\0')) << c.number;
     }
-}
-
-const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-
-TEST(DialogTemplates, ConfigurationDialog)
-{
-    Dialog d = load_dialog(101);
-    EXPECT_TRUE(d.caption == L"KESTREL Configuration");
-    EXPECT_EQ(kJapanese, d.language);
-    EXPECT_EQ(251, d.cx);
-    EXPECT_EQ(229, d.cy);
-    EXPECT_EQ(9, d.points);
-    EXPECT_TRUE(d.face == L"ＭＳ Ｐゴシック");
-    DWORD frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND;
-    EXPECT_EQ(frame, d.style & (frame | WS_MINIMIZEBOX));
-    const DWORD RADIO = BS_AUTORADIOBUTTON;
-    expect_controls(d, {
-        {1000, kEdit, 0, L"", 42, 20, 202, 12, TAB},
-        {1001, kEdit, 0, L"", 109, 37, 49, 12, TAB},
-        {1002, kButton, RADIO, L"normal(active) ftp", 17, 67, 54, 13, GROUP},
-        {1003, kButton, RADIO, L"passive ftp", 79, 68, 54, 13, NONE},
-        {1004, kButton, RADIO, L"auto select mode", 143, 67, 60, 13, NONE},
-        {-1, kButton, BS_GROUPBOX, L"Data Connection", 7, 59, 237, 28, GROUP},
-        {1, kButton, BS_DEFPUSHBUTTON, L"OK", 140, 210, 50, 14, TAB},
-        {2, kButton, BS_PUSHBUTTON, L"Cancel", 195, 210, 50, 14, TAB},
-        {-1, kStatic, 0, L"email address(for anonymous ftp)", 7, 7, 107, 11, GROUP},
-        {-1, kStatic, 0, L"Default Ftp Control Port number", 7, 37, 96, 10, GROUP},
-        {1005, kEdit, 0, L"", 45, 103, 199, 14, TAB},
-        {-1, kStatic, 0, L"Download Folder", 7, 91, 93, 10, GROUP},
-        {-1, kStatic, SS_ICON, L"#103", 5, 205, 18, 21, NONE},
-        {-1, kButton, BS_GROUPBOX, L"ProxyServer", 5, 120, 242, 55, NONE},
-        {1006, kButton, RADIO, L"NONE", 10, 130, 43, 12, NONE},
-        {1007, kButton, RADIO, L"USER user@hostname", 10, 140, 76, 12, NONE},
-        {1008, kButton, RADIO, L"OPEN hostname", 10, 150, 65, 12, NONE},
-        {1009, kButton, RADIO, L"open hostname", 10, 160, 60, 12, NONE},
-        {-1, kStatic, 0, L"Proxy Hostname:", 90, 130, 49, 12, GROUP},
-        {-1, kStatic, 0, L"Proxy Port:", 90, 145, 35, 13, GROUP},
-        {1010, kEdit, 0, L"", 140, 130, 96, 12, TAB},
-        {1011, kEdit, 0, L"", 140, 145, 25, 12, TAB},
-        {1012, kButton, BS_AUTOCHECKBOX, L"Auto Resume to Get File.", 10, 180, 110, 10, TAB},
-    });
-}
-
-TEST(DialogTemplates, StatusDialog)
-{
-    Dialog d = load_dialog(102);
-    EXPECT_TRUE(d.caption == L"KESTREL.DLL Status Dialog");
-    EXPECT_EQ(kJapanese, d.language);
-    EXPECT_EQ(223, d.cx);
-    EXPECT_EQ(135, d.cy);
-    EXPECT_EQ(9, d.points);
-    EXPECT_TRUE(d.face == L"ＭＳ Ｐゴシック");
-    DWORD frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND;
-    EXPECT_EQ(frame, d.style & (frame | WS_VISIBLE));  // shown by its thread, not before
-    ASSERT_EQ(3u, d.controls.size());
-    const Control &text = d.controls[0];
-    EXPECT_EQ(1000, text.id);
-    DWORD edit = WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
-                 ES_AUTOHSCROLL | ES_WANTRETURN;
-    EXPECT_EQ(edit, text.style & edit);
-    EXPECT_EQ(7, text.x);
-    EXPECT_EQ(6, text.y);
-    EXPECT_EQ(209, text.cx);
-    EXPECT_EQ(98, text.cy);
-    const Control &cancel = d.controls[1];
-    EXPECT_EQ(IDCANCEL, cancel.id);
-    EXPECT_TRUE(cancel.text == L"ｷｬﾝｾﾙ");  // half-width katakana
-    EXPECT_EQ((DWORD)WS_TABSTOP, cancel.style & WS_TABSTOP);
-    EXPECT_EQ(90, cancel.x);
-    EXPECT_EQ(114, cancel.y);
-    const Control &icon = d.controls[2];
-    EXPECT_EQ(-1, icon.id);
-    EXPECT_TRUE(icon.text == L"#103");
-    EXPECT_EQ(20, icon.cx);
+    // The status window is shown by its thread, not when it is made.
+    std::wstring status_template = load_template(102);
+    const DLGTEMPLATE *status = (const DLGTEMPLATE *)status_template.data();
+    EXPECT_EQ(0u, status->style & WS_VISIBLE);
+    EXPECT_EQ((DWORD)WS_MINIMIZEBOX, status->style & WS_MINIMIZEBOX);
 }
 
 TEST(DialogTemplates, IconIsOne32By32ImageIn16Colours)
