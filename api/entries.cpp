@@ -10,7 +10,6 @@
 
 #include "api/kestrel.h"
 #include "listing/enumeration.h"
-#include "platform/export.h"
 #include "platform/time.h"
 #include "session/session.h"
 #include "util/text.h"
@@ -359,6 +358,21 @@ extern "C" uint16_t KESTREL_API KestrelGetArcTime(HARC archive)
     return time_of_day;
 }
 
-KESTREL_EXPORT_ALIAS(int, KestrelGetAccessTime, (HARC), KestrelGetCreateTime)
-KESTREL_EXPORT_ALIAS(int, KestrelGetArcCompressedSize, (HARC), KestrelGetArcFileSize)
-KESTREL_EXPORT_ALIAS(uint16_t, KestrelGetArcRatio, (HARC), KestrelGetRatio)
+// Names that share one implementation. The Windows export table maps each of them to
+// its implementation's export; these forwarders give the library's own callers (the
+// command entry, programs linked against the static library) the same names on both
+// targets, which an export-table alias cannot.
+extern "C" int KESTREL_API KestrelGetAccessTime(HARC archive)
+{
+    return KestrelGetCreateTime(archive);
+}
+
+extern "C" int KESTREL_API KestrelGetArcCompressedSize(HARC archive)
+{
+    return KestrelGetArcFileSize(archive);
+}
+
+extern "C" uint16_t KESTREL_API KestrelGetArcRatio(HARC archive)
+{
+    return KestrelGetRatio(archive);
+}
