@@ -387,9 +387,9 @@ static void form_draw(Form *form)
     erase();
     if (LINES < FORM_ROWS || COLS < FORM_COLS) {
         curs_set(0);
-        mvprintw(0, 0, "KESTREL Configuration needs a terminal of %d x %d (this one is %d x %d).",
-                 FORM_COLS, FORM_ROWS, COLS, LINES);
-        mvprintw(1, 0, "Enlarge it, or press Esc to cancel.");
+        mvprintw(0, 0, "KESTREL Configuration needs %d x %d,", FORM_COLS, FORM_ROWS);
+        mvprintw(1, 0, "this terminal is %d x %d.", COLS, LINES);
+        mvprintw(2, 0, "Enlarge it, or press Esc to cancel.");
         refresh();
         return;
     }
