@@ -111,6 +111,11 @@ int KESTREL_API KestrelCancel(HARC archive, int ignored);
 /* 1 when the archiver function number is supported, else 0. */
 int KESTREL_API KestrelQueryFunctionList(int function);
 
+/* Loads the settings, lets the user edit them in the configuration dialog (a terminal form
+   on Linux) and saves them whatever the outcome: 1 after OK, 0 after Cancel, -1 when the
+   dialog cannot be shown. The option text and the mode are ignored. */
+int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, int mode);
+
 /* ---- File operations: transfers, remote file commands, resume. ---- */
 
 /* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary);
