@@ -17,6 +17,8 @@ namespace {
 
 enum { FIRST_CAPACITY = 16 };
 
+int32_t g_entry_limit = INT32_MAX;
+
 // The array's capacity is never stored: it follows from the count alone. A listing
 // starts over at FIRST_CAPACITY entries (whatever an earlier listing left allocated)
 // and doubles whenever the count reaches a power of two from there on, so n entries
@@ -31,7 +33,7 @@ bool needs_growth(int32_t count)
 bool make_room(FtpSession *session)
 {
     int32_t count = session->entry_count;
-    if (count == INT32_MAX)
+    if (count >= g_entry_limit)
         return false;
     if (!needs_growth(count))
         return true;
@@ -141,12 +143,17 @@ int list_directory(FtpSession *session, const char *path)
     struct tm now;
     listing_now(&now);
     char line[LISTING_LINE_LIMIT + 1];
+    bool complete = true;
     while (stream_read_line(session->data, line, LISTING_LINE_LIMIT)) {
-        if (strncmp(line, "total", 5) == 0)
+        if (strncmp(line, "total", 5) == 0 || !complete)
             continue;
         // Parsed straight into the next free slot, which only counts once it parsed.
-        if (!make_room(session))
+        if (!make_room(session)) {
+            // A listing with entries missing would pass for the whole directory: the
+            // rest of the data is read to keep the connection in step, then it fails.
+            complete = false;
             continue;
+        }
         if (parse_listing_line_at(line, &session->entries[session->entry_count], &now) == 0)
             session->entry_count++;
     }
@@ -154,7 +161,7 @@ int list_directory(FtpSession *session, const char *path)
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
     reply = session_read_reply(session);
-    if (reply != 226 && reply != 250)
+    if ((reply != 226 && reply != 250) || !complete)
         return list_fail(session);
     session->cursor = -1;
     if (session->use_index_file)
@@ -217,6 +224,11 @@ const ListingEntry *current_entry(const FtpSession *session)
 int listing_failed(const FtpSession *session)
 {
     return session && session->cursor == LISTING_CURSOR_FAILED ? 1 : 0;
+}
+
+void list_set_entry_limit(int32_t limit)
+{
+    g_entry_limit = limit > 0 ? limit : INT32_MAX;
 }
 
 int free_listing(FtpSession *session)

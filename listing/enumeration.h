@@ -29,8 +29,9 @@ const int32_t LISTING_CURSOR_FAILED = INT32_MIN;
 // LIST takes) into the session. 0 when the server delivered a complete listing: the
 // cursor then stands before the first entry. -1 when it did not (no data connection, a
 // refused LIST, a final reply other than 226 or 250, a cancel, a path of more than
-// LISTING_PATH_LIMIT characters): the entries read so far stay counted, but the cursor
-// marks the listing as failed, so no entry is current.
+// LISTING_PATH_LIMIT characters, an entry that could not be kept for want of memory):
+// the entries read so far stay counted, but the cursor marks the listing as failed, so
+// no entry is current.
 int list_directory(FtpSession *session, const char *path);
 
 // Downloads path's "Index" file into a private temporary file, lets it correct entry
@@ -48,6 +49,10 @@ const ListingEntry *current_entry(const FtpSession *session);
 // 1 when the session's last listing failed, 0 when it succeeded or none was made: an
 // empty directory and a refused LIST both leave no entry, and only this tells them apart.
 int listing_failed(const FtpSession *session);
+
+// The most entries one listing may hold (0 or less: no limit but memory). A longer
+// listing fails as one that runs out of memory does; tests use it to reach that path.
+void list_set_entry_limit(int32_t limit);
 
 // Releases the array: no entries, cursor -1. Always 0; a session without entries (or a
 // null one) is left as it is.

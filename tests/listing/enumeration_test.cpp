@@ -355,3 +355,23 @@ TEST_F(EnumerationTest, IndexDownloadLeavesTheCallersRestartOffsetAlone)
     EXPECT_EQ(500, session->resume_offset);
     EXPECT_EQ(concat({"PASV", "LIST"}, kIndexMissing), transcript());
 }
+
+// An entry that cannot be kept (memory, here the test's limit) fails the listing instead
+// of passing a directory with entries missing; the connection stays in step.
+TEST_F(EnumerationTest, ListingThatCannotKeepEveryEntryFails)
+{
+    std::string text;
+    for (int i = 0; i < 40; i++)
+        text += unix_line("f" + std::to_string(i));
+    server.set_listing(text);
+    session->use_index_file = 0;
+    connect();
+    list_set_entry_limit(17);
+    EXPECT_EQ(-1, list_directory(session, ""));
+    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(nullptr, next_entry(session));
+    list_set_entry_limit(0);
+    EXPECT_EQ(0, list_directory(session, ""));
+    EXPECT_EQ(40, session->entry_count);
+    EXPECT_EQ(Lines({"PASV", "LIST", "PASV", "LIST"}), transcript());
+}
