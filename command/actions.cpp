@@ -168,8 +168,10 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
 
     struct tm at;
     stamp_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
-    double ratio = (uint16_t)KestrelGetArcRatio(handle) * 0.1;
-    int compressed = KestrelGetArcCompressedSize(handle);
+    // KestrelGetArcRatio and KestrelGetArcCompressedSize are export-table aliases of
+    // these two, with no symbol of their own inside the Windows library.
+    double ratio = (uint16_t)KestrelGetRatio(handle) * 0.1;
+    int compressed = KestrelGetArcFileSize(handle);
     int original = KestrelGetArcOriginalSize(handle);
     output_printf(output, "   %3d files    %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
                   entries, original, compressed, ratio, at.tm_year + 1900, at.tm_mon + 1,
