@@ -65,9 +65,14 @@ class Runner:
         command = [program or self.cli] + list(words)
         if self.wine:
             command = ["wine"] + command
-        done = subprocess.run(command, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-        return done.returncode, done.stdout, done.stderr
+        # Files, not pipes: Wine's helper processes inherit the handles and would hold a
+        # pipe open for a second after the program ended.
+        out_path = os.path.join(self.work, "stdout")
+        err_path = os.path.join(self.work, "stderr")
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            done = subprocess.run(command, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=err, timeout=120)
+        return done.returncode, file_bytes(out_path), file_bytes(err_path)
 
     def check(self, label, condition, detail=""):
         self.count += 1
