@@ -70,9 +70,14 @@ class Runner:
         out_path = os.path.join(self.work, "stdout")
         err_path = os.path.join(self.work, "stderr")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            done = subprocess.run(command, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=err, timeout=120)
-        return done.returncode, file_bytes(out_path), file_bytes(err_path)
+            try:
+                done = subprocess.run(command, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                      stdout=out, stderr=err, timeout=60)
+                code = done.returncode
+            except subprocess.TimeoutExpired:
+                code = -1  # killed: no exit status can match
+                self.check("%s finishes within 60 s" % " ".join(words[:3]), False, "it hung")
+        return code, file_bytes(out_path), file_bytes(err_path)
 
     def check(self, label, condition, detail=""):
         self.count += 1
