@@ -19,9 +19,6 @@
 
 enum { PRINT_BLOCK_SIZE = 4096 };
 
-// The configuration export (api/config_export.cpp), reached like any other export.
-extern "C" int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, int mode);
-
 static long long handle_number(HARC handle)
 {
     return (long long)(intptr_t)handle;
