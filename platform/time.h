@@ -1,6 +1,6 @@
 // Local time of the C runtime: the zone offset and the conversion of a moment into
-// local broken-down fields. Both read the runtime's current TZ setting at every call,
-// so a change of TZ (as tests make) takes effect at once.
+// local broken-down fields. A change of the TZ variable (as tests make) takes effect at
+// the next call.
 #pragma once
 
 #include <cstdint>

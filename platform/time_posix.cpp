@@ -1,11 +1,28 @@
 #include "platform/time.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
+// tzset() looks at /etc/localtime again on every call when TZ is unset, and the parser
+// asks once per listing line: the offset is kept until TZ itself changes.
 long platform_zone_offset(void)
 {
-    tzset();
-    return timezone;
+    static std::mutex lock;
+    static bool known;
+    static std::string seen_tz;
+    static long offset;
+    std::lock_guard<std::mutex> guard(lock);
+    const char *tz = getenv("TZ");
+    std::string current = tz ? std::string("=") + tz : std::string();
+    if (!known || current != seen_tz) {
+        tzset();
+        offset = timezone;
+        seen_tz = current;
+        known = true;
+    }
+    return offset;
 }
 
 int64_t platform_now(void)
