@@ -45,58 +45,67 @@ static int take_folder(const char *argument, char *folder, size_t size)
     return 0;
 }
 
-int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                HARC handle, StatusWindow *status)
+// What tells an upload from a download in the report: its words, the export it calls
+// and the result of a failure.
+struct TransferKind {
+    const char *verb;    // "Write" or "Read"
+    const char *export_name;
+    int (*run)(HARC handle, const char *folder, const char *file);
+    int failure;
+};
+
+static int add_one(HARC handle, const char *folder, const char *file)
 {
-    (void)window;
+    return KestrelAdd(handle, folder, file, 0);
+}
+
+static int extract_one(HARC handle, const char *folder, const char *file)
+{
+    return KestrelExtract(handle, file, folder, 0);
+}
+
+// Runs the transfer for each file argument; a folder argument (ending in a separator)
+// names where the following files go. Stops at the first failure.
+static int transfer_each(const TransferKind &kind, int count, char *const *files, OutputBuffer *output,
+                         HARC handle, StatusWindow *status)
+{
     char folder[COMMAND_TEXT_SIZE] = "";
     for (int i = 0; i < count; i++) {
         const char *file = files[i];
         if (is_folder_argument(file)) {
             if (take_folder(file, folder, sizeof folder) != 0) {
                 output_printf(output, "Error: Folder name too long [%.100s...]\n", file);
-                return COMMAND_WRITE_FAILED;
+                return kind.failure;
             }
             continue;
         }
-        output_printf(output, "Write begin [%s]\n", file);
-        status_print(status, "Write begin [%s]\r\n", file);
-        if (KestrelAdd(handle, folder, file, 0) <= 0) {
-            output_printf(output, "Error: Can't KestrelAdd(%lld,%s,(null),0)\n",
+        output_printf(output, "%s begin [%s]\n", kind.verb, file);
+        status_print(status, "%s begin [%s]\r\n", kind.verb, file);
+        if (kind.run(handle, folder, file) <= 0) {
+            output_printf(output, "Error: Can't %s(%lld,%s,(null),0)\n", kind.export_name,
                           handle_number(handle), file);
-            return COMMAND_WRITE_FAILED;
+            return kind.failure;
         }
-        output_printf(output, "Write end [%s]\n", file);
-        status_print(status, "Write end [%s]\r\n", file);
+        output_printf(output, "%s end [%s]\n", kind.verb, file);
+        status_print(status, "%s end [%s]\r\n", kind.verb, file);
     }
     return COMMAND_OK;
+}
+
+int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
+                HARC handle, StatusWindow *status)
+{
+    (void)window;
+    static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED};
+    return transfer_each(upload, count, files, output, handle, status);
 }
 
 int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
                     HARC handle, StatusWindow *status)
 {
     (void)window;
-    char folder[COMMAND_TEXT_SIZE] = "";
-    for (int i = 0; i < count; i++) {
-        const char *file = files[i];
-        if (is_folder_argument(file)) {
-            if (take_folder(file, folder, sizeof folder) != 0) {
-                output_printf(output, "Error: Folder name too long [%.100s...]\n", file);
-                return COMMAND_READ_FAILED;
-            }
-            continue;
-        }
-        output_printf(output, "Read begin [%s]\n", file);
-        status_print(status, "Read begin [%s]\r\n", file);
-        if (KestrelExtract(handle, file, folder, 0) <= 0) {
-            output_printf(output, "Error: Can't KestrelExtract(%lld,%s,(null),0)\n",
-                          handle_number(handle), file);
-            return COMMAND_READ_FAILED;
-        }
-        output_printf(output, "Read end [%s]\n", file);
-        status_print(status, "Read end [%s]\r\n", file);
-    }
-    return COMMAND_OK;
+    static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED};
+    return transfer_each(download, count, files, output, handle, status);
 }
 
 int32_t dos_stamp_to_time(uint16_t date, uint16_t time)
