@@ -1,0 +1,269 @@
+// The interop matrix: every real server × every data-connection mode × every operation a
+// caller has, through the exported functions only, each outcome checked against the
+// server's tree on disk. Each cell is printed as one line
+//   INTEROP <target> <server> <mode> <operation> ok|FAIL
+// and written to $KESTREL_TEST_TMP/interop/<target>-<mode>.txt, where
+// tests/interop/make-matrix finds it (ctest shows no output of passing tests).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "api/kestrel.h"
+#include "tests/session/transfer_support.h"
+#include "tests/support/real_servers.h"
+
+const char *interop_target(void);
+
+namespace {
+
+namespace fs = xfer::fs;
+using xfer::read_file;
+
+const char *const kOperations[] = {"login", "list",  "extract", "add",  "resume",
+                                   "print", "mkdir", "rmdir",   "move", "delete"};
+
+const char *mode_name(int mode)
+{
+    return mode == 0 ? "active" : mode == 1 ? "passive" : "auto";
+}
+
+// The server's tree as this program reaches it: under Wine, a Unix path lies on drive Z:.
+std::string on_disk(const RealServer &server, const std::string &name)
+{
+    std::string path = server.user_home + "/" + name;
+    std::error_code error;
+    if (fs::exists(server.user_home, error))
+        return path;
+    return "Z:" + path;
+}
+
+bool exists_on_disk(const RealServer &server, const std::string &name)
+{
+    std::error_code error;
+    return fs::exists(on_disk(server, name), error);
+}
+
+// The cells of one mode, in the order they ran, and where they go.
+struct Record {
+    std::vector<std::string> lines;
+    std::string failures;
+
+    void cell(const std::string &server, int mode, const char *operation, bool ok, const std::string &why)
+    {
+        std::string line = std::string("INTEROP ") + interop_target() + " " + server + " " + mode_name(mode) + " " +
+                           operation + (ok ? " ok" : " FAIL");
+        printf("%s\n", line.c_str());
+        fflush(stdout);
+        lines.push_back(line);
+        if (!ok)
+            failures += line + ": " + why + "\n";
+    }
+
+    // Rewritten whole at the end, so a file never mixes two runs.
+    void save(int mode) const
+    {
+        const char *parent = getenv("KESTREL_TEST_TMP");
+        fs::path folder = fs::path(parent && *parent ? parent : ".") / "interop";
+        std::error_code error;
+        fs::create_directories(folder, error);
+        fs::path file = folder / (std::string(interop_target()) + "-" + mode_name(mode) + ".txt");
+        FILE *out = fopen(file.string().c_str(), "wb");
+        if (!out) {
+            ADD_FAILURE() << "cannot write " << file.string();
+            return;
+        }
+        for (const std::string &line : lines)
+            fprintf(out, "%s\n", line.c_str());
+        fclose(out);
+    }
+};
+
+struct Listed {
+    std::string name;
+    uint32_t size;
+    bool operator<(const Listed &o) const { return name < o.name; }
+};
+
+std::vector<Listed> walk(HARC archive, const char *wildcard)
+{
+    std::vector<Listed> seen;
+    EntryInfo info;
+    for (int found = KestrelFindFirst(archive, wildcard, &info); found == 0; found = KestrelFindNext(archive, &info))
+        seen.push_back({info.file_name, info.original_size});
+    return seen;
+}
+
+bool has_entry(const std::vector<Listed> &entries, const std::string &name, uint32_t size)
+{
+    for (const Listed &entry : entries)
+        if (entry.name == name && entry.size == size)
+            return true;
+    return false;
+}
+
+// Runs the ten operations on one server in one mode over one connection. The work folder
+// `folder` (in the user's home) keeps this program's files apart from the prepared tree
+// that other tests check, and from the other modes running at the same time.
+void run_server(const RealServer &server, int mode, const std::string &folder, const xfer::TempDir &dir,
+                Record &record)
+{
+    auto cell = [&](const char *operation, bool ok, const std::string &why) {
+        record.cell(server.name, mode, operation, ok, why);
+    };
+    // A run that was broken off may have left the folder behind.
+    std::error_code error;
+    fs::remove_all(on_disk(server, folder), error);
+
+    std::string url = "ftp://" + real_server_user() + ":" + real_server_password() + "@" + server.host + ":" +
+                      std::to_string(server.port) + "/";
+    // Mode bit 2: the settings stay as they are in memory (never loaded here, so the
+    // defaults); under Wine the stored ones are shared with programs that change them.
+    HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
+    bool logged_in = archive != nullptr && KestrelSetDataConnectionMode(archive, mode) == 0 &&
+                     KestrelGetArcOSType(archive) == 2;
+    cell("login", logged_in, "open, mode or system type failed");
+    if (!archive) {
+        for (size_t i = 1; i < sizeof kOperations / sizeof kOperations[0]; i++)
+            cell(kOperations[i], false, "no connection");
+        return;
+    }
+    std::string data = read_file(on_disk(server, "data.bin"));
+    std::string readme = read_file(on_disk(server, "readme.txt"));
+    bool work = KestrelMkDir(archive, folder.c_str(), 0) == 1;
+
+    // list: the prepared entries of the root (others' files may lie beside them) and the
+    // exact contents of sub/.
+    {
+        std::vector<Listed> root = walk(archive, "*.*");
+        std::vector<Listed> sub = walk(archive, "sub/*.*");
+        bool ok = has_entry(root, "data.bin", 307200) && has_entry(root, "readme.txt", 60) &&
+                  has_entry(root, "two words.txt", 20) && sub.size() == 1 && sub[0].name == "inner.txt" && sub[0].size == 11;
+        bool sub_listed = false;
+        for (const Listed &entry : root)
+            sub_listed = sub_listed || entry.name == "sub/";
+        cell("list", ok && sub_listed, "root listed " + std::to_string(root.size()) + ", sub " +
+                                           std::to_string(sub.size()) + " entries");
+    }
+
+    // extract: the whole file into a folder, under its own name.
+    {
+        fs::path into = dir.path / ("extract-" + server.name);
+        fs::create_directories(into, error);
+        int result = KestrelExtract(archive, "data.bin", (into.string() + "/").c_str(), 0);
+        std::string got = read_file((into / "data.bin").string());
+        cell("extract", result == 1 && data.size() == 307200 && got == data,
+             "result " + std::to_string(result) + ", " + std::to_string(got.size()) + " bytes");
+    }
+
+    // add: an upload whose size differs per server and mode, so no stale file can pass.
+    std::string added = folder + "/added.bin";
+    std::string bytes = xfer::pattern(150000 + (size_t)(server.port % 97) * 31 + (size_t)mode, (unsigned)server.port);
+    {
+        std::string local = dir.file("add-" + server.name + ".bin");
+        xfer::write_file(local, bytes);
+        int result = KestrelAdd(archive, added.c_str(), local.c_str(), 0);
+        std::string got = read_file(on_disk(server, added));
+        cell("add", work && result == 1 && got == bytes,
+             "result " + std::to_string(result) + ", " + std::to_string(got.size()) + " bytes on the server");
+    }
+
+    // resume: a partial local file whose first bytes are not the server's, so that only a
+    // transfer that really started at the offset gives the expected file. Once through an
+    // explicit restart offset, once through the resume mode.
+    {
+        const size_t cut = 100000, cut2 = 200001;
+        std::string head(cut, 'R'), head2(cut2, 'M');
+        std::string first = dir.file("resume-restart-" + server.name + ".bin");
+        std::string second = dir.file("resume-mode-" + server.name + ".bin");
+        xfer::write_file(first, head);
+        xfer::write_file(second, head2);
+        int restarted = KestrelRestart(archive, (int)cut);
+        int result = KestrelExtract(archive, "data.bin", first.c_str(), 0);
+        KestrelSetResumeGetMode(archive, 1);
+        int result2 = KestrelExtract(archive, "data.bin", second.c_str(), 0);
+        KestrelSetResumeGetMode(archive, 0);
+        bool ok = restarted == 1 && result == 1 && result2 == 1 && data.size() == 307200 &&
+                  read_file(first) == head + data.substr(cut) && read_file(second) == head2 + data.substr(cut2);
+        cell("resume", ok, "restart " + std::to_string(result) + ", resume mode " + std::to_string(result2));
+    }
+
+    // print: a streamed download read block by block.
+    {
+        std::string got;
+        int opened = KestrelOpenFile(archive, "readme.txt", "rb", 0);
+        int last = -1;
+        if (opened == 0) {
+            char block[16];  // small reads: the stream hands out what it holds in pieces
+            while ((last = KestrelRead(archive, block, (int)sizeof block)) > 0)
+                got.append(block, (size_t)last);
+        }
+        int closed = KestrelCloseFile(archive);
+        cell("print", opened == 0 && last == 0 && closed == 0 && readme.size() == 60 && got == readme,
+             "open " + std::to_string(opened) + ", close " + std::to_string(closed) + ", " +
+                 std::to_string(got.size()) + " bytes");
+    }
+
+    // mkdir and rmdir, seen on disk.
+    std::string made = folder + "/made dir";
+    {
+        int result = KestrelMkDir(archive, made.c_str(), 0);
+        cell("mkdir", work && result == 1 && fs::is_directory(on_disk(server, made), error),
+             "result " + std::to_string(result));
+        int removed = KestrelRmDir(archive, made.c_str(), 0);
+        cell("rmdir", work && removed == 1 && !exists_on_disk(server, made) && exists_on_disk(server, folder),
+             "result " + std::to_string(removed));
+    }
+
+    // move and delete, on the file that add left.
+    std::string moved = folder + "/moved.bin";
+    {
+        int result = KestrelMove(archive, added.c_str(), moved.c_str(), 0);
+        cell("move", result == 1 && !exists_on_disk(server, added) && read_file(on_disk(server, moved)) == bytes,
+             "result " + std::to_string(result));
+        int deleted = KestrelDelete(archive, moved.c_str(), 0);
+        cell("delete", result == 1 && deleted == 1 && !exists_on_disk(server, moved) &&
+                           exists_on_disk(server, folder),
+             "result " + std::to_string(deleted));
+    }
+
+    KestrelRmDir(archive, folder.c_str(), 0);
+    KestrelCloseArchive(archive);
+    fs::remove_all(on_disk(server, folder), error);
+}
+
+void run_mode(int mode)
+{
+    REQUIRE_REAL_SERVERS();
+    xfer::TempDir dir;
+    Record record;
+    std::string folder = std::string("interop-") + interop_target() + "-" + mode_name(mode);
+    for (const RealServer &server : real_servers())
+        run_server(server, mode, folder, dir, record);
+    record.save(mode);
+    EXPECT_EQ(real_servers().size() * (sizeof kOperations / sizeof kOperations[0]), record.lines.size());
+    EXPECT_EQ("", record.failures);
+}
+
+}  // namespace
+
+TEST(Interop, Passive)
+{
+    run_mode(1);
+}
+
+// Active mode listens on the machine's one fixed port: programs take turns at it.
+TEST(Interop, Active)
+{
+    xfer::ActivePortTurn turn;
+    run_mode(0);
+}
+
+// With servers that all grant PASV, the automatic mode stays passive throughout.
+TEST(Interop, Automatic)
+{
+    run_mode(2);
+}
