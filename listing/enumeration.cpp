@@ -102,6 +102,21 @@ int index_line_type(const char *line, char *name, size_t name_size)
     return 0;
 }
 
+// Parses one listing line into the next free slot, which only counts once it parsed. A
+// listing with entries missing would pass for the whole directory: once an entry cannot
+// be kept, the rest of the data is only read, to keep the connection in step.
+void keep_line(FtpSession *session, char *line, const struct tm *now, bool *complete)
+{
+    if (strncmp(line, "total", 5) == 0 || !*complete)
+        return;
+    if (!make_room(session)) {
+        *complete = false;
+        return;
+    }
+    if (parse_listing_line_at(line, &session->entries[session->entry_count], now) == 0)
+        session->entry_count++;
+}
+
 void apply_index_line(FtpSession *session, char *line)
 {
     cut_at_line_end(line);
@@ -143,20 +158,30 @@ int list_directory(FtpSession *session, const char *path)
     struct tm now;
     listing_now(&now);
     char line[LISTING_LINE_LIMIT + 1];
+    // A piece without its line end is a line cut short by its length or by a NUL byte
+    // when more follows (its name would be cut and name another file: the whole line is
+    // dropped), or the last line of a listing whose final line end is missing.
+    char held[LISTING_LINE_LIMIT + 1];
+    bool holding = false;
+    bool skipping = false;
     bool complete = true;
     while (stream_read_line(session->data, line, LISTING_LINE_LIMIT)) {
-        if (strncmp(line, "total", 5) == 0 || !complete)
-            continue;
-        // Parsed straight into the next free slot, which only counts once it parsed.
-        if (!make_room(session)) {
-            // A listing with entries missing would pass for the whole directory: the
-            // rest of the data is read to keep the connection in step, then it fails.
-            complete = false;
+        size_t length = strlen(line);
+        bool whole = length > 0 && line[length - 1] == '\n';
+        if (holding || skipping) {
+            holding = false;
+            skipping = !whole;
             continue;
         }
-        if (parse_listing_line_at(line, &session->entries[session->entry_count], &now) == 0)
-            session->entry_count++;
+        if (!whole) {
+            memcpy(held, line, length + 1);
+            holding = true;
+            continue;
+        }
+        keep_line(session, line, &now, &complete);
     }
+    if (holding)
+        keep_line(session, held, &now, &complete);
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.

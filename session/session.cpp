@@ -72,6 +72,20 @@ char *session_read_line(FtpSession *session, char *buffer, int limit)
     return stream_read_line(session->control, buffer, limit);
 }
 
+// Reads and drops the rest of a line that was cut short by its length or by a NUL byte:
+// its tail must never be taken for the next line of this reply or for the next reply,
+// which would answer every later command with the reply to the one before it.
+static void skip_rest_of_line(FtpSession *session, const char *line)
+{
+    size_t length = strlen(line);
+    if (length > 0 && line[length - 1] == '\n')
+        return;
+    int byte;
+    do
+        byte = stream_read_byte(session->control);
+    while (byte >= 0 && byte != '\n');
+}
+
 // Reads the lines of one reply into buffer; a line continues the reply when its fourth
 // character is '-' or, with space_continues, when it begins with a space. The code is
 // that of the last line read; 0 when not even one line arrived.
@@ -88,6 +102,7 @@ static int read_reply_lines(FtpSession *session, char *buffer, int limit, int sp
         if (!session_read_line(session, buffer, limit))
             break;
         got_line = 1;
+        skip_rest_of_line(session, buffer);
         size_t len = strlen(buffer);
         int more = (len > 3 && buffer[3] == '-') || (space_continues && buffer[0] == ' ');
         if (!more)
