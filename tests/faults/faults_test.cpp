@@ -1,0 +1,599 @@
+// The fault matrix: servers that break off, fall silent, send what no FTP server should,
+// or refuse a step, against the exported interface (and the session where no handle
+// exists yet). Every case must end with the operation's failure result within a bound,
+// leave the local folder exactly as the transfer rules say, and stay clean under the
+// sanitizers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/kestrel.h"
+#include "config/settings.h"
+#include "listing/enumeration.h"
+#include "platform/net.h"
+#include "session/session.h"
+#include "tests/session/transfer_support.h"
+#include "tests/support/ftp_script_server.h"
+
+using Lines = std::vector<std::string>;
+using Folder = std::map<std::string, std::string>;  // file name -> bytes
+using xfer::elapsed_ms;
+using xfer::pattern;
+using xfer::read_file;
+using xfer::write_file;
+
+namespace {
+
+const long long kBoundMs = 3000;  // a failure or a cancel ends every case within this
+const int kCancelAfterMs = 300;   // how long a case hangs before another thread cancels
+
+std::string unix_line(const std::string &name, int size = 10)
+{
+    return "-rw-r--r--   1 ftp  ftp  " + std::to_string(size) + " Jan 02  2024 " + name + "\r\n";
+}
+
+std::string listing_of(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; i++)
+        text += unix_line("f" + std::to_string(i), i % 1000);
+    return text;
+}
+
+// Bytes no server should send: every value, NUL and LF included, in a fixed order that
+// never starts with a digit (a reply code would then be read from it).
+std::string garbage(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t state = seed;
+    for (size_t i = 0; i < size; i++) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = (char)(state >> 16);
+    }
+    bytes[0] = '\x9b';
+    return bytes;
+}
+
+Folder folder_of(const xfer::fs::path &path)
+{
+    Folder files;
+    for (const auto &item : xfer::fs::directory_iterator(path))
+        files[item.path().filename().string()] = read_file(item.path().string());
+    return files;
+}
+
+// Settings kept in memory (open mode bit 2), so the cases never touch the registry that
+// other test programs share under Wine.
+void use_settings(int data_mode)
+{
+    memset(&g_settings, 0, sizeof g_settings);
+    g_settings.FtpCtrlPort = 21;
+    g_settings.PassiveMode = data_mode;
+}
+
+// A port on 127.0.0.1 that nothing listens on: bound, read and closed again.
+uint16_t closed_port()
+{
+    net_startup();
+    unsigned char loopback[4] = {127, 0, 0, 1};
+    uint32_t address;
+    memcpy(&address, loopback, 4);
+    net_socket_t s = net_socket_tcp();
+    uint16_t port = 0;
+    if (net_bind(s, address, 0) == 0)
+        net_local_name(s, &address, &port);
+    net_close(s);
+    return port;
+}
+
+// One scripted server, one handle on it and a private local folder.
+struct Rig {
+    FtpScriptServer server;
+    HARC archive = nullptr;
+    xfer::TempDir dir;
+    size_t opened_at = 0;
+    std::string upload_source;  // an upload's local file, kept outside the folder
+
+    explicit Rig(int data_mode = DATA_MODE_PASSIVE)
+    {
+        use_settings(data_mode);
+        server.set_auto_answer(true);
+    }
+    ~Rig()
+    {
+        KestrelCloseArchive(archive);
+        server.stop();
+    }
+    HARC open_handle()
+    {
+        if (!server.start())
+            return nullptr;
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
+        opened_at = server.commands().size();
+        return archive;
+    }
+    FtpSession *session() const { return (FtpSession *)archive; }
+    Lines since_open() const
+    {
+        Lines all = server.commands();
+        return Lines(all.begin() + (long)std::min(opened_at, all.size()), all.end());
+    }
+    std::string file(const std::string &name) const { return dir.file(name); }
+};
+
+// Runs an operation while another thread cancels it once `ready` holds and a little
+// more time has passed. Gives how long the operation went on after the cancel (-1 when
+// it ended before the cancel came).
+struct CancelRun {
+    int result = 0;
+    long long after_cancel_ms = -1;
+    long long total_ms = 0;
+};
+
+CancelRun run_cancelled(const std::function<int()> &operation, const std::function<bool()> &ready,
+                        const std::function<void()> &cancel)
+{
+    CancelRun run;
+    std::atomic<bool> finished{false};
+    std::atomic<long long> cancelled_at{-1};
+    auto started = std::chrono::steady_clock::now();
+    std::thread canceller([&] {
+        ready();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kCancelAfterMs));
+        if (finished)
+            return;
+        cancelled_at = elapsed_ms(started);
+        cancel();
+    });
+    run.result = operation();
+    run.total_ms = elapsed_ms(started);
+    finished = true;
+    canceller.join();
+    if (cancelled_at >= 0)
+        run.after_cancel_ms = run.total_ms - cancelled_at;
+    return run;
+}
+
+}  // namespace
+
+// ---- The control connection closes in the middle of ... ----
+
+TEST(Faults, ControlConnectionClosesMidway)
+{
+    const std::string bytes = pattern(10000);
+    const std::string upload = pattern(8 << 20, 9);
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        bool needs_handle;                    // false: the open itself is the operation
+        std::function<int(Rig &)> operation;  // the interface's answer
+        int expected;
+        Lines commands;                       // after the open (or all, without a handle)
+        Folder folder;                        // the local folder afterwards
+    } cases[] = {
+        {"greeting",
+         [](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes("220-Kestrel test server\r\n220-still gree").close_connection(); },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}},
+        {"multi-line reply to USER",
+         [](FtpScriptServer &s) { s.expect("USER", {"331-Password required"}).raw_bytes("331-for u").close_connection(); },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {"USER u"}, {}},
+        // The code of a reply is known from its first line: MKD was answered 257. The
+        // session then finds the connection gone at the next command.
+        {"multi-line reply to MKD",
+         [](FtpScriptServer &s) { s.expect("MKD", {"257-\"a\" created"}).raw_bytes("257-and mo").close_connection(); },
+         true,
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0) * 10 + KestrelMkDir(r.archive, "b", 0); }, 10,
+         {"MKD a"}, {}},
+        {"listing",
+         [](FtpScriptServer &s) {
+             s.expect("LIST", {"150 Here comes the directory listing"})
+                 .send_data(listing_of(100))
+                 .stop_data_after(2000, true)
+                 .close_connection();
+         },
+         true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV", "LIST"}, {}},
+        {"download",
+         [&](FtpScriptServer &s) {
+             s.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes).stop_data_after(4000, true).close_connection();
+         },
+         true, [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 4000)}}},
+        {"upload",
+         [](FtpScriptServer &s) { s.expect("STOR", {"150 Ok to send data"}).close_connection(); }, true,
+         [](Rig &r) { return KestrelAdd(r.archive, "up.bin", r.file("up.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV", "STOR up.bin"}, {{"up.bin", upload}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig.server);
+        if (c.label == std::string("upload"))
+            write_file(rig.file("up.bin"), upload);
+        if (c.needs_handle) {
+            ASSERT_NE(nullptr, rig.open_handle());
+        }
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, c.needs_handle ? rig.since_open() : rig.server.commands());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+    }
+}
+
+// ---- The server falls silent during ..., and another thread cancels ----
+
+// Before the open returns there is no handle to cancel: the session stands in for it.
+TEST(Faults, SilentGreetingEndsWithACancel)
+{
+    struct Case {
+        const char *label;
+        std::vector<std::string> greeting;  // empty: not a byte
+    } cases[] = {
+        {"greeting never comes", {}},
+        {"greeting stops after its first line", {"220-Welcome to the Kestrel test server"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpScriptServer server;
+        if (c.greeting.empty())
+            server.greeting().silence();
+        else
+            server.greeting().lines(c.greeting);
+        ASSERT_TRUE(server.start());
+        FtpSession *session = session_create();
+        CancelRun run = run_cancelled(
+            [&] { return session_connect(session, "127.0.0.1", server.port(), "u", "p"); },
+            [&] {
+                // The control stream exists once the connect returned.
+                for (int i = 0; i < 250 && server.connections_accepted() == 0; i++)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return true;
+            },
+            [&] { session_cancel(session); });
+        EXPECT_EQ(-1, run.result);
+        EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+        EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        EXPECT_EQ(nullptr, session->control);
+        EXPECT_EQ(Lines{}, server.commands());
+        session_destroy(session);
+    }
+}
+
+TEST(Faults, SilentServerEndsWithACancel)
+{
+    const std::string bytes = pattern(10000);
+    const size_t big = 48 << 20;  // more than every socket buffer on the way can hold
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        size_t command_count;  // commands after the open when the server falls silent
+        Lines commands;
+        Folder folder;         // the upload's own source file is checked apart
+    } cases[] = {
+        // The first line of a reply carries its code: a cut reply is judged by it.
+        {"multi-line refusal of MKD stops after its first line",
+         [](FtpScriptServer &s) { s.expect("MKD", {"550-Permission denied"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, 1, {"MKD a"}, {}},
+        {"multi-line reply to MKD stops after its first line",
+         [](FtpScriptServer &s) { s.expect("MKD", {"257-Creating"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 1, 1, {"MKD a"}, {}},
+        {"listing stalls with its data connection open",
+         [](FtpScriptServer &s) {
+             s.expect("LIST", {"150 Here comes the directory listing"}).send_data(listing_of(100)).stop_data_after(2000, false);
+         },
+         [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, 2, {"PASV", "LIST"}, {}},
+        {"download stalls with its data connection open",
+         [&](FtpScriptServer &s) {
+             s.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes).stop_data_after(4000, false);
+         },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0, 3,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 4000)}}},
+        {"download: all data, the final reply never comes",
+         [&](FtpScriptServer &s) { s.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes); },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0, 3,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes}}},
+        {"upload: STOR never answered",
+         [](FtpScriptServer &s) { s.expect("STOR").silence(); },
+         [](Rig &r) { return KestrelAdd(r.archive, "up.bin", r.upload_source.c_str(), 0); }, 0, 3,
+         {"TYPE I", "PASV", "STOR up.bin"}, {}},
+        {"upload: 150, then the data is never read",
+         [](FtpScriptServer &s) { s.expect("STOR", {"150 Ok to send data"}); },
+         [](Rig &r) { return KestrelAdd(r.archive, "up.bin", r.upload_source.c_str(), 0); }, 0, 3,
+         {"TYPE I", "PASV", "STOR up.bin"}, {}},
+    };
+    xfer::TempDir sources;
+    const std::string source = sources.file("up.bin");
+    write_file(source, pattern(big, 4));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig.server);
+        ASSERT_NE(nullptr, rig.open_handle());
+        rig.upload_source = source;
+        CancelRun run = run_cancelled([&] { return c.operation(rig); },
+                                      [&] { return rig.server.wait_for_commands(rig.opened_at + c.command_count, 5000); },
+                                      [&] { KestrelCancel(rig.archive, 0); });
+        EXPECT_EQ(c.expected, run.result);
+        EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+        EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+        EXPECT_EQ(big, (size_t)xfer::fs::file_size(source));
+    }
+}
+
+// ---- What no server should send ----
+
+TEST(Faults, OverlongAndGarbageReplies)
+{
+    const std::string line = std::string(100 << 10, 'x');
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        bool needs_handle;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+    } cases[] = {
+        {"greeting of 100 KiB without a line end, then the connection closes",
+         [&](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes("220 " + line).close_connection(); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        // The address lies beyond the first 1000 bytes of the line: never guessed at.
+        {"227 reply of 100 KiB",
+         [&](FtpScriptServer &s) { s.expect("PASV", {"227 Entering Passive Mode " + line + " (127,0,0,1,1,2)"}); },
+         true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
+        {"binary garbage as the greeting",
+         [](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes(garbage(4096, 7)).close_connection(); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        {"binary garbage as the reply to MKD",
+         [](FtpScriptServer &s) { s.expect("MKD", {}).raw_bytes(garbage(4096, 8)).close_connection(); }, true,
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig.server);
+        if (c.needs_handle) {
+            ASSERT_NE(nullptr, rig.open_handle());
+        }
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(Folder{}, folder_of(rig.dir.path));
+    }
+}
+
+// A reply line cut short by a NUL byte or by its length must not leave its rest behind
+// to be read as the answer to the next command.
+TEST(Faults, RepliesStayInStepAfterANulOrAnOverlongLine)
+{
+    Rig rig;
+    rig.server.expect("MKD a", {}).raw_bytes(std::string("257 \"a\0b\" created\r\n", 20));
+    rig.server.expect("DELE x", {"550 Permission denied"});
+    rig.server.expect("MKD c", {"257 " + std::string(5000, 'y')});
+    rig.server.expect("DELE y", {"550 Permission denied"});
+    rig.server.expect("MKD d", {"257 \"d\" created"});
+    ASSERT_NE(nullptr, rig.open_handle());
+    EXPECT_EQ(1, KestrelMkDir(rig.archive, "a", 0));
+    EXPECT_EQ(0, KestrelDelete(rig.archive, "x", 0));
+    EXPECT_EQ(1, KestrelMkDir(rig.archive, "c", 0));
+    EXPECT_EQ(0, KestrelDelete(rig.archive, "y", 0));
+    EXPECT_EQ(1, KestrelMkDir(rig.archive, "d", 0));
+    EXPECT_EQ((Lines{"MKD a", "DELE x", "MKD c", "DELE y", "MKD d"}), rig.since_open());
+}
+
+TEST(Faults, HugeGarbageAndNulListings)
+{
+    {
+        SCOPED_TRACE("200,000 lines");
+        Rig rig;
+        rig.server.set_listing(listing_of(200000));
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EntryInfo info;
+        ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
+        EXPECT_STREQ("f0", info.file_name);
+        int count = 1;
+        std::string last;
+        while (KestrelFindNext(rig.archive, &info) == 0) {
+            count++;
+            last = info.file_name;
+        }
+        std::string note = "[   time   ] 200,000-line listing read and walked in " + std::to_string(elapsed_ms(started)) + " ms\n";
+        fputs(note.c_str(), stdout);
+        EXPECT_EQ(200000, count);
+        EXPECT_EQ("f199999", last);
+        EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}), rig.since_open());
+    }
+    {
+        SCOPED_TRACE("binary garbage");
+        Rig rig;
+        rig.server.set_listing(garbage(256 << 10, 11));
+        ASSERT_NE(nullptr, rig.open_handle());
+        int found = KestrelFindFirst(rig.archive, "*", nullptr);
+        // A complete listing of lines that are no entries: empty, not failed.
+        EXPECT_EQ(0, listing_failed(rig.session()));
+        EXPECT_EQ(rig.session()->entry_count > 0 ? 0 : -1, found);
+        for (int i = 0; i < rig.session()->entry_count; i++)
+            EXPECT_LT(strlen(rig.session()->entries[i].name), sizeof rig.session()->entries[i].name);
+        // The control connection is still in step.
+        EXPECT_EQ(1, KestrelMkDir(rig.archive, "after", 0));
+        EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index", "MKD after"}), rig.since_open());
+    }
+    {
+        SCOPED_TRACE("NUL inside a listing line");
+        Rig rig;
+        rig.server.set_listing(unix_line("first") + unix_line(std::string("mid\0dle.txt", 11)) + unix_line("last"));
+        ASSERT_NE(nullptr, rig.open_handle());
+        EntryInfo info;
+        std::vector<std::string> names;
+        for (int found = KestrelFindFirst(rig.archive, "*", &info); found == 0; found = KestrelFindNext(rig.archive, &info))
+            names.push_back(info.file_name);
+        // A name cut at the NUL would name another file: the line is dropped whole.
+        EXPECT_EQ((std::vector<std::string>{"first", "last"}), names);
+    }
+}
+
+// ---- Data connections that cannot be made ----
+
+TEST(Faults, PassiveAddressWithNothingListening)
+{
+    uint16_t port = closed_port();
+    ASSERT_NE(0, port);
+    std::string reply = "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+                        std::to_string(port & 0xff) + ")";
+    struct Case {
+        const char *label;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+    } cases[] = {
+        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
+        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        rig.server.expect("PASV", {reply});
+        rig.server.add_file("f.bin", "never sent");
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(Folder{}, folder_of(rig.dir.path));
+        EXPECT_EQ(nullptr, rig.session()->data);
+    }
+}
+
+TEST(Faults, ActiveModeServerNeverConnects)
+{
+    xfer::ActivePortTurn turn;
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        size_t command_count;
+        Lines commands;
+        Folder folder;
+    } cases[] = {
+        // The local file is opened once the server said 150: it stays, empty.
+        {"download answered 150", [](FtpScriptServer &s) { s.expect("RETR", {"150 Opening (5 bytes)"}); },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0, 3,
+         {"TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"}, {{"f.bin", ""}}},
+        {"listing never answered", [](FtpScriptServer &s) { s.expect("LIST").silence(); },
+         [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, 2, {"PORT 127,0,0,1,48,33", "LIST"},
+         {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig(DATA_MODE_ACTIVE);
+        c.script(rig.server);
+        ASSERT_NE(nullptr, rig.open_handle());
+        CancelRun run = run_cancelled([&] { return c.operation(rig); },
+                                      [&] { return rig.server.wait_for_commands(rig.opened_at + c.command_count, 5000); },
+                                      [&] { KestrelCancel(rig.archive, 0); });
+        EXPECT_EQ(c.expected, run.result);
+        EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+        EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+        EXPECT_EQ(nullptr, rig.session()->data);
+    }
+}
+
+// ---- Refusals ----
+
+TEST(Faults, RefusedSteps)
+{
+    xfer::ActivePortTurn turn;  // the automatic mode falls back to PORT
+    const std::string bytes = pattern(6000);
+    struct Case {
+        const char *label;
+        int data_mode;
+        std::function<void(Rig &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+        Folder folder;
+    } cases[] = {
+        // The server keeps its current type; the transfer goes on.
+        {"TYPE", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("TYPE I", {"200 Type set to I"});  // the login's own
+             r.server.expect("TYPE I", {"504 Command not implemented for that parameter"});
+         },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 1,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes}}},
+        // A refused restart rewrites the partial file from its start.
+        {"REST", DATA_MODE_PASSIVE,
+         [&](Rig &r) {
+             r.server.expect("REST", {"502 REST not implemented"});
+             write_file(r.file("f.bin"), std::string(1000, 'p'));
+         },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "PASV", "REST 1000", "RETR f.bin"}, {{"f.bin", bytes}}},
+        // Automatic mode falls back to PORT in the same operation and stays there.
+        {"PASV", DATA_MODE_AUTO, [](Rig &r) { r.server.expect("PASV", {"500 PASV not understood"}); },
+         [](Rig &r) {
+             int first = KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+             return first * 10 + KestrelExtract(r.archive, "f.bin", r.file("g.bin").c_str(), 0);
+         },
+         11,
+         {"TYPE I", "PASV", "PORT 127,0,0,1,48,33", "RETR f.bin", "TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"},
+         {{"f.bin", bytes}, {"g.bin", bytes}}},
+        {"MKD", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("MKD", {"550 Permission denied"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 0, {"MKD d"}, {}},
+        {"RNFR", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("RNFR", {"550 No such file"}); },
+         [](Rig &r) { return KestrelMove(r.archive, "a", "b", 0); }, 0, {"RNFR a"}, {}},
+        {"RNTO", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("RNTO", {"553 Not allowed"}); },
+         [](Rig &r) { return KestrelMove(r.archive, "a", "b", 0); }, 0, {"RNFR a", "RNTO b"}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig(c.data_mode);
+        rig.server.add_file("f.bin", bytes);
+        c.script(rig);
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+    }
+}
+
+TEST(Faults, FullLocalDiskFailsTheDownload)
+{
+    std::error_code error;
+    if (!xfer::fs::is_character_file("/dev/full", error))
+        GTEST_SKIP() << "no /dev/full here (the Windows build under Wine) to stand for a full disk";
+    Rig rig;
+    std::string bytes = pattern(100000);
+    rig.server.add_file("f.bin", bytes);
+    ASSERT_NE(nullptr, rig.open_handle());
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, KestrelExtract(rig.archive, "f.bin", "/dev/full", 0));
+    EXPECT_LT(elapsed_ms(started), kBoundMs);
+    // The handle goes on working.
+    EXPECT_EQ(1, KestrelExtract(rig.archive, "f.bin", rig.file("f.bin").c_str(), 0));
+    EXPECT_EQ((Folder{{"f.bin", bytes}}), folder_of(rig.dir.path));
+    EXPECT_EQ((Lines{"TYPE I", "PASV", "RETR f.bin", "TYPE I", "PASV", "RETR f.bin"}), rig.since_open());
+}
