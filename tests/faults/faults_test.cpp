@@ -403,19 +403,33 @@ TEST(Faults, HugeGarbageAndNulListings)
         ASSERT_NE(nullptr, rig.open_handle());
         auto started = std::chrono::steady_clock::now();
         EntryInfo info;
-        ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
-        EXPECT_STREQ("f0", info.file_name);
-        int count = 1;
-        std::string last;
-        while (KestrelFindNext(rig.archive, &info) == 0) {
-            count++;
-            last = info.file_name;
+        int found = KestrelFindFirst(rig.archive, "*", &info);
+        if (found != 0 && sizeof(void *) == 4) {
+            // 200,000 entries of 2.6 KB each do not fit one array in a 32-bit address
+            // space: the listing fails whole instead of passing with entries missing.
+            std::string note = "[   note   ] the 32-bit build cannot hold 200,000 entries: " +
+                               std::to_string(rig.session()->entry_count) + " kept, listing failed\n";
+            fputs(note.c_str(), stdout);
+            EXPECT_EQ(1, listing_failed(rig.session()));
+            EXPECT_EQ(-1, KestrelFindNext(rig.archive, &info));
+            EXPECT_EQ(1, KestrelMkDir(rig.archive, "after", 0));
+            EXPECT_EQ((Lines{"PASV", "LIST", "MKD after"}), rig.since_open());
+        } else {
+            ASSERT_EQ(0, found);
+            EXPECT_STREQ("f0", info.file_name);
+            int count = 1;
+            std::string last;
+            while (KestrelFindNext(rig.archive, &info) == 0) {
+                count++;
+                last = info.file_name;
+            }
+            EXPECT_EQ(200000, count);
+            EXPECT_EQ("f199999", last);
+            EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}), rig.since_open());
         }
-        std::string note = "[   time   ] 200,000-line listing read and walked in " + std::to_string(elapsed_ms(started)) + " ms\n";
+        std::string note = "[   time   ] 200,000-line listing read and walked in " +
+                           std::to_string(elapsed_ms(started)) + " ms\n";
         fputs(note.c_str(), stdout);
-        EXPECT_EQ(200000, count);
-        EXPECT_EQ("f199999", last);
-        EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}), rig.since_open());
     }
     {
         SCOPED_TRACE("binary garbage");
