@@ -105,7 +105,7 @@ int index_line_type(const char *line, char *name, size_t name_size)
 // Parses one listing line into the next free slot, which only counts once it parsed. A
 // listing with entries missing would pass for the whole directory: once an entry cannot
 // be kept, the rest of the data is only read, to keep the connection in step.
-void keep_line(FtpSession *session, char *line, const struct tm *now, bool *complete)
+static void keep_line(FtpSession *session, char *line, const struct tm *now, bool *complete)
 {
     if (strncmp(line, "total", 5) == 0 || !*complete)
         return;

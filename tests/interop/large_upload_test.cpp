@@ -21,29 +21,6 @@ const int64_t kSize = (3LL << 30) + 54321;
 // (each straddled) and the end.
 const int64_t kMarks[] = {0, (2LL << 30) - 50000, (3LL << 30) - 50000, kSize - 90000};
 
-// FNV-1a over a whole file, and its size.
-bool checksum(const std::string &path, uint64_t *sum, int64_t *size)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    uint64_t h = 1469598103934665603ULL;
-    int64_t total = 0;
-    std::string block(1 << 20, '\0');
-    while (in) {
-        in.read(&block[0], (std::streamsize)block.size());
-        std::streamsize got = in.gcount();
-        for (std::streamsize i = 0; i < got; i++) {
-            h ^= (unsigned char)block[(size_t)i];
-            h *= 1099511628211ULL;
-        }
-        total += got;
-    }
-    *sum = h;
-    *size = total;
-    return true;
-}
-
 }  // namespace
 
 TEST(LargeUpload, BeyondThreeGigabytesToVsftpd)
@@ -93,8 +70,8 @@ TEST(LargeUpload, BeyondThreeGigabytesToVsftpd)
 
     uint64_t want_sum = 0, got_sum = 0;
     int64_t want_size = 0, got_size = 0;
-    ASSERT_TRUE(checksum(source, &want_sum, &want_size));
-    ASSERT_TRUE(checksum(landed, &got_sum, &got_size)) << landed;
+    ASSERT_TRUE(xfer::file_checksum(source, &want_sum, &want_size));
+    ASSERT_TRUE(xfer::file_checksum(landed, &got_sum, &got_size)) << landed;
     EXPECT_EQ(kSize, want_size);
     EXPECT_EQ(kSize, got_size);
     EXPECT_EQ(want_sum, got_sum);

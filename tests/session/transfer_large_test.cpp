@@ -18,29 +18,6 @@ const int64_t kSize = (3LL << 30) + 12345;
 // start, the 2 GiB and 3 GiB marks (each straddled) and the end.
 const int64_t kMarks[] = {0, (2LL << 30) - 40000, (3LL << 30) - 40000, kSize - 80000};
 
-// FNV-1a over a whole file, and its size.
-bool checksum(const std::string &path, uint64_t *sum, int64_t *size)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    uint64_t h = 1469598103934665603ULL;
-    int64_t total = 0;
-    std::string block(1 << 20, '\0');
-    while (in) {
-        in.read(&block[0], (std::streamsize)block.size());
-        std::streamsize got = in.gcount();
-        for (std::streamsize i = 0; i < got; i++) {
-            h ^= (unsigned char)block[(size_t)i];
-            h *= 1099511628211ULL;
-        }
-        total += got;
-    }
-    *sum = h;
-    *size = total;
-    return true;
-}
-
 }  // namespace
 
 TEST(LargeTransfer, DownloadAndResumeBeyondTwoGigabytes)
@@ -100,8 +77,8 @@ TEST(LargeTransfer, DownloadAndResumeBeyondTwoGigabytes)
 
     uint64_t want_sum = 0, got_sum = 0;
     int64_t want_size = 0, got_size = 0;
-    ASSERT_TRUE(checksum(remote_path, &want_sum, &want_size));
-    ASSERT_TRUE(checksum(local, &got_sum, &got_size));
+    ASSERT_TRUE(xfer::file_checksum(remote_path, &want_sum, &want_size));
+    ASSERT_TRUE(xfer::file_checksum(local, &got_sum, &got_size));
     EXPECT_EQ(kSize, want_size);
     EXPECT_EQ(kSize, got_size);
     EXPECT_EQ(want_sum, got_sum);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +41,29 @@ struct TempDir {
     }
     std::string file(const std::string &name) const { return (path / name).string(); }
 };
+
+// FNV-1a over a whole file, and its size; false when the file cannot be read.
+inline bool file_checksum(const std::string &path, uint64_t *sum, int64_t *size)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    uint64_t h = 1469598103934665603ULL;
+    int64_t total = 0;
+    std::string block(1 << 20, '\0');
+    while (in) {
+        in.read(&block[0], (std::streamsize)block.size());
+        std::streamsize got = in.gcount();
+        for (std::streamsize i = 0; i < got; i++) {
+            h ^= (unsigned char)block[(size_t)i];
+            h *= 1099511628211ULL;
+        }
+        total += got;
+    }
+    *sum = h;
+    *size = total;
+    return true;
+}
 
 inline std::string read_file(const std::string &path)
 {
