@@ -394,38 +394,50 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
     return got > 0 ? placed + got : placed;
 }
 
+// One end of the connected socket: this end (peer 0) or the far end; zeros when the
+// system cannot tell.
+static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16_t *port)
+{
+    *address = 0;
+    *port = 0;
+    if (stream == nullptr)
+        return;
+    int result = peer ? net_peer_name(stream->connected_socket, address, port)
+                      : net_local_name(stream->connected_socket, address, port);
+    if (result != 0) {
+        *address = 0;
+        *port = 0;
+    }
+}
+
 uint32_t stream_local_address(SocketStream *stream)
 {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    if (stream == nullptr || net_local_name(stream->connected_socket, &address, &port) != 0)
-        return 0;
+    uint32_t address;
+    uint16_t port;
+    stream_end(stream, 0, &address, &port);
     return address;
 }
 
 uint32_t stream_peer_address(SocketStream *stream)
 {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    if (stream == nullptr || net_peer_name(stream->connected_socket, &address, &port) != 0)
-        return 0;
+    uint32_t address;
+    uint16_t port;
+    stream_end(stream, 1, &address, &port);
     return address;
 }
 
 uint16_t stream_local_port(SocketStream *stream)
 {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    if (stream == nullptr || net_local_name(stream->connected_socket, &address, &port) != 0)
-        return 0;
+    uint32_t address;
+    uint16_t port;
+    stream_end(stream, 0, &address, &port);
     return port;
 }
 
 uint16_t stream_peer_port(SocketStream *stream)
 {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    if (stream == nullptr || net_peer_name(stream->connected_socket, &address, &port) != 0)
-        return 0;
+    uint32_t address;
+    uint16_t port;
+    stream_end(stream, 1, &address, &port);
     return port;
 }
