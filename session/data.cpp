@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "session/session.h"
+#include "util/text.h"
 
 // Reads the six numbers h1,h2,h3,h4,p1,p2 that follow the first '(' of a 227 reply line.
 // Each must be there and lie between 0 and 255: a connection is never built from numbers
@@ -66,6 +67,9 @@ static int open_passive(FtpSession *session, int *refused)
     memcpy(&address, session->passive_address, 4);
     char dotted[16];
     session->data = stream_open(format_ipv4(address, dotted), 0, port, "w");
+    char event[48];
+    text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
+    session_trace(session, '=', event);
     if (!session->data)
         return -1;
     stream_set_nonblocking(session->data);

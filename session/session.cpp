@@ -1,5 +1,6 @@
 #include "session/session.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,20 @@
 #include "util/text.h"
 
 enum { COMMAND_SIZE = 10000 };
+
+static std::atomic<SessionTrace> trace_hook{nullptr};
+
+void session_set_trace(SessionTrace trace)
+{
+    trace_hook.store(trace);
+}
+
+void session_trace(const FtpSession *session, char direction, const char *text)
+{
+    SessionTrace trace = trace_hook.load();
+    if (trace)
+        trace(session, direction, text);
+}
 
 FtpSession *session_create(void)
 {
@@ -62,6 +77,7 @@ int session_send(FtpSession *session, const char *format, ...)
     if (memchr(line, '\r', body) || memchr(line, '\n', body))
         return -1;
     session->command_refused = 0;
+    session_trace(session, '>', line);
     return stream_send_text(session->control, line);
 }
 
@@ -102,6 +118,7 @@ static int read_reply_lines(FtpSession *session, char *buffer, int limit, int sp
         if (!session_read_line(session, buffer, limit))
             break;
         got_line = 1;
+        session_trace(session, '<', buffer);
         skip_rest_of_line(session, buffer);
         size_t len = strlen(buffer);
         int more = (len > 3 && buffer[3] == '-') || (space_continues && buffer[0] == ' ');

@@ -73,6 +73,11 @@ int session_read_reply(FtpSession *session);
 int session_cancel(FtpSession *session);
 int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
 void session_notify(FtpSession *session, const char *text);
+// Test seam: while a trace function is installed, it sees every command line sent ('>'),
+// every reply line read ('<') and every data connection made ('='), for any session.
+typedef void (*SessionTrace)(const FtpSession *session, char direction, const char *text);
+void session_set_trace(SessionTrace trace);
+void session_trace(const FtpSession *session, char direction, const char *text);
 
 // Login and settings of a session.
 int session_set_proxy(FtpSession *session, uint32_t type, const char *proxy_host, uint32_t proxy_port);

@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+#include <mutex>
+
 #include "api/kestrel.h"
+#include "session/session.h"
 #include "tests/session/transfer_support.h"
 #include "tests/support/real_servers.h"
 
@@ -25,6 +29,34 @@ using xfer::read_file;
 
 const char *const kOperations[] = {"login", "list",  "extract", "add",  "resume",
                                    "print", "mkdir", "rmdir",   "move", "delete"};
+
+// Every command, reply line and data connection of the cell under way, with the time it
+// happened: a failing cell shows the exchange that led to it.
+std::mutex transcript_lock;
+std::string transcript;
+const auto run_start = std::chrono::steady_clock::now();
+
+void record_exchange(const FtpSession *, char direction, const char *text)
+{
+    long long ms = (long long)std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - run_start)
+                       .count();
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    if (line.compare(0, 5, "PASS ") == 0)
+        line = "PASS ***";
+    std::lock_guard<std::mutex> hold(transcript_lock);
+    transcript += "    " + std::to_string(ms) + " ms " + direction + " " + line + "\n";
+}
+
+std::string take_transcript()
+{
+    std::lock_guard<std::mutex> hold(transcript_lock);
+    std::string taken;
+    taken.swap(transcript);
+    return taken;
+}
 
 const char *mode_name(int mode)
 {
@@ -59,8 +91,9 @@ struct Record {
         printf("%s\n", line.c_str());
         fflush(stdout);
         lines.push_back(line);
+        std::string exchange = take_transcript();
         if (!ok)
-            failures += line + ": " + why + "\n";
+            failures += line + ": " + why + "\n" + exchange;
     }
 
     // Rewritten whole at the end, so a file never mixes two runs.
@@ -238,11 +271,14 @@ void run_server(const RealServer &server, int mode, const std::string &folder, c
 void run_mode(int mode)
 {
     REQUIRE_REAL_SERVERS();
+    session_set_trace(record_exchange);
+    take_transcript();
     xfer::TempDir dir;
     Record record;
     std::string folder = std::string("interop-") + interop_target() + "-" + mode_name(mode);
     for (const RealServer &server : real_servers())
         run_server(server, mode, folder, dir, record);
+    session_set_trace(nullptr);
     record.save(mode);
     EXPECT_EQ(real_servers().size() * (sizeof kOperations / sizeof kOperations[0]), record.lines.size());
     EXPECT_EQ("", record.failures);

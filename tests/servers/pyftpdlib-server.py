@@ -6,6 +6,7 @@ user uploads end up owned by that user as they would on the real daemons.
 """
 import argparse
 import logging
+import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -23,7 +24,9 @@ def main():
     ap.add_argument("--home", required=True)
     args = ap.parse_args()
 
-    logging.basicConfig(level=logging.INFO,
+    # KESTREL_FTP_DEBUG=1 logs every command and reply of every control connection.
+    debug = os.environ.get("KESTREL_FTP_DEBUG") == "1"
+    logging.basicConfig(level=logging.DEBUG if debug else logging.INFO,
                         format="%(asctime)s %(message)s")
 
     auth = DummyAuthorizer()
