@@ -384,13 +384,17 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
         out[placed++] = (unsigned char)stream_read_byte(stream);
     if (placed == size)
         return size;
+    if (stream->broken)
+        return placed > 0 ? placed : -1;
     if (wait_socket(stream, 0) != 0)
         return placed > 0 ? placed : -1;
     int got = net_recv(stream->connected_socket, out + placed, size - placed);
     if (placed == 0)
         return got;
-    // Bytes taken from the ring are handed out whatever the recv said; the end or the
-    // failure shows again at the next call.
+    // Bytes taken from the ring are handed out whatever the recv said. The end shows again
+    // at the next call; a failure (a reset) does not, as the recv has taken it: keep it.
+    if (got < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
+        stream->broken = 1;
     return got > 0 ? placed + got : placed;
 }
 

@@ -18,6 +18,7 @@ struct SocketStream {
     int32_t ring_start;
     int32_t ring_count;
     std::atomic<int32_t> cancelled;  // set by another thread, read before every wait
+    int32_t broken;                  // a receive failed after handing out ring bytes
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted

@@ -329,6 +329,13 @@ TEST_F(RegistryFileTest, KeysOpenOnlyWhenTheyExist)
     RegistryKey key;
     EXPECT_EQ(REGISTRY_ERROR_BAD_PATHNAME,
               platform_registry_create(REGISTRY_CURRENT_USER, "A\\\\B", &key));
+    // A line break in a key name would split its section header into two lines.
+    for (const char *broken : {"So\nft", "So\rft", "Software\\Deep\\x\ny"}) {
+        EXPECT_EQ(REGISTRY_ERROR_INVALID_PARAMETER, platform_registry_create(REGISTRY_CURRENT_USER, broken, &key))
+            << broken;
+        EXPECT_EQ(REGISTRY_ERROR_INVALID_PARAMETER, platform_registry_open(REGISTRY_CURRENT_USER, broken, &key))
+            << broken;
+    }
     EXPECT_EQ(before, read_file(file));
 }
 

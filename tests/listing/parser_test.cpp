@@ -75,6 +75,10 @@ TEST_F(ListingParser, DosLines)
         {"12-31-00  12:15AM  1,234 comma", 0x8100, 0, 1, 978221700, "", "", "comma", ""},
         {"03-04-2024  01:02PM  99 four digit year", 0x8100, 0, 99, 1709557320, "", "", "four digit year", ""},
         {"07-04-76  12:00AM  5 x", 0x8100, 0, 5, 205286400, "", "", "x", ""},
+        // Two-digit years: 49 is the last of 2000..2049 (past 2038, so the largest time),
+        // 50 the first of 1950..1999 (before 1970, so the earliest).
+        {"01-01-49  12:00AM  7 y49", 0x8100, 0, 7, INT32_MAX, "", "", "y49", ""},
+        {"01-01-50  12:00AM  7 y50", 0x8100, 0, 7, 0, "", "", "y50", ""},
         {"01-05-99  10:30AM  <DIR>  D:\\", 0x4100, 0, 0, 915532200, "", "", "D", ""},
         {"01-05-99  10:30AM  <DIR>  a -> b", 0x4100, 0, 0, 915532200, "", "", "a -> b", ""},
         // 2 GiB and more is kept as the largest 32-bit size, never wrapped.

@@ -290,13 +290,26 @@ TEST_F(SessionTest, HostThatDoesNotResolve)
     EXPECT_EQ(0, server.connections_accepted());
 }
 
+// Every name reaches this machine, so only the length checks can keep an overlong or
+// cut name from connecting.
+static int loopback_for_every_name(const char *, uint32_t *address)
+{
+    return net_parse_ipv4("127.0.0.1", address);
+}
+
 TEST_F(SessionTest, OverlongLoginFieldsAreRefusedBeforeAnythingIsSent)
 {
     ASSERT_TRUE(server.start());
     std::string host(1024, 'h'), name(256, 'u');
+    net_set_resolver(loopback_for_every_name);
     EXPECT_EQ(-1, session_connect(session, host.c_str(), server.port(), "u", "p"));
     EXPECT_EQ(-1, session_connect(session, "127.0.0.1", server.port(), name.c_str(), "p"));
     EXPECT_EQ(-1, session_connect(session, "127.0.0.1", server.port(), "u", name.c_str()));
+    // A proxy name that does not fit is refused whole, never cut to one that resolves.
+    EXPECT_EQ(-1, session_set_proxy(session, 1, host.c_str(), (uint32_t)server.port()));
+    EXPECT_EQ(-1, session_connect(session, "127.0.0.1", server.port(), "u", "p"));
+    EXPECT_EQ(0, session_set_proxy(session, 0, "", 0));
+    net_set_resolver(nullptr);
     EXPECT_EQ(0, server.connections_accepted());
     // The longest that fit go through unchanged.
     std::string user(255, 'u');
@@ -310,6 +323,7 @@ TEST_F(SessionTest, NameWithALineBreakIsNeverSent)
     size_t before = server.commands().size();
     EXPECT_EQ(-1, session_change_dir(session, "pub\r\nDELE precious"));
     EXPECT_EQ(-1, session_change_dir(session, "pub\nDELE precious"));
+    EXPECT_EQ(-1, session_change_dir(session, "pub\rDELE precious"));
     // The session stays usable.
     EXPECT_EQ(0, session_change_dir(session, "pub"));
     Lines commands = server.commands();

@@ -155,6 +155,7 @@ TEST_F(TransferTest, DownloadThatEndsBadlyFailsAndKeepsWhatArrived)
         {"250", -1, "250 Transfer complete", 0, 1000},
         {"data cut short, 426", 400, "426 Connection closed; transfer aborted", -1, 400},
         {"all data, then 451", -1, "451 Local error in processing", -1, 1000},
+        {"all data, then a 200 that ends no transfer", -1, "200 Command okay", -1, 1000},
         {"no final reply at all", -1, nullptr, -1, 1000},
     };
     for (const Case &c : cases) {

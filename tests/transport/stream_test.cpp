@@ -380,6 +380,23 @@ TEST_F(StreamTest, ReceiveHandsOutRingBytesFirst)
     EXPECT_STREQ("TAMORE", buffer);
 }
 
+TEST_F(StreamTest, RingBytesSurviveAConnectionReset)
+{
+    connect_stream();
+    peer_sends("150 go\r\nDATA");
+    EXPECT_EQ("150 go\r\n", read_line(1000));
+    // A peer that closes with bytes it never read resets the connection.
+    ASSERT_EQ(1, stream_send(stream, "x", 1));
+    net_pause_ms(100);
+    net_close(peer);
+    peer = NET_NO_SOCKET;
+    ASSERT_EQ(1, net_wait(stream->connected_socket, 0, 2000));
+    char buffer[16] = {};
+    EXPECT_EQ(4, stream_receive(stream, buffer, sizeof buffer));
+    EXPECT_STREQ("DATA", buffer);
+    EXPECT_GT(0, stream_receive(stream, buffer, sizeof buffer));
+}
+
 TEST_F(StreamTest, CancelEndsASilentWaitWithinASecondAndKeepsRingBytes)
 {
     connect_stream();
