@@ -9,8 +9,25 @@ import logging
 import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import ActiveDTP, FTPHandler
 from pyftpdlib.servers import FTPServer
+
+
+class HandedOverActiveDTP(ActiveDTP):
+    """An active-mode connector that forgets its socket once the data channel owns it.
+
+    pyftpdlib 1.5.7 keeps the connector after handing its socket over and closes it again
+    at the session's next PORT or PASV. That close takes the connector's old descriptor
+    number out of the shared IO loop, and by then the number may belong to another
+    session's passive listener: the listener never accepts, the client's data connection
+    waits in its backlog until "421 Passive data channel timed out.", and the transfer
+    queued for it is kept and sent ahead of the next one on that control connection.
+    Seen with two test programs at once, one in active mode and one passive.
+    """
+
+    def handle_connect(self):
+        ActiveDTP.handle_connect(self)
+        self._fileno = None
 
 
 def main():
@@ -35,6 +52,7 @@ def main():
     auth.add_anonymous(args.anon_root, perm="elr")
 
     handler = FTPHandler
+    handler.active_dtp = HandedOverActiveDTP
     handler.authorizer = auth
     handler.banner = "pyftpdlib ready."
     handler.passive_ports = range(args.pasv_low, args.pasv_high + 1)
