@@ -31,6 +31,7 @@ FtpSession *session_create(void)
         return nullptr;
     session->use_index_file = 1;
     session->data_mode = DATA_MODE_AUTO;
+    session->announced_bytes = -1;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
     return session;
 }
@@ -127,7 +128,14 @@ static int read_reply_lines(FtpSession *session, char *buffer, int limit, int sp
     }
     if (!got_line)
         return 0;
-    return text_to_int(buffer);
+    int code = text_to_int(buffer);
+    // 421: the server is closing the control connection. Some say it and stay (pyftpdlib
+    // after a passive listener timed out, keeping the transfer it had queued); a command
+    // sent after it would be answered out of step or hand a later transfer the stale
+    // transfer's bytes. Nothing more is sent or read on this connection.
+    if (code == 421)
+        stream_disconnect(session->control);
+    return code;
 }
 
 int session_read_reply_text(FtpSession *session, char *buffer, int limit)

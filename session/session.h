@@ -58,6 +58,11 @@ struct FtpSession {
     int64_t resume_offset;
     int32_t resume_mode;
     int32_t command_refused;  // the last command was not sent: its reply must not be awaited
+    // A download's size as its 150 reply announced it ("(N bytes)"), -1 when none was, and
+    // whether its data connection reached its end: a complete binary download of another
+    // size is no success.
+    int64_t announced_bytes;
+    int32_t data_ended;
 };
 
 // Record and replies.

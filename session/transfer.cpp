@@ -28,6 +28,22 @@ static int64_t announced_size(const char *line)
     return value;
 }
 
+// The byte count of a preliminary reply when it announces one as "(N bytes"; -1 when it
+// does not say, so that no other parenthesis is ever taken for a size.
+static int64_t announced_byte_count(const char *line)
+{
+    const char *p = strchr(line, '(');
+    if (!p || !isdigit((unsigned char)p[1]))
+        return -1;
+    int64_t value = 0;
+    for (p++; isdigit((unsigned char)*p); p++) {
+        if (value > (INT64_MAX - 9) / 10)
+            return -1;
+        value = value * 10 + (*p - '0');
+    }
+    return strncmp(p, " bytes", 6) == 0 ? value : -1;
+}
+
 // At most one message a second, and the clock is read only when someone listens.
 static void report_progress(FtpSession *session, const char *label, int64_t total)
 {
@@ -62,6 +78,8 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
     // A refused TYPE does not stop the transfer: the server keeps its current type.
     session_set_type(session, strchr(mode, 'b') ? "I" : "A");
     session->transferred = 0;
+    session->announced_bytes = -1;
+    session->data_ended = 0;
     if (session_open_data(session) != 0)
         return -1;
 
@@ -87,6 +105,7 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
         int64_t size = announced_size(line);
         if (size >= 0)
             session->transfer_total = size;
+        session->announced_bytes = announced_byte_count(line);
     }
     return 0;
 }
@@ -98,6 +117,8 @@ int session_read_data(FtpSession *session, void *buffer, int size)
     int got = stream_receive(session->data, buffer, size);
     if (got < 0)
         return got;
+    if (got == 0)
+        session->data_ended = 1;
     session->transferred += got;
     report_progress(session, "READ", session->transfer_total);
     return got;
@@ -115,18 +136,33 @@ int session_write_data(FtpSession *session, const void *bytes, int length)
     return sent;
 }
 
+// Whether a binary download that reached its end brought another count of bytes than
+// its 150 reply announced. Servers announce either the whole file or what is left after
+// the restart offset; both are accepted. Text downloads may change their line ends.
+static int short_or_long_of_announced(const FtpSession *session)
+{
+    if (session->uploading || !session->data_ended || session->announced_bytes < 0 ||
+        strcmp(session->transfer_type, "I") != 0)
+        return 0;
+    int64_t received = session->transferred - session->resume_offset;
+    return received != session->announced_bytes && session->transferred != session->announced_bytes;
+}
+
 int session_close_transfer(FtpSession *session)
 {
     if (!session)
         return -1;
+    int mismatch = short_or_long_of_announced(session);
     session->transfer_total = 0;
     session->resume_offset = 0;
+    session->announced_bytes = -1;
+    session->data_ended = 0;
     if (!session->data)
         return 0;
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
     int reply = session_read_reply(session);
-    return reply == 226 || reply == 250 ? 0 : -1;
+    return (reply == 226 || reply == 250) && !mismatch ? 0 : -1;
 }
 
 static int ends_with_separator(const char *path)

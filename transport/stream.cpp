@@ -165,6 +165,18 @@ void stream_close(SocketStream *stream)
     delete stream;
 }
 
+void stream_disconnect(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return;
+    if (stream->connected_socket != NET_NO_SOCKET)
+        net_close(stream->connected_socket);
+    stream->connected_socket = NET_NO_SOCKET;
+    stream->ring_count = 0;
+    stream->ring_start = 0;
+    stream->broken = 1;
+}
+
 void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)

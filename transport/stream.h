@@ -37,6 +37,10 @@ SocketStream *stream_open_address(uint32_t address, int local_port, int remote_p
 // announces), able to bind a port whose last connections still linger in TIME_WAIT.
 SocketStream *stream_listen(uint32_t address, int local_port);
 void stream_close(SocketStream *stream);
+// Closes the socket of a stream but keeps the stream: every later send, read or wait fails
+// at once and no byte still in the ring is handed out. The stream itself stays valid for a
+// cancel from another thread until stream_close.
+void stream_disconnect(SocketStream *stream);
 
 void stream_set_nonblocking(SocketStream *stream);
 int stream_wait_readable(SocketStream *stream);

@@ -530,6 +530,98 @@ TEST(Faults, ActiveModeServerNeverConnects)
     }
 }
 
+// ---- Transfers that come out wrong ----
+
+// A server that says 421 is closing the control connection; one that stays (pyftpdlib after
+// a passive listener timed out) still holds the transfer it had queued and hands its bytes
+// to the next data connection. A binary download of another size than its 150 reply
+// announced is no success either; what arrived stays on disk.
+TEST(Faults, TransfersThatComeOutWrong)
+{
+    const std::string bytes = pattern(1000);
+    const std::string stale = unix_line("inner.txt", 11);
+    struct Case {
+        const char *label;
+        std::function<void(Rig &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+        Folder folder;
+    } cases[] = {
+        {"150, the data connection ends unserved, 421; the next RETR would get a stale listing first",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 File status okay. About to open data connection."})
+                 .send_data(bytes)
+                 .stop_data_after(0, true)
+                 .final_reply({"421 Passive data channel timed out."});
+             r.server.expect("RETR", {"125 Data connection already open. Transfer starting."})
+                 .send_data(stale + bytes)
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             int first = KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+             return first * 10 + KestrelExtract(r.archive, "f.bin", r.file("g.bin").c_str(), 0);
+         },
+         0, {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", ""}}},
+        {"150 announces 1000 bytes, 1066 arrive, 226",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (1000 bytes)."})
+                 .send_data(stale + bytes)
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", stale + bytes}}},
+        {"150 announces 1000 bytes, 900 arrive, 226",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (1000 bytes)."})
+                 .send_data(bytes.substr(0, 900))
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 900)}}},
+        {"streamed: 150 announces 1000 bytes, 1066 arrive, 226",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (1000 bytes)."})
+                 .send_data(stale + bytes)
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             if (KestrelOpenFile(r.archive, "f.bin", "rb", 0) != 0)
+                 return 1;
+             char block[4096];
+             while (KestrelRead(r.archive, block, (int)sizeof block) > 0) {
+             }
+             return KestrelCloseFile(r.archive);
+         },
+         -1, {"TYPE I", "PASV", "RETR f.bin"}, {}},
+        // Servers announce what is left after the restart offset, or the whole file.
+        {"resumed: 150 announces the 600 bytes after the offset",
+         [&](Rig &r) {
+             write_file(r.file("f.bin"), bytes.substr(0, 400));
+             r.server.expect("REST", {"350 Restarting at 400."});
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (600 bytes)."})
+                 .send_data(bytes.substr(400))
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "PASV", "REST 400", "RETR f.bin"}, {{"f.bin", bytes}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig);
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+    }
+}
+
 // ---- Refusals ----
 
 TEST(Faults, RefusedSteps)

@@ -144,8 +144,9 @@ TEST_F(DataTest, RefusedPassiveReplies)
          {"PASV", "PORT 127,0,0,1,48,33", "PORT 127,0,0,1,48,33"}},
         {"auto, 502", DATA_MODE_AUTO, "502 not implemented", 0, DATA_MODE_ACTIVE,
          {"PASV", "PORT 127,0,0,1,48,33", "PORT 127,0,0,1,48,33"}},
-        // Only a 5xx refusal moves automatic mode; passive mode never moves.
-        {"auto, 421", DATA_MODE_AUTO, "421 closing", -1, DATA_MODE_AUTO, {"PASV", "PASV"}},
+        // Only a 5xx refusal moves automatic mode; passive mode never moves. A 421 closes
+        // the control connection: nothing more is sent on it.
+        {"auto, 421", DATA_MODE_AUTO, "421 closing", -1, DATA_MODE_AUTO, {"PASV"}},
         {"passive, 500", DATA_MODE_PASSIVE, "500 PASV not understood", -1, DATA_MODE_PASSIVE, {"PASV", "PASV"}},
     };
     xfer::ActivePortTurn turn;
