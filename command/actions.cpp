@@ -6,13 +6,12 @@
 
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "command/entry.h"
 #include "command/output.h"
 #include "listing/enumeration.h"
 #include "listing/parser.h"
+#include "platform/file.h"
 #include "platform/time.h"
 #include "status/status.h"
 #include "util/text.h"
@@ -51,8 +50,7 @@ static int take_folder(const char *argument, char *folder, size_t size)
         folder[0] = '\0';
         return -1;
     }
-    std::error_code ignored;
-    std::filesystem::create_directory(std::filesystem::path(argument), ignored);
+    platform_make_directory(argument);
     return 0;
 }
 
