@@ -53,11 +53,14 @@ typedef struct EntryInfo {
 } EntryInfo;
 #pragma pack(pop)
 
-#ifdef __cplusplus
+/* The record's layout is the interface: check it where the language can (C11, C++11 and
+   later, MSVC 2010 and later). Older languages compile the header without the checks. */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSC_VER) && _MSC_VER >= 1600))
 #define KESTREL_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
-#else
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define KESTREL_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
+#ifdef KESTREL_STATIC_ASSERT
 KESTREL_STATIC_ASSERT(sizeof(EntryInfo) == 558, "EntryInfo is 558 bytes");
 KESTREL_STATIC_ASSERT(offsetof(EntryInfo, compressed_size) == 4, "compressed_size at 4");
 KESTREL_STATIC_ASSERT(offsetof(EntryInfo, crc) == 8, "crc at 8");
@@ -69,7 +72,17 @@ KESTREL_STATIC_ASSERT(offsetof(EntryInfo, time) == 24, "time at 24");
 KESTREL_STATIC_ASSERT(offsetof(EntryInfo, file_name) == 26, "file_name at 26");
 KESTREL_STATIC_ASSERT(offsetof(EntryInfo, attribute) == 542, "attribute at 542");
 KESTREL_STATIC_ASSERT(offsetof(EntryInfo, method) == 550, "method at 550");
+#undef KESTREL_STATIC_ASSERT
+#endif
 
+/* ---- The command entry. ---- */
+
+/* Runs one archiver-style command line ("-x ftp://host/dir/ file", "-l URL", "--mkdir URL
+   name", ...) and writes its report into output (size bytes at most; nothing is written
+   when output is null). The window is the owner of the configuration dialog (--config)
+   only. 0, or 32787 (an upload, a directory or file command failed), 32809 (a download,
+   a print or a listing failed), 32795 (-t found no FTP URL), 32796 (a wrong command). */
+int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_line, char *output, int size);
 
 /* ---- The frame: opening and closing, version and state, modes, cancel. ---- */
 

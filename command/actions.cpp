@@ -6,22 +6,32 @@
 
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <system_error>
 
 #include "command/entry.h"
 #include "command/output.h"
 #include "listing/enumeration.h"
 #include "listing/parser.h"
+#include "platform/file.h"
 #include "platform/time.h"
 #include "status/status.h"
 #include "util/text.h"
 
 enum { PRINT_BLOCK_SIZE = 4096 };
 
-static long long handle_number(HARC handle)
+// The handle as an error line shows it. A Windows caller knows the handle as the signed
+// 32-bit number it is there; a 64-bit handle is a pointer and reads as one, in hex.
+struct HandleText {
+    char text[24];
+};
+
+static HandleText handle_text(HARC handle)
 {
-    return (long long)(intptr_t)handle;
+    HandleText shown;
+    if (sizeof handle > 4)
+        text_format(shown.text, sizeof shown.text, "0x%llx", (unsigned long long)(uintptr_t)handle);
+    else
+        text_format(shown.text, sizeof shown.text, "%lld", (long long)(intptr_t)handle);
+    return shown;
 }
 
 static int is_folder_argument(const char *argument)
@@ -40,8 +50,7 @@ static int take_folder(const char *argument, char *folder, size_t size)
         folder[0] = '\0';
         return -1;
     }
-    std::error_code ignored;
-    std::filesystem::create_directory(std::filesystem::path(argument), ignored);
+    platform_make_directory(argument);
     return 0;
 }
 
@@ -82,8 +91,8 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
         output_printf(output, "%s begin [%s]\n", kind.verb, file);
         status_print(status, "%s begin [%s]\r\n", kind.verb, file);
         if (kind.run(handle, folder, file) <= 0) {
-            output_printf(output, "Error: Can't %s(%lld,%s,(null),0)\n", kind.export_name,
-                          handle_number(handle), file);
+            output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.export_name,
+                          handle_text(handle).text, file);
             return kind.failure;
         }
         output_printf(output, "%s end [%s]\n", kind.verb, file);
@@ -167,8 +176,8 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     // FindFirst answers -1 for an empty directory too; only the enumeration knows
     // whether the listing itself came through.
     if (entries == 0 && listing_failed((const FtpSession *)handle)) {
-        output_printf(output, "Error: Can't KestrelFindFirst(%lld,,(null),0)\n",
-                      handle_number(handle));
+        output_printf(output, "Error: Can't KestrelFindFirst(%s,,(null),0)\n",
+                      handle_text(handle).text);
         return COMMAND_READ_FAILED;
     }
 
@@ -209,8 +218,8 @@ int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBu
         if (strchr(file, '/') || strchr(file, '\\'))
             continue;
         if (KestrelOpenFile(handle, file, "rb", 0) == -1) {
-            output_printf(output, "Error: Can't KestrelOpenFile(%lld,%s,rb,0)\n",
-                          handle_number(handle), file);
+            output_printf(output, "Error: Can't KestrelOpenFile(%s,%s,rb,0)\n",
+                          handle_text(handle).text, file);
             return COMMAND_READ_FAILED;
         }
         for (;;) {
@@ -232,8 +241,8 @@ int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, Outp
     for (int i = 0; i < count; i++) {
         output_printf(output, "Making Directory [%s]\n", files[i]);
         if (KestrelMkDir(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't MkDir(%lld,%s,(null),0)\n",
-                          handle_number(handle), files[i]);
+            output_printf(output, "Error: Can't MkDir(%s,%s,(null),0)\n",
+                          handle_text(handle).text, files[i]);
             return COMMAND_WRITE_FAILED;
         }
     }
@@ -247,8 +256,8 @@ int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
     for (int i = 0; i < count; i++) {
         output_printf(output, "Removing Directory [%s]\n", files[i]);
         if (KestrelRmDir(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't RmDir(%lld,%s,(null),0)\n",
-                          handle_number(handle), files[i]);
+            output_printf(output, "Error: Can't RmDir(%s,%s,(null),0)\n",
+                          handle_text(handle).text, files[i]);
             return COMMAND_WRITE_FAILED;
         }
     }
@@ -268,8 +277,8 @@ int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     for (int i = 0; i + 1 < count; i += 2) {
         output_printf(output, "Moving [%s] to [%s]\n", files[i], files[i + 1]);
         if (KestrelMove(handle, files[i], files[i + 1], 0) <= 0) {
-            output_printf(output, "Error: Can't KestrelMove(%lld,%s,%s,0)\n",
-                          handle_number(handle), files[i], files[i + 1]);
+            output_printf(output, "Error: Can't KestrelMove(%s,%s,%s,0)\n",
+                          handle_text(handle).text, files[i], files[i + 1]);
             return COMMAND_WRITE_FAILED;
         }
     }
@@ -283,8 +292,8 @@ int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputB
     for (int i = 0; i < count; i++) {
         output_printf(output, "Deleting [%s]\n", files[i]);
         if (KestrelDelete(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't KestrelDelete(%lld,%s,(null),0)\n",
-                          handle_number(handle), files[i]);
+            output_printf(output, "Error: Can't KestrelDelete(%s,%s,(null),0)\n",
+                          handle_text(handle).text, files[i]);
             return COMMAND_WRITE_FAILED;
         }
     }

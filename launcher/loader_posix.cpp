@@ -28,10 +28,16 @@ static std::string program_folder(void)
 LoaderStatus loader_bind(const char *program)
 {
     (void)program;
+    // Beside the program (the build folder), then in the installed layout's lib folder
+    // beside bin (an SDK or package unpacked anywhere), then the system's search.
     void *library = nullptr;
     std::string folder = program_folder();
     if (!folder.empty())
         library = dlopen((folder + "libkestrel.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library && !folder.empty())
+        library = dlopen((folder + "../lib/libkestrel.so.0").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        library = dlopen("libkestrel.so.0", RTLD_NOW | RTLD_LOCAL);
     if (!library)
         library = dlopen("libkestrel.so", RTLD_NOW | RTLD_LOCAL);
     if (!library)

@@ -17,3 +17,6 @@ int platform_file_info(const char *path, LocalFileInfo *info);
 // fopen with the C library's modes; a file opened for appending ('a') writes at its end
 // whatever its size.
 FILE *platform_file_open(const char *path, const char *mode);
+
+// Makes one folder (not its parents); 0, or -1 when it cannot be made or exists already.
+int platform_make_directory(const char *path);

@@ -18,3 +18,8 @@ FILE *platform_file_open(const char *path, const char *mode)
         return nullptr;
     return fopen(path, mode);
 }
+
+int platform_make_directory(const char *path)
+{
+    return mkdir(path, 0777) == 0 ? 0 : -1;
+}

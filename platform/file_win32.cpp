@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <direct.h>
+
 int platform_file_info(const char *path, LocalFileInfo *info)
 {
     struct _stati64 status;
@@ -24,4 +26,9 @@ FILE *platform_file_open(const char *path, const char *mode)
     if (file != nullptr && strchr(mode, 'a') != nullptr)
         _fseeki64(file, 0, SEEK_END);
     return file;
+}
+
+int platform_make_directory(const char *path)
+{
+    return _mkdir(path) == 0 ? 0 : -1;
 }

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "platform/tty_posix.h"
+#include "status/progress_tty.h"
 #include "util/text.h"
 
 namespace {
@@ -295,49 +296,19 @@ static void panel_wake(StatusWindow *w)
 
 // --- Drawing, on the panel's thread only.
 
-static void format_rate(char *out, size_t size, double rate)
+// The progress figures of the record; the row(s) are left empty while no transfer runs.
+static int format_progress(const PanelProgress *pr, int cols, int max_rows, char *row1, char *row2)
 {
-    static const char *const units[] = {"B/s", "KiB/s", "MiB/s", "GiB/s", "TiB/s"};
-    int u = 0;
-    while (rate >= 1024 && u < 4) {
-        rate /= 1024;
-        u++;
-    }
-    if (u == 0)
-        text_format(out, size, "%.0f %s", rate, units[u]);
-    else
-        text_format(out, size, "%.1f %s", rate, units[u]);
-}
-
-static void format_progress(const PanelProgress *pr, int cols, char *out, size_t size)
-{
-    out[0] = '\0';
+    row1[0] = row2[0] = '\0';
     if (!pr->active)
-        return;
-    char figures[128], rate[32] = "";
-    if (pr->rate >= 0)
-        format_rate(rate, sizeof rate, pr->rate);
-    if (pr->total > 0) {
-        long long done = pr->done < 0 ? 0 : pr->done;
-        int percent = done >= pr->total ? 100 : (int)((long double)done * 100 / pr->total);
-        text_format(figures, sizeof figures, "%lld/%lld bytes  %3d%%  %s", pr->done, pr->total,
-                    percent, rate);
-        int bar = cols - 1 - 8 - (int)strlen(figures) - 4;
-        if (bar > 30)
-            bar = 30;
-        char bar_text[40] = "";
-        if (bar >= 5) {
-            int filled = (int)((long double)bar * percent / 100);
-            bar_text[0] = '[';
-            for (int i = 0; i < bar; i++)
-                bar_text[1 + i] = i < filled ? '#' : '.';
-            bar_text[bar + 1] = ']';
-            bar_text[bar + 2] = '\0';
-        }
-        text_format(out, size, "%-6s %s  %s", pr->kind, bar_text, figures);
-    } else {
-        text_format(out, size, "%-6s %lld bytes  %s", pr->kind, pr->done, rate);
-    }
+        return 0;
+    StatusProgressFigures figures;
+    figures.kind = pr->kind;
+    figures.done = pr->done;
+    figures.total = pr->total;
+    figures.rate = pr->rate;
+    figures.elapsed = std::chrono::duration<double>(Clock::now() - pr->start).count();
+    return status_progress_format(&figures, cols - 1, max_rows, row1, row2);
 }
 
 // One row: back to the first column, the text, the rest of the row cleared.
@@ -379,7 +350,12 @@ static void panel_draw(StatusWindow *w)
             text_append(title, sizeof title, "-");
         frame_row(frame, &len, caps, title, cols, 0);
 
-        int text_rows = w->height - 3;
+        // A narrow terminal gets the progress on two rows, taken from the text.
+        char progress[2][STATUS_PROGRESS_ROW_SIZE];
+        int progress_rows = format_progress(&w->progress, cols, w->height >= 5 ? 2 : 1, progress[0], progress[1]);
+        if (progress_rows < 1)
+            progress_rows = 1;
+        int text_rows = w->height - 2 - progress_rows;
         int has_partial = w->partial[0] != '\0';
         int has_warning = w->warning[0] != '\0';
         int wanted = text_rows - has_warning;
@@ -406,10 +382,10 @@ static void panel_draw(StatusWindow *w)
             frame_row(frame, &len, caps, w->warning, cols, 1);
         }
 
-        char progress[256];
-        format_progress(&w->progress, cols, progress, sizeof progress);
-        put_raw(frame, PANEL_FRAME_SIZE, &len, "\n");
-        frame_row(frame, &len, caps, progress, cols, 0);
+        for (int i = 0; i < progress_rows; i++) {
+            put_raw(frame, PANEL_FRAME_SIZE, &len, "\n");
+            frame_row(frame, &len, caps, progress[i], cols, 0);
+        }
 
         int pressed = Clock::now() < w->flash_until;
         put_raw(frame, PANEL_FRAME_SIZE, &len, "\n\r");
@@ -550,6 +526,7 @@ static void panel_thread(StatusWindow *w)
 
     int keys_open = 1;
     int suspended = 0;
+    Clock::time_point last_draw = Clock::now();
     while (!w->closing.load()) {
         if (tty_form_active()) {
             suspended = 1;
@@ -559,11 +536,16 @@ static void panel_thread(StatusWindow *w)
         }
         int redraw;
         int flashing;
+        int ticking;
         {
             std::lock_guard<std::mutex> guard(w->lock);
             flashing = w->flash_until > Clock::now() - std::chrono::milliseconds(PANEL_POLL_MS);
-            redraw = w->dirty || suspended || flashing;
+            // While a transfer runs the clock moves on even when no bytes come.
+            ticking = w->progress.active && Clock::now() - last_draw >= std::chrono::seconds(1);
+            redraw = w->dirty || suspended || flashing || ticking;
         }
+        if (redraw)
+            last_draw = Clock::now();
         suspended = 0;
         if (redraw)
             panel_draw(w);

@@ -60,8 +60,8 @@ struct Outcome {
 
 // Runs in a folder of its own (downloads land there) with empty settings, so no
 // download folder or control port of the machine's own settings applies.
-// Error lines name the handle right after a call's name, as in "KestrelMove(1234,": the
-// numbers become H, and are collected for the width check.
+// Error lines name the handle right after a call's name, as in "KestrelMove(0x5581ab40,"
+// (or "KestrelMove(1234," on the 32-bit build): the numbers become H, and are collected for the width check.
 static std::string mask_handles(const std::string &text, std::vector<long long> *handles)
 {
     std::string out;
@@ -70,16 +70,23 @@ static std::string mask_handles(const std::string &text, std::vector<long long> 
         size_t open = text.find('(', at);
         if (open == std::string::npos)
             break;
+        // A 64-bit build shows the handle as a pointer ("0x7f..."), the 32-bit one as
+        // the signed number Windows callers know.
+        bool hex = sizeof(void *) > 4;
         size_t digits = open + 1;
-        if (digits < text.size() && text[digits] == '-')
+        bool prefixed = hex && text.compare(digits, 2, "0x") == 0;
+        if (prefixed)
+            digits += 2;
+        else if (!hex && digits < text.size() && text[digits] == '-')
             digits++;
         size_t end = digits;
-        while (end < text.size() && isdigit((unsigned char)text[end]))
+        while (end < text.size() && (hex ? isxdigit((unsigned char)text[end]) : isdigit((unsigned char)text[end])))
             end++;
         bool after_name = open > 0 && isalpha((unsigned char)text[open - 1]);
-        if (after_name && end > digits && end < text.size() && text[end] == ',') {
+        if (after_name && (prefixed || !hex) && end > digits && end < text.size() && text[end] == ',') {
             if (handles)
-                handles->push_back(std::stoll(text.substr(open + 1, end - open - 1)));
+                handles->push_back(hex ? (long long)std::stoull(text.substr(digits, end - digits), nullptr, 16)
+                                       : std::stoll(text.substr(open + 1, end - open - 1)));
             out += text.substr(at, open - at) + "(H,";
             at = end + 1;
         } else {

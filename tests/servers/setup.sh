@@ -1,5 +1,6 @@
 # Installs the real FTP servers that tests/servers/with-servers starts.
 # Sourced or run by scripts/setup as root; idempotent and quick when all is in place.
+# With the argument "pyftpdlib" it installs only what that server needs.
 #
 # vsftpd, pure-ftpd and proftpd-core each declare "Conflicts: ftp-server", so only one
 # of them could be installed through dpkg. We unpack all three into a private folder
@@ -11,6 +12,12 @@ kestrel_ftpd_setup() {
     local libs="libwrap0 libpam0g libpam-modules libpam-runtime libssl3 libsodium23 libcap2
         libcrypt1 libacl1 libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2
         libncursesw6 libtinfo6 libpcre2-8-0 libpcre2-posix3 zlib1g python3-pyftpdlib python3"
+    local daemons="vsftpd:usr/sbin/vsftpd pure-ftpd:usr/sbin/pure-ftpd proftpd-core:usr/sbin/proftpd"
+    # "pyftpdlib": only what with-servers --only pyftpdlib needs (the demo).
+    if [ "${1:-}" = pyftpdlib ]; then
+        libs="python3-pyftpdlib python3"
+        daemons=""
+    fi
     local missing="" p
     for p in $libs; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
@@ -23,7 +30,7 @@ kestrel_ftpd_setup() {
     # package:binary pairs; a package counts as unpacked when its binary is there.
     local pair pkg bin tmp
     mkdir -p "$prefix" || return 1
-    for pair in vsftpd:usr/sbin/vsftpd pure-ftpd:usr/sbin/pure-ftpd proftpd-core:usr/sbin/proftpd; do
+    for pair in $daemons; do
         pkg="${pair%%:*}"; bin="${pair#*:}"
         [ -x "$prefix/$pkg/$bin" ] && continue
         tmp="$(mktemp -d)" || return 1
@@ -66,5 +73,5 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "tests/servers/setup.sh: must run as root" >&2
     false
 else
-    kestrel_ftpd_setup
+    kestrel_ftpd_setup "$@"
 fi
