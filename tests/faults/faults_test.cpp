@@ -563,7 +563,7 @@ TEST(Faults, RefusedSteps)
              KestrelSetResumeGetMode(r.archive, 1);
              return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
          },
-         1, {"TYPE I", "PASV", "REST 1000", "RETR f.bin"}, {{"f.bin", bytes}}},
+         1, {"TYPE I", "SIZE f.bin", "PASV", "REST 1000", "RETR f.bin"}, {{"f.bin", bytes}}},
         // Automatic mode falls back to PORT in the same operation and stays there.
         {"PASV", DATA_MODE_AUTO, [](Rig &r) { r.server.expect("PASV", {"500 PASV not understood"}); },
          [](Rig &r) {
