@@ -228,8 +228,10 @@ int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBu
                 break;
         }
         // A transfer the server cut off (426) or that broke is a failed print, even
-        // though its first bytes are in the report; a full report is not.
-        if (KestrelCloseFile(handle) != 0 || n < 0) {
+        // though its first bytes are in the report. A full report ends the transfer
+        // early on purpose: the server's answer to that says nothing about the file.
+        int closed = KestrelCloseFile(handle);
+        if (n < 0 || (n == 0 && closed != 0)) {
             output_printf(output, "Error: Can't KestrelCloseFile(%lld) [%s]\n", handle_number(handle), file);
             return COMMAND_READ_FAILED;
         }
