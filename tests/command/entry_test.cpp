@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "command/entry.h"
+#include "platform/file.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
 
@@ -76,10 +77,10 @@ static std::string mask_handles(const std::string &text, std::vector<long long> 
         while (end < text.size() && isdigit((unsigned char)text[end]))
             end++;
         bool after_name = open > 0 && isalpha((unsigned char)text[open - 1]);
-        if (after_name && end > digits && end < text.size() && text[end] == ',') {
+        if (after_name && end > digits && end < text.size() && (text[end] == ',' || text[end] == ')')) {
             if (handles)
                 handles->push_back(std::stoll(text.substr(open + 1, end - open - 1)));
-            out += text.substr(at, open - at) + "(H,";
+            out += text.substr(at, open - at) + "(H" + text[end];
             at = end + 1;
         } else {
             out += text.substr(at, open + 1 - at);
@@ -273,6 +274,19 @@ TEST_F(EntryTest, ExtractMakesFolderArgumentsAndFillsThem)
     EXPECT_FALSE(fs::exists(folder / "b.txt"));
 }
 
+// A folder argument ending in '\' takes its files inside it on Linux too, where '\' is
+// part of the folder's name.
+TEST_F(EntryTest, FolderArgumentEndingInABackslash)
+{
+    server.add_file("a.txt", "first");
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(0, run("-xq {url}/pub/ dl2\\ a.txt").result);
+    EXPECT_EQ("first", read_file(folder / "dl2\\" / "a.txt"));
+    if (!platform_is_path_separator('\\')) {
+        EXPECT_FALSE(fs::exists(folder / "dl2\\a.txt"));
+    }
+}
+
 // The first failing file ends the command: the files before it stay, the ones after it
 // are never asked for.
 TEST_F(EntryTest, TransfersStopAtTheFirstFailure)
@@ -358,6 +372,73 @@ TEST_F(EntryTest, PrintIntoASmallReportKeepsTheFirstBytes)
     EXPECT_EQ('#', area[10]);
     Lines commands = server.commands();
     EXPECT_NE(commands.end(), std::find(commands.begin(), commands.end(), "RETR next.txt"));
+}
+
+// A transfer that did not end with 226 or 250 fails the print; its first bytes stay in
+// the report and the next file is not tried.
+TEST_F(EntryTest, PrintFailsOnATransferThatDidNotEnd)
+{
+    struct Case {
+        const char *label;
+        long stop_after;  // -1: all the bytes
+        const char *final_reply;
+        int result;
+        std::string report;
+    } cases[] = {
+        {"226", -1, "226 Transfer complete", 0, "abcdefghijZ"},
+        {"250", -1, "250 Transfer complete", 0, "abcdefghijZ"},
+        {"426 after 4 bytes", 4, "426 Connection closed; transfer aborted", COMMAND_READ_FAILED,
+         "abcdError: Can't KestrelCloseFile(H) [a.txt]\n"},
+        {"451 after all bytes", -1, "451 Local error", COMMAND_READ_FAILED,
+         "abcdefghijError: Can't KestrelCloseFile(H) [a.txt]\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.add_file("z.txt", "Z");
+        FtpScriptStep &retr = s.expect("RETR a.txt", {"150 Opening (10 bytes)"}).send_data("abcdefghij");
+        if (c.stop_after >= 0)
+            retr.stop_data_after(c.stop_after, true);
+        retr.final_reply({c.final_reply});
+        ASSERT_TRUE(s.start());
+        std::string line = "-p ftp://127.0.0.1:" + std::to_string(s.port()) + "/ a.txt z.txt";
+        char area[200] = "";
+        EXPECT_EQ(c.result, Kestrel(nullptr, line.c_str(), area, (int)sizeof area - 1));
+        EXPECT_EQ(c.report, mask_handles(area, nullptr));
+        Lines commands = s.commands();
+        EXPECT_EQ(c.result == 0, std::find(commands.begin(), commands.end(), "RETR z.txt") != commands.end());
+    }
+}
+
+// The totals line sums the sizes in 64 bits: a folder of 2 GiB and more never wraps.
+TEST_F(EntryTest, ListingTotalsNeverWrap)
+{
+    auto line = [](const std::string &name, const char *size) {
+        return "-rw-r--r--   1 ftp  ftp  " + std::string(size) + " Jan 02  2024 " + name + "\r\n";
+    };
+    struct Case {
+        std::string listing;
+        std::string totals;
+    } cases[] = {
+        {line("big", "3000000000") + line("a", "10") + line("b", "80"),
+         "     3 files    2147483737  2147483737  100.0 1980-01-01 00:00:00\n"},
+        {line("big", "3000000000") + line("huge", "5000000000"),
+         "     2 files    4294967294  4294967294  100.0 1980-01-01 00:00:00\n"},
+    };
+    for (const Case &c : cases) {
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.set_listing(c.listing);
+        ASSERT_TRUE(s.start());
+        std::string command = "-lq ftp://127.0.0.1:" + std::to_string(s.port()) + "/";
+        char area[2000] = "";
+        EXPECT_EQ(0, Kestrel(nullptr, command.c_str(), area, (int)sizeof area - 1));
+        std::string report = area;
+        size_t at = report.rfind("--------\n");
+        ASSERT_NE(std::string::npos, at);
+        EXPECT_EQ(c.totals, report.substr(at + 9));
+    }
 }
 
 TEST_F(EntryTest, PrintStopsAtAFileThatCannotBeOpened)
