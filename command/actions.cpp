@@ -15,6 +15,7 @@
 #include "platform/time.h"
 #include "status/status.h"
 #include "util/text.h"
+#include "util/url.h"
 
 enum { PRINT_BLOCK_SIZE = 4096 };
 
@@ -157,8 +158,13 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     EntryInfo record;
     memset(&record, 0, sizeof record);
     int entries = 0;
+    // The sums are kept here, 64-bit: the interface's own totals are 32-bit and wrap
+    // once the folder holds 2 GiB or more.
+    long long original = 0, compressed = 0;
     int found = KestrelFindFirst(handle, "", &record);
     while (found == 0) {
+        original += record.original_size;
+        compressed += record.compressed_size;
         struct tm at;
         stamp_fields(record.date, record.time, &at);
         output_printf(output,
@@ -183,12 +189,10 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
 
     struct tm at;
     stamp_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
-    // KestrelGetArcRatio and KestrelGetArcCompressedSize are export-table aliases of
-    // these two, with no symbol of their own inside the Windows library.
+    // KestrelGetArcRatio is an export-table alias of this one, with no symbol of its
+    // own inside the Windows library.
     double ratio = (uint16_t)KestrelGetRatio(handle) * 0.1;
-    int compressed = KestrelGetArcFileSize(handle);
-    int original = KestrelGetArcOriginalSize(handle);
-    output_printf(output, "   %3d files    %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
+    output_printf(output, "   %3d files    %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
                   entries, original, compressed, ratio, at.tm_year + 1900, at.tm_mon + 1,
                   at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec);
     return COMMAND_OK;
@@ -200,11 +204,13 @@ int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBu
     (void)count;
     (void)files;
     (void)window;
+    char shown[COMMAND_TEXT_SIZE];
+    compose_display_url(shown, sizeof shown, url);
     if (KestrelCheckArchive(url, 0) != 0) {
-        output_printf(output, "check [%s] ... OK\n", url);
+        output_printf(output, "check [%s] ... OK\n", shown);
         return COMMAND_OK;
     }
-    output_printf(output, "check [%s] ... NG\n", url);
+    output_printf(output, "check [%s] ... NG\n", shown);
     return COMMAND_NOT_FTP;
 }
 
@@ -222,14 +228,22 @@ int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBu
                           handle_text(handle).text, file);
             return COMMAND_READ_FAILED;
         }
+        int n;
         for (;;) {
-            int n = KestrelRead(handle, block, (int)sizeof block);
+            n = KestrelRead(handle, block, (int)sizeof block);
             if (n <= 0)
                 break;
             if (output_append(output, block, n) <= 0)
                 break;
         }
-        KestrelCloseFile(handle);
+        // A transfer the server cut off (426) or that broke is a failed print, even
+        // though its first bytes are in the report. A full report ends the transfer
+        // early on purpose: the server's answer to that says nothing about the file.
+        int closed = KestrelCloseFile(handle);
+        if (n < 0 || (n == 0 && closed != 0)) {
+            output_printf(output, "Error: Can't KestrelCloseFile(%s) [%s]\n", handle_text(handle).text, file);
+            return COMMAND_READ_FAILED;
+        }
     }
     return COMMAND_OK;
 }

@@ -9,41 +9,6 @@
 
 namespace {
 
-// A token grows in steps of this size; the margin of 5 leaves room for a double-byte
-// character and the terminator before the next check.
-const size_t TOKEN_STEP = 4096;
-const size_t TOKEN_MARGIN = 5;
-
-// A growing array of text pointers. Whether the texts belong to it is the caller's
-// business: the tokenizer owns its tokens, the splitter only borrows them.
-struct PointerList {
-    char **items;
-    size_t count;
-    size_t capacity;
-};
-
-int list_push(PointerList *list, char *item)
-{
-    if (list->count == list->capacity) {
-        size_t capacity = list->capacity ? list->capacity * 2 : 16;
-        if (capacity > SIZE_MAX / sizeof(char *))
-            return -1;
-        char **items = (char **)realloc(list->items, capacity * sizeof(char *));
-        if (items == nullptr)
-            return -1;
-        list->items = items;
-        list->capacity = capacity;
-    }
-    list->items[list->count++] = item;
-    return 0;
-}
-
-void list_free_items(PointerList *list)
-{
-    for (size_t i = 0; i < list->count; i++)
-        free(list->items[i]);
-}
-
 bool is_blank(unsigned char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -68,91 +33,111 @@ const unsigned char *skip_blanks(const unsigned char *p)
     return p;
 }
 
-// Reads one token starting at *cursor into a new allocated text and moves *cursor past
-// it. Null when memory runs out.
-char *read_token(const unsigned char **cursor)
+// Where the tokens of an argument list go: `count` pointers written so far into slots
+// and `bytes` of text (terminators included) into texts. With null slots and texts
+// only the counts move, so one pass measures a list exactly and a second, over the
+// same text, fills the block made for it: no token ever holds more than its text.
+struct ListFill {
+    char **slots;
+    char *texts;
+    size_t count;
+    size_t bytes;
+};
+
+void fill_token(ListFill *fill, const char *text, size_t length)
 {
-    const unsigned char *p = *cursor;
-    size_t size = TOKEN_STEP;
-    char *token = (char *)malloc(size);
-    if (token == nullptr)
-        return nullptr;
-    size_t length = 0;
-    bool quoted = false;
-    while (*p != '\0' && (quoted || !is_blank(*p))) {
-        if (*p == '"') {
-            quoted = !quoted;
-            p++;
-            continue;
-        }
-        if (length >= size - TOKEN_MARGIN) {
-            char *grown = size <= SIZE_MAX - TOKEN_STEP
-                              ? (char *)realloc(token, size + TOKEN_STEP)
-                              : nullptr;
-            if (grown == nullptr) {
-                free(token);
-                return nullptr;
-            }
-            token = grown;
-            size += TOKEN_STEP;
-        }
-        unsigned char c = *p++;
-        token[length++] = (char)c;
-        if (is_lead_byte(c) && is_trail_byte(*p))
-            token[length++] = (char)*p++;
+    if (fill->texts != nullptr) {
+        char *out = fill->texts + fill->bytes;
+        memcpy(out, text, length);
+        out[length] = '\0';
+        fill->slots[fill->count] = out;
     }
-    token[length] = '\0';
-    *cursor = p;
-    return token;
+    fill->count++;
+    fill->bytes += length + 1;
+}
+
+// Splits text into fill (see tokenize_command_line for the rules).
+void scan_tokens(const char *text, ListFill *fill)
+{
+    const unsigned char *p = skip_blanks((const unsigned char *)(text != nullptr ? text : ""));
+    while (*p != '\0') {
+        char *out = fill->texts != nullptr ? fill->texts + fill->bytes : nullptr;
+        size_t length = 0;
+        bool quoted = false;
+        while (*p != '\0' && (quoted || !is_blank(*p))) {
+            if (*p == '"') {
+                quoted = !quoted;
+                p++;
+                continue;
+            }
+            unsigned char c = *p++;
+            if (out != nullptr)
+                out[length] = (char)c;
+            length++;
+            if (is_lead_byte(c) && is_trail_byte(*p)) {
+                if (out != nullptr)
+                    out[length] = (char)*p;
+                length++;
+                p++;
+            }
+        }
+        if (out != nullptr) {
+            out[length] = '\0';
+            fill->slots[fill->count] = out;
+        }
+        fill->count++;
+        fill->bytes += length + 1;
+        p = skip_blanks(p);
+    }
+}
+
+// The block for a measured list: its pointer array (null-terminated) and texts. Null
+// when memory runs out or the block would be too large to address.
+char **make_list_block(const ListFill &measured, ListFill *fill)
+{
+    if (measured.count >= SIZE_MAX / sizeof(char *) - 1)
+        return nullptr;
+    size_t pointers = (measured.count + 1) * sizeof(char *);
+    if (measured.bytes > SIZE_MAX - pointers)
+        return nullptr;
+    char **block = (char **)malloc(pointers + measured.bytes);
+    if (block == nullptr)
+        return nullptr;
+    block[measured.count] = nullptr;
+    fill->slots = block;
+    fill->texts = (char *)(block + measured.count + 1);
+    fill->count = 0;
+    fill->bytes = 0;
+    return block;
 }
 
 }  // namespace
 
 char **pack_argument_list(char *const *array)
 {
-    size_t count = 0;
-    size_t total = sizeof(char *);
-    for (; array != nullptr && array[count] != nullptr; count++) {
-        size_t need = strlen(array[count]) + 1 + sizeof(char *);
-        if (total > SIZE_MAX - need)
+    ListFill measured = {};
+    for (size_t i = 0; array != nullptr && array[i] != nullptr; i++) {
+        size_t length = strlen(array[i]);
+        if (measured.bytes > SIZE_MAX - length - 1)
             return nullptr;
-        total += need;
+        fill_token(&measured, array[i], length);
     }
-    char **block = (char **)malloc(total);
-    if (block == nullptr)
-        return nullptr;
-    char *texts = (char *)(block + count + 1);
-    for (size_t i = 0; i < count; i++) {
-        size_t length = strlen(array[i]) + 1;
-        memcpy(texts, array[i], length);
-        block[i] = texts;
-        texts += length;
-    }
-    block[count] = nullptr;
+    ListFill fill;
+    char **block = make_list_block(measured, &fill);
+    for (size_t i = 0; block != nullptr && i < measured.count; i++)
+        fill_token(&fill, array[i], strlen(array[i]));
     return block;
 }
 
 char **tokenize_command_line(const char *text)
 {
-    const unsigned char *p =
-        skip_blanks((const unsigned char *)(text != nullptr ? text : ""));
-    PointerList tokens = {};
-    bool failed = false;
-    while (*p != '\0') {
-        char *token = read_token(&p);
-        if (token == nullptr || list_push(&tokens, token) != 0) {
-            free(token);
-            failed = true;
-            break;
-        }
-        p = skip_blanks(p);
-    }
-    char **packed = nullptr;
-    if (!failed && list_push(&tokens, nullptr) == 0)
-        packed = pack_argument_list(tokens.items);
-    list_free_items(&tokens);
-    free(tokens.items);
-    return packed;
+    ListFill measured = {};
+    scan_tokens(text, &measured);
+    ListFill fill;
+    char **block = make_list_block(measured, &fill);
+    if (block != nullptr)
+        scan_tokens(text, &fill);
+    return block;
 }
 
 char *read_whole_file(const char *name, size_t *length)
@@ -195,41 +180,39 @@ char **split_command_line(const char *text)
     char **tokens = tokenize_command_line(text);
     if (tokens == nullptr)
         return nullptr;
-    PointerList merged = {};     // borrowed from tokens and from the response files' lists
-    PointerList responses = {};  // the response files' lists, owned
-    bool failed = false;
-    for (char **token = tokens; *token != nullptr && !failed; token++) {
-        if ((*token)[0] != '@') {
-            failed = list_push(&merged, *token) != 0;
+    size_t count = (size_t)argument_count(tokens);
+    // The response files are read once and kept until their tokens are in the block.
+    char **contents = (char **)calloc(count + 1, sizeof(char *));
+    bool failed = contents == nullptr;
+    ListFill measured = {};
+    for (size_t i = 0; i < count && !failed; i++) {
+        if (tokens[i][0] != '@') {
+            fill_token(&measured, tokens[i], strlen(tokens[i]));
             continue;
         }
         size_t length = 0;
-        char *content = read_whole_file(*token + 1, &length);
+        contents[i] = read_whole_file(tokens[i] + 1, &length);
         // A NUL inside the file (a UTF-16 file, say) would end the text early and
         // silently drop the arguments behind it.
-        if (content == nullptr || strlen(content) != length) {
-            free(content);
-            failed = true;
-            break;
-        }
-        char **inserted = tokenize_command_line(content);
-        free(content);
-        if (inserted == nullptr || list_push(&responses, (char *)inserted) != 0) {
-            free(inserted);
-            failed = true;
-            break;
-        }
-        for (char **piece = inserted; *piece != nullptr && !failed; piece++)
-            failed = list_push(&merged, *piece) != 0;
+        failed = contents[i] == nullptr || strlen(contents[i]) != length;
+        if (!failed)
+            scan_tokens(contents[i], &measured);
     }
-    char **packed = nullptr;
-    if (!failed && list_push(&merged, nullptr) == 0)
-        packed = pack_argument_list(merged.items);
-    free(merged.items);
-    list_free_items(&responses);
-    free(responses.items);
+    char **block = nullptr;
+    ListFill fill;
+    if (!failed)
+        block = make_list_block(measured, &fill);
+    for (size_t i = 0; block != nullptr && i < count; i++) {
+        if (contents[i] != nullptr)
+            scan_tokens(contents[i], &fill);
+        else
+            fill_token(&fill, tokens[i], strlen(tokens[i]));
+    }
+    for (size_t i = 0; contents != nullptr && i < count; i++)
+        free(contents[i]);
+    free(contents);
     free(tokens);
-    return packed;
+    return block;
 }
 
 int argument_count(char *const *list)

@@ -114,7 +114,8 @@ static int parse_target(char *const *args, int count, ParsedCommand *parsed,
     if (text_copy(parsed->url, sizeof parsed->url, args[0]) != 0)
         return line_error(output, "Error: URL longer than 999 characters.\n");
     if (!is_valid_url(parsed->url)) {
-        output_printf(output, "Error: Illegal URL syntax [%s].\n", parsed->url);
+        compose_display_url(parsed->display_url, sizeof parsed->display_url, parsed->url);
+        output_printf(output, "Error: Illegal URL syntax [%s].\n", parsed->display_url);
         print_usage(output);
         return COMMAND_LINE_ERROR;
     }
@@ -211,7 +212,7 @@ static int run(const ParsedCommand *parsed, KESTREL_WINDOW window, OutputBuffer 
     *handle = KestrelOpenArchive(window, parsed->url, parsed->open_mode);
     if (!*handle) {
         output_printf(output, "Error: Can't KestrelOpenArchive(%lld,%s,0)\n",
-                      (long long)(intptr_t)window, parsed->url);
+                      (long long)(intptr_t)window, parsed->display_url);
         return open_failure_result(parsed);
     }
     KestrelSetCallbackMsgFunc(*handle, status_message_callback, (intptr_t)status);
@@ -240,8 +241,9 @@ extern "C" int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_li
     char **args = split_command_line(command_line);
     if (!args) {
         print_usage(output);
-        output_printf(output, "Error: Commandline Parse failed [%s]\n",
-                      command_line ? command_line : "");
+        char shown[OUTPUT_FORMAT_SIZE];  // display text: cut where the report would cut it
+        hide_url_passwords(shown, sizeof shown, command_line ? command_line : "");
+        output_printf(output, "Error: Commandline Parse failed [%s]\n", shown);
         output_destroy(output);
         return COMMAND_LINE_ERROR;
     }

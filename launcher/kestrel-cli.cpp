@@ -38,6 +38,19 @@ static int fail(const char *message)
     return 1;
 }
 
+// Names and printed files come from the server: on a terminal their control bytes
+// (ESC starting a sequence that clears the screen or retitles the window, a CR that
+// hides what came before) are shown as '?', as ls does. Line ends and tabs stay; a file
+// or a pipe gets the bytes unchanged.
+static void show_controls(char *text, size_t length)
+{
+    for (size_t i = 0; i < length; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7F)
+            text[i] = '?';
+    }
+}
+
 int main(int argc, char **argv)
 {
     loader_binary_output();
@@ -70,6 +83,8 @@ int main(int argc, char **argv)
     size_t used = REPORT_SIZE;
     while (used > 0 && g_report[used - 1] == '\0')
         used--;
+    if (loader_output_is_terminal())
+        show_controls(g_report, used);
     fwrite(g_report, 1, used, stdout);
     fputc('\n', stdout);
     fflush(stdout);

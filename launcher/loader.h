@@ -22,5 +22,9 @@ int loader_call_entry(const char *command, char *report, int size);
 // Prepares standard output to pass the report's bytes unchanged.
 void loader_binary_output(void);
 
+// 1 when standard output is a terminal (a console on Windows), 0 when it goes to a
+// file or a pipe.
+int loader_output_is_terminal(void);
+
 // The process exit status that carries a command's result as far as the system lets it.
 int loader_exit_status(int result);

@@ -65,6 +65,11 @@ void loader_binary_output(void)
 {
 }
 
+int loader_output_is_terminal(void)
+{
+    return isatty(STDOUT_FILENO) ? 1 : 0;
+}
+
 int loader_exit_status(int result)
 {
     // Only the low byte reaches the parent; a failure whose low byte is 0 must not

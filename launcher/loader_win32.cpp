@@ -44,6 +44,11 @@ void loader_binary_output(void)
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+int loader_output_is_terminal(void)
+{
+    return _isatty(_fileno(stdout)) ? 1 : 0;
+}
+
 int loader_exit_status(int result)
 {
     return result;

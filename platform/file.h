@@ -14,6 +14,10 @@ struct LocalFileInfo {
 // be looked at).
 int platform_file_info(const char *path, LocalFileInfo *info);
 
+// 1 when c separates the components of a local path: '/' on both targets, and '\\' too
+// on Windows (on Linux it is an ordinary character of a name).
+int platform_is_path_separator(char c);
+
 // fopen with the C library's modes; a file opened for appending ('a') writes at its end
 // whatever its size.
 FILE *platform_file_open(const char *path, const char *mode);

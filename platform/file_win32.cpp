@@ -16,6 +16,11 @@ int platform_file_info(const char *path, LocalFileInfo *info)
     return 0;
 }
 
+int platform_is_path_separator(char c)
+{
+    return c == '/' || c == '\\';
+}
+
 FILE *platform_file_open(const char *path, const char *mode)
 {
     if (path == nullptr || mode == nullptr)

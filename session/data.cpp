@@ -59,14 +59,19 @@ static int open_passive(FtpSession *session, int *refused)
         *refused = reply / 100 == 5;
         return -1;
     }
+    unsigned char announced[4];
     int port = 0;
-    if (parse_host_port(line, session->passive_address, &port) != 0)
+    if (parse_host_port(line, announced, &port) != 0)
         return -1;
+    // Only the port is taken: the data connection goes where the control connection
+    // goes. A 227 naming another address would let the server aim our connections at
+    // any host, and a server behind NAT announces an address we cannot reach.
+    uint32_t address = session->server_address;
+    memcpy(session->passive_address, &address, 4);
     session->passive_port = port;
-    uint32_t address;
-    memcpy(&address, session->passive_address, 4);
     char dotted[16];
-    session->data = stream_open(format_ipv4(address, dotted), 0, port, "w");
+    format_ipv4(address, dotted);
+    session->data = stream_open_address(address, 0, port, "w");
     char event[48];
     text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
     session_trace(session, '=', event);

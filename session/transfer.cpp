@@ -66,7 +66,34 @@ int session_set_resume_offset(FtpSession *session, int64_t offset)
     return 0;
 }
 
-int session_open_transfer(FtpSession *session, const char *remote_name, const char *mode)
+// The size of a remote file from its 213 reply to SIZE; -1 when SIZE was refused or
+// the reply carries no whole number.
+static int64_t remote_size(FtpSession *session, const char *remote_name)
+{
+    char line[SESSION_REPLY_LIMIT + 1];
+    session_send(session, "SIZE %s\r\n", remote_name);
+    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) != 213)
+        return -1;
+    const char *p = line + 3;
+    while (*p == ' ')
+        p++;
+    if (!isdigit((unsigned char)*p))
+        return -1;
+    int64_t value = 0;
+    for (; isdigit((unsigned char)*p); p++) {
+        if (value > (INT64_MAX - 9) / 10)
+            return -1;
+        value = value * 10 + (*p - '0');
+    }
+    return value;
+}
+
+// The transfer's opening. local_size > 0 marks a resume of a local file of that size:
+// a server answers REST past the end of its file with 350, sends nothing and reports
+// success, which would leave a longer local file looking complete. Its SIZE tells that
+// case apart before any data connection is made; a server that refuses SIZE resumes
+// as before.
+static int open_transfer(FtpSession *session, const char *remote_name, const char *mode, int64_t local_size)
 {
     if (!session)
         return -1;
@@ -80,6 +107,12 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
     session->transferred = 0;
     session->announced_bytes = -1;
     session->data_ended = 0;
+    int64_t asked_size = -1;
+    if (local_size > 0) {
+        asked_size = remote_size(session, remote_name);
+        if (asked_size >= 0 && asked_size < local_size)
+            return -1;
+    }
     if (session_open_data(session) != 0)
         return -1;
 
@@ -106,8 +139,16 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
         if (size >= 0)
             session->transfer_total = size;
         session->announced_bytes = announced_byte_count(line);
+        // The size SIZE gave stands in for a 150 that names none.
+        if (session->announced_bytes < 0)
+            session->announced_bytes = asked_size;
     }
     return 0;
+}
+
+int session_open_transfer(FtpSession *session, const char *remote_name, const char *mode)
+{
+    return open_transfer(session, remote_name, mode, 0);
 }
 
 int session_read_data(FtpSession *session, void *buffer, int size)
@@ -172,32 +213,73 @@ static int ends_with_separator(const char *path)
 }
 
 // The text after the last '/' of a remote name (after the last '/' or '\' of a local
-// one), or all of it.
+// one), or all of it. A remote name that becomes a local one is split at every local
+// separator too: on Windows "..\x" is a step out of the folder.
 static const char *last_component(const char *name, int local)
 {
     const char *last = name;
     for (const char *p = name; *p; p++) {
-        if (*p == '/' || (local && *p == '\\'))
+        if (*p == '/' || (local && *p == '\\') || platform_is_path_separator(*p))
             last = p + 1;
     }
     return last;
 }
 
-// The local path of a download: the local name, or the remote name without one; a folder
-// gets the remote name's last component. -1 when the path would not fit: a cut path
-// would write somewhere else.
+// A ".." step, also as Windows reads it with trailing dots and blanks dropped.
+static int is_parent_step(const char *start, const char *end)
+{
+    if (end - start < 2 || start[0] != '.' || start[1] != '.')
+        return 0;
+    for (const char *p = start + 2; p < end; p++) {
+        if (*p != '.' && *p != ' ')
+            return 0;
+    }
+    return 1;
+}
+
+// Whether a remote name, taken as a local path as it stands, stays inside the current
+// folder: not absolute, no drive letter, no ".." step, with '/' and '\' both counted as
+// separators on either target (the name comes from a server or a caller who did not
+// choose a local place).
+static int stays_inside(const char *name)
+{
+    if (name[0] == '/' || name[0] == '\\' || (isalpha((unsigned char)name[0]) && name[1] == ':'))
+        return 0;
+    const char *start = name;
+    for (const char *p = name;; p++) {
+        if (*p != '/' && *p != '\\' && *p != '\0')
+            continue;
+        if (is_parent_step(start, p))
+            return 0;
+        if (*p == '\0')
+            return 1;
+        start = p + 1;
+    }
+}
+
+// The local path of a download: the local name as the caller gave it, or the remote name
+// when it stays inside the current folder; a folder gets the remote name's last
+// component, which must name a file. -1 when the path is refused or would not fit: a
+// cut path would write somewhere else.
 static int download_path(char *path, const char *remote_name, const char *local_name)
 {
-    if (text_copy(path, SESSION_PATH_SIZE, local_name && *local_name ? local_name : remote_name) != 0)
+    int given = local_name && *local_name;
+    if (!given && !stays_inside(remote_name))
+        return -1;
+    if (text_copy(path, SESSION_PATH_SIZE, given ? local_name : remote_name) != 0)
         return -1;
     LocalFileInfo info;
     int is_folder = ends_with_separator(path) ||
                     (platform_file_info(path, &info) == 0 && info.is_directory);
     if (!is_folder)
         return 0;
-    if (!ends_with_separator(path) && text_append(path, SESSION_PATH_SIZE, "/") != 0)
+    const char *leaf = last_component(remote_name, 0);
+    if (!*leaf || strcmp(leaf, ".") == 0 || is_parent_step(leaf, leaf + strlen(leaf)))
         return -1;
-    return text_append(path, SESSION_PATH_SIZE, last_component(remote_name, 0));
+    // A folder named with a trailing '\' on Linux still takes its files inside it.
+    if (!platform_is_path_separator(path[strlen(path) - 1]) && text_append(path, SESSION_PATH_SIZE, "/") != 0)
+        return -1;
+    return text_append(path, SESSION_PATH_SIZE, leaf);
 }
 
 int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
@@ -209,16 +291,19 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
     if (download_path(path, remote_name, local_name) != 0)
         return -1;
     LocalFileInfo info;
+    int64_t resumed_size = 0;  // the local file a resume continues
     if (platform_file_info(path, &info) == 0) {
         if (info.is_directory)
             return -1;
-        if (session->resume_mode)
+        if (session->resume_mode) {
             session->resume_offset = info.size;
+            resumed_size = info.size;
+        }
     }
 
     int result = -1;
     FILE *file = nullptr;
-    if (session_open_transfer(session, remote_name, binary ? "rb" : "r") == 0) {
+    if (open_transfer(session, remote_name, binary ? "rb" : "r", resumed_size) == 0) {
         // Only an offset the server accepted is still set here: append to the partial
         // file; otherwise the file starts anew.
         if (session->resume_offset != 0)

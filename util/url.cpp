@@ -114,6 +114,64 @@ int compose_url(char *out, size_t size, const char *scheme, const char *user,
     return -1;
 }
 
+// Appends n bytes of src to the text of *used bytes in out; -1 when they did not all fit
+// (what fit is kept, terminated).
+static int append_bytes(char *out, size_t size, size_t *used, const char *src, size_t n)
+{
+    int result = 0;
+    if (n > size - 1 - *used) {
+        n = size - 1 - *used;
+        result = -1;
+    }
+    memcpy(out + *used, src, n);
+    *used += n;
+    out[*used] = '\0';
+    return result;
+}
+
+int hide_url_passwords(char *out, size_t size, const char *text)
+{
+    if (size == 0)
+        return -1;
+    out[0] = '\0';
+    if (text == nullptr)
+        return -1;
+    size_t used = 0;
+    int result = 0;
+    const char *p = text;
+    while (*p != '\0') {
+        size_t word = strcspn(p, " \t\r\n\v\f");
+        const char *end = p + word;
+        // The user information lies between the scheme (and the slashes after it) and
+        // the last '@' before the path; its first ':' starts the password.
+        const char *colon = (const char *)memchr(p, ':', word);
+        const char *start = colon != nullptr ? colon + 1 : end;
+        while (start < end && *start == '/')
+            start++;
+        const char *authority_end = start;
+        while (authority_end < end && *authority_end != '/')
+            authority_end++;
+        const char *at = nullptr;
+        for (const char *q = start; q < authority_end; q++)
+            if (*q == '@')
+                at = q;
+        const char *secret = nullptr;
+        for (const char *q = start; at != nullptr && q < at && secret == nullptr; q++)
+            if (*q == ':')
+                secret = q;
+        if (secret != nullptr) {
+            result |= append_bytes(out, size, &used, p, (size_t)(secret - p));
+            result |= append_bytes(out, size, &used, at, (size_t)(end - at));
+        } else {
+            result |= append_bytes(out, size, &used, p, word);
+        }
+        size_t blanks = strspn(end, " \t\r\n\v\f");
+        result |= append_bytes(out, size, &used, end, blanks);
+        p = end + blanks;
+    }
+    return result;
+}
+
 int compose_display_url(char *out, size_t size, const char *url)
 {
     if (url == nullptr) {
@@ -127,7 +185,7 @@ int compose_display_url(char *out, size_t size, const char *url)
     char path[URL_TEXT_SIZE];
     int port = 0;
     if (parse_url(url, scheme, user, password, host, &port, path) != 0)
-        return text_copy(out, size, url);
+        return hide_url_passwords(out, size, url);
     return text_format(out, size, "%s://%s@%s:%d%s", scheme, user, host, port, path);
 }
 

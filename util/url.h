@@ -43,10 +43,16 @@ char *lowercase_in_place(char *text);
 int compose_url(char *out, size_t size, const char *scheme, const char *user,
                 const char *password, const char *host, int port, const char *path);
 
+// Copies text with the password of every word that looks like a URL left out
+// ("sftp://u:pw@h/" becomes "sftp://u@h/", "ftp:u:pw@h" becomes "ftp:u@h"), for
+// report lines that show what a user typed. Returns 0, or -1 when the result did not
+// fit (out then holds what fit, terminated) or text is null.
+int hide_url_passwords(char *out, size_t size, const char *text);
+
 // Writes the form shown to users, "scheme://user@host:port/path": no password, the
-// defaults filled in. A text that does not parse is copied unchanged. Returns 0, or -1
-// when the result does not fit into size bytes; out then holds what fit, terminated
-// (it is display text only).
+// defaults filled in. A text that does not parse goes through hide_url_passwords.
+// Returns 0, or -1 when the result does not fit into size bytes; out then holds what
+// fit, terminated (it is display text only).
 int compose_display_url(char *out, size_t size, const char *url);
 
 // 1 when parse_url accepts url, 0 otherwise. Syntax only: an empty host or a port of

@@ -18,6 +18,7 @@
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
+#include "platform/file.h"
 #include "platform/net.h"
 #include "session/session.h"
 #include "tests/session/transfer_support.h"
@@ -60,6 +61,16 @@ std::string garbage(size_t size, unsigned seed)
     }
     bytes[0] = '\x9b';
     return bytes;
+}
+
+// Every file below path, by its path relative to it ('/' between the folders).
+Folder tree_of(const xfer::fs::path &path)
+{
+    Folder files;
+    for (const auto &item : xfer::fs::recursive_directory_iterator(path))
+        if (item.is_regular_file())
+            files[item.path().lexically_relative(path).generic_string()] = read_file(item.path().string());
+    return files;
 }
 
 Folder folder_of(const xfer::fs::path &path)
@@ -607,7 +618,22 @@ TEST(Faults, TransfersThatComeOutWrong)
              KestrelSetResumeGetMode(r.archive, 1);
              return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
          },
-         1, {"TYPE I", "PASV", "REST 400", "RETR f.bin"}, {{"f.bin", bytes}}},
+         1, {"TYPE I", "SIZE f.bin", "PASV", "REST 400", "RETR f.bin"}, {{"f.bin", bytes}}},
+        // Without a size in the 150, the one SIZE gave before the restart counts.
+        {"resumed: SIZE says 1000, 150 names none, 500 of the 600 arrive, 226",
+         [&](Rig &r) {
+             write_file(r.file("f.bin"), bytes.substr(0, 400));
+             r.server.expect("SIZE", {"213 1000"});
+             r.server.expect("REST", {"350 Restarting at 400."});
+             r.server.expect("RETR", {"150 File status okay. About to open data connection."})
+                 .send_data(bytes.substr(400, 500))
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         0, {"TYPE I", "SIZE f.bin", "PASV", "REST 400", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 900)}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -655,7 +681,34 @@ TEST(Faults, RefusedSteps)
              KestrelSetResumeGetMode(r.archive, 1);
              return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
          },
-         1, {"TYPE I", "PASV", "REST 1000", "RETR f.bin"}, {{"f.bin", bytes}}},
+         1, {"TYPE I", "SIZE f.bin", "PASV", "REST 1000", "RETR f.bin"}, {{"f.bin", bytes}}},
+        // A resume over a local file longer than the remote one: vsftpd answers such a
+        // REST with 350, sends nothing and 226. SIZE tells first; nothing is written.
+        {"SIZE smaller than the local file", DATA_MODE_PASSIVE,
+         [&](Rig &r) { write_file(r.file("f.bin"), bytes + "0123456789"); },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         0, {"TYPE I", "SIZE f.bin"}, {{"f.bin", bytes + "0123456789"}}},
+        // Without SIZE the resume goes on as it always did.
+        {"SIZE refused, local file longer", DATA_MODE_PASSIVE,
+         [&](Rig &r) {
+             r.server.expect("SIZE", {"502 SIZE not implemented"});
+             r.server.expect("RETR", {"150 Opening"}).send_data("").final_reply({"226 Transfer complete"});
+             write_file(r.file("f.bin"), bytes + "0123456789");
+         },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "SIZE f.bin", "PASV", "REST 6010", "RETR f.bin"}, {{"f.bin", bytes + "0123456789"}}},
+        {"SIZE equal to the local file", DATA_MODE_PASSIVE, [&](Rig &r) { write_file(r.file("f.bin"), bytes); },
+         [](Rig &r) {
+             KestrelSetResumeGetMode(r.archive, 1);
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "SIZE f.bin", "PASV", "REST 6000", "RETR f.bin"}, {{"f.bin", bytes}}},
         // Automatic mode falls back to PORT in the same operation and stays there.
         {"PASV", DATA_MODE_AUTO, [](Rig &r) { r.server.expect("PASV", {"500 PASV not understood"}); },
          [](Rig &r) {
@@ -702,4 +755,106 @@ TEST(Faults, FullLocalDiskFailsTheDownload)
     EXPECT_EQ(1, KestrelExtract(rig.archive, "f.bin", rig.file("f.bin").c_str(), 0));
     EXPECT_EQ((Folder{{"f.bin", bytes}}), folder_of(rig.dir.path));
     EXPECT_EQ((Lines{"TYPE I", "PASV", "RETR f.bin", "TYPE I", "PASV", "RETR f.bin"}), rig.since_open());
+}
+
+// ---- Hostile names and addresses ----
+
+// A local name taken from a remote name never leaves its destination: the folder given,
+// or, without one, the current folder. A local name the caller gives is used as given.
+TEST(Faults, RemoteNamesNeverLeaveTheDestination)
+{
+    const bool backslash_separates = platform_is_path_separator('\\') != 0;
+    Rig rig;
+    const xfer::fs::path work = rig.dir.path / "a" / "b" / "work";
+    xfer::fs::create_directories(work / "dest");
+    const std::string absolute = (rig.dir.path / "abs.txt").generic_string();
+    const std::string escape = "..\\..\\bs_escape.txt";
+    for (const std::string &name : {escape, std::string("dir/../../up.txt"), std::string("ok.txt")})
+        rig.server.add_file(name, "<" + name + ">");
+    rig.server.set_listing(unix_line("../escape.txt") + unix_line("ok.txt"));
+    struct Case {
+        std::string remote;
+        const char *destination;  // null: no local name
+        int expected;
+        Lines commands;
+        Folder added;             // files below the rig's folder afterwards
+    } cases[] = {
+        // On Windows '\' steps out of a folder as '/' does; on Linux it is part of a name.
+        {escape, "dest/", 1, {"TYPE I", "PASV", "RETR " + escape},
+         {{backslash_separates ? "a/b/work/dest/bs_escape.txt" : "a/b/work/dest/" + escape, "<" + escape + ">"}}},
+        {"dir/../../up.txt", "dest/", 1, {"TYPE I", "PASV", "RETR dir/../../up.txt"},
+         {{"a/b/work/dest/up.txt", "<dir/../../up.txt>"}}},
+        {"..", "dest/", 0, {}, {}},
+        {"../escape.txt", nullptr, 0, {}, {}},
+        {escape, nullptr, 0, {}, {}},
+        {"sub/../../x.txt", nullptr, 0, {}, {}},
+        {absolute, nullptr, 0, {}, {}},
+        {"\\abs.txt", nullptr, 0, {}, {}},
+        {"C:evil.txt", nullptr, 0, {}, {}},
+        {"ok.txt", nullptr, 1, {"TYPE I", "PASV", "RETR ok.txt"}, {{"a/b/work/ok.txt", "<ok.txt>"}}},
+    };
+    const xfer::fs::path previous = xfer::fs::current_path();
+    xfer::fs::current_path(work);
+    ASSERT_NE(nullptr, rig.open_handle());
+    Folder expected;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.remote + " -> " + (c.destination ? c.destination : "(null)"));
+        size_t before = rig.server.commands().size();
+        EXPECT_EQ(c.expected, KestrelExtract(rig.archive, c.remote.c_str(), c.destination, 0));
+        Lines all = rig.server.commands();
+        EXPECT_EQ(c.commands, Lines(all.begin() + (long)before, all.end()));
+        expected.insert(c.added.begin(), c.added.end());
+        EXPECT_EQ(expected, tree_of(rig.dir.path));
+    }
+    // A caller that extracts every listed name without a local name.
+    std::vector<int> results;
+    EntryInfo info;
+    for (int found = KestrelFindFirst(rig.archive, "*", &info); found == 0; found = KestrelFindNext(rig.archive, &info))
+        results.push_back(KestrelExtract(rig.archive, info.file_name, nullptr, 0));
+    xfer::fs::current_path(previous);
+    EXPECT_EQ((std::vector<int>{0, 1}), results);
+    EXPECT_EQ(expected, tree_of(rig.dir.path));
+}
+
+// A 227 that names another address gives its port only: the data connection goes to the
+// control connection's peer, and a listener at the named address never hears from us.
+TEST(Faults, PassiveReplyNamingAnotherAddress)
+{
+    net_startup();
+    net_socket_t decoy = net_socket_tcp();
+    unsigned char named[4] = {127, 0, 0, 2};
+    uint32_t address;
+    memcpy(&address, named, 4);
+    uint16_t port = 0;
+    ASSERT_EQ(0, net_bind(decoy, address, 0));
+    ASSERT_EQ(0, net_listen(decoy, 4));
+    ASSERT_EQ(0, net_local_name(decoy, &address, &port));
+    const std::string bytes = pattern(5000);
+    struct Case {
+        const char *label;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+        Folder folder;
+    } cases[] = {
+        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, 0,
+         {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}, {}},
+        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 1,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        rig.server.set_passive_announce("127,0,0,2", port);
+        rig.server.add_file("f.bin", bytes);
+        rig.server.set_listing(unix_line("f.bin", 5000));
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+        EXPECT_EQ(0, net_wait(decoy, 0, 100)) << "a connection reached 127.0.0.2";
+    }
+    net_close(decoy);
 }

@@ -52,15 +52,15 @@ struct DataTest : ::testing::Test {
     }
 };
 
-// A listener of the test's own on another loopback address.
+// A listener of the test's own on a loopback address (at a free port, or the one given).
 struct Listener {
     net_socket_t socket = NET_NO_SOCKET;
     uint16_t port = 0;
-    explicit Listener(uint32_t address)
+    explicit Listener(uint32_t address, uint16_t at = 0)
     {
         socket = net_socket_tcp();
         uint32_t bound;
-        if (net_bind(socket, address, 0) != 0 || net_listen(socket, 1) != 0 || net_local_name(socket, &bound, &port) != 0)
+        if (net_bind(socket, address, at) != 0 || net_listen(socket, 1) != 0 || net_local_name(socket, &bound, &port) != 0)
             ADD_FAILURE() << "cannot listen";
     }
     ~Listener() { net_close(socket); }
@@ -108,25 +108,31 @@ TEST_F(DataTest, PassiveRepliesAreReadFromTheirFirstParenthesis)
     EXPECT_EQ(DATA_MODE_PASSIVE, (int)session->data_mode);
 }
 
-TEST_F(DataTest, PassiveAddressIsUsedAsTheServerSendsIt)
+// The 227 gives the port only: the connection goes to the control connection's peer
+// (127.0.0.1), never to the address the server names, where a listener waits in vain.
+TEST_F(DataTest, PassiveConnectsToTheControlPeerWhatever227Names)
 {
-    Listener other(ipv4(127, 0, 0, 3));
-    std::string numbers = "127,0,0,3," + std::to_string(other.port >> 8) + "," + std::to_string(other.port & 0xff);
-    server.expect("PASV", {"227 Entering Passive Mode (" + numbers + ")"});
-    // Nothing listens at port 1025 of 127.0.0.5: the numbers are kept, the connect fails.
-    server.expect("PASV", {"227 Entering Passive Mode (127,0,0,5,4,1)"});
+    Listener decoy(ipv4(127, 0, 0, 2));
+    Listener peer(ipv4(127, 0, 0, 1), decoy.port);
+    ASSERT_EQ(decoy.port, peer.port);
+    std::string port = std::to_string(decoy.port >> 8) + "," + std::to_string(decoy.port & 0xff);
+    const char *named[] = {"127,0,0,2,", "127,0,0,5,"};
+    for (const char *address : named)
+        server.expect("PASV", {"227 Entering Passive Mode (" + std::string(address) + port + ")"});
     connect(DATA_MODE_PASSIVE);
 
-    ASSERT_EQ(0, session_open_data(session));
-    EXPECT_EQ(1, net_wait(other.socket, 0, 2000));
-    EXPECT_EQ(ipv4(127, 0, 0, 3), stream_peer_address(session->data));
-    EXPECT_EQ(other.port, stream_peer_port(session->data));
-    session_close_data(session);
-
-    EXPECT_EQ(-1, session_open_data(session));
-    EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x05", 4));
-    EXPECT_EQ(1025, session->passive_port);
-    EXPECT_EQ(nullptr, session->data);
+    for (const char *address : named) {
+        SCOPED_TRACE(address);
+        ASSERT_EQ(0, session_open_data(session));
+        EXPECT_EQ(1, net_wait(peer.socket, 0, 2000));
+        net_close(net_accept(peer.socket));
+        EXPECT_EQ(ipv4(127, 0, 0, 1), stream_peer_address(session->data));
+        EXPECT_EQ(decoy.port, stream_peer_port(session->data));
+        EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x01", 4));
+        EXPECT_EQ(decoy.port, session->passive_port);
+        session_close_data(session);
+    }
+    EXPECT_EQ(0, net_wait(decoy.socket, 0, 200)) << "a connection reached the address the 227 named";
 }
 
 TEST_F(DataTest, RefusedPassiveReplies)

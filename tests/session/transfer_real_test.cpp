@@ -77,6 +77,12 @@ void exercise(const RealServer &server, int mode, const xfer::TempDir &dir)
     session_set_resume_mode(session, 1);
     EXPECT_EQ(0, session_get_file(session, "data.bin", partial.c_str(), "b"));
     EXPECT_EQ(original, read_file(partial));
+    // A local file longer than the server's: vsftpd answers REST past the end with 350,
+    // nothing and 226. The SIZE asked first fails the resume and leaves the file alone.
+    std::string longer = original + "0123456789";
+    write_file(partial, longer);
+    EXPECT_EQ(-1, session_get_file(session, "data.bin", partial.c_str(), "b"));
+    EXPECT_EQ(longer, read_file(partial));
     session_set_resume_mode(session, 0);
 
     // Upload, then the file commands on what arrived.

@@ -108,9 +108,9 @@ TEST_F(TransferTest, ResumeOfAnExistingLocalFile)
         const char *rest_reply;  // null: the server's own 350
         Lines commands;
     } cases[] = {
-        {"accepted: appends", 1, remote.substr(0, 1000), nullptr, {"TYPE I", "PASV", "REST 1000", "RETR f.bin"}},
+        {"accepted: appends", 1, remote.substr(0, 1000), nullptr, {"TYPE I", "SIZE f.bin", "PASV", "REST 1000", "RETR f.bin"}},
         {"refused: rewrites from the start", 1, std::string(1000, 'x'), "502 REST not implemented",
-         {"TYPE I", "PASV", "REST 1000", "RETR f.bin"}},
+         {"TYPE I", "SIZE f.bin", "PASV", "REST 1000", "RETR f.bin"}},
         {"resume off: overwrites", 0, std::string(1500, 'x'), nullptr, {"TYPE I", "PASV", "RETR f.bin"}},
         {"empty local file: no restart", 1, "", nullptr, {"TYPE I", "PASV", "RETR f.bin"}},
     };
@@ -194,7 +194,7 @@ TEST_F(TransferTest, CutDownloadIsContinuedByTheNextWithResumeOn)
     EXPECT_EQ(1234u, read_file(local).size());
     EXPECT_EQ(0, session_get_file(session, "big.bin", local.c_str(), "b"));
     EXPECT_EQ(bytes, read_file(local));
-    EXPECT_EQ((Lines{"TYPE I", "PASV", "RETR big.bin", "TYPE I", "PASV", "REST 1234", "RETR big.bin"}),
+    EXPECT_EQ((Lines{"TYPE I", "PASV", "RETR big.bin", "TYPE I", "SIZE big.bin", "PASV", "REST 1234", "RETR big.bin"}),
               after_login());
 }
 

@@ -91,6 +91,12 @@ void FtpScriptServer::set_listing(const std::string &text)
     listing_ = text;
 }
 
+void FtpScriptServer::set_passive_announce(const std::string &numbers, uint16_t port)
+{
+    passive_announce_ = numbers;
+    passive_port_ = port;
+}
+
 void FtpScriptServer::set_connections(int count)
 {
     max_connections_ = count;
@@ -327,7 +333,11 @@ std::string FtpScriptServer::open_passive_listener()
     net_socket_t s = net_socket_tcp();
     uint32_t address = 0;
     uint16_t port = 0;
-    if (s == NET_NO_SOCKET || net_bind(s, address_of(127, 0, 0, 1), 0) != 0 || net_listen(s, 1) != 0 ||
+    // A fixed port is taken again by every transfer: the last one's connection may
+    // still hold it.
+    if (s != NET_NO_SOCKET && passive_port_ != 0)
+        net_set_reuse_address(s);
+    if (s == NET_NO_SOCKET || net_bind(s, address_of(127, 0, 0, 1), passive_port_) != 0 || net_listen(s, 1) != 0 ||
         net_local_name(s, &address, &port) != 0) {
         net_close(s);
         add_error("cannot open a passive listener");
@@ -336,7 +346,7 @@ std::string FtpScriptServer::open_passive_listener()
     net_set_nonblocking(s, 1);
     passive_listener_ = s;
     data_mode_ = DATA_PASSIVE;
-    return "127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff);
+    return passive_announce_ + "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff);
 }
 
 void FtpScriptServer::note_port(const std::string &command)

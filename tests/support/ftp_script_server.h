@@ -116,6 +116,10 @@ public:
     // Files served by the default RETR and SIZE, the text of the default LIST.
     void add_file(const std::string &name, const std::string &bytes);
     void set_listing(const std::string &text);
+    // What the 227 replies announce: these four numbers (default "127,0,0,1") and the
+    // passive listener's port, which is `port` when not 0. The listener itself is always
+    // on 127.0.0.1: a client that connects where the 227 points goes elsewhere.
+    void set_passive_announce(const std::string &numbers, uint16_t port);
     // How many control connections are accepted one after another (default 1).
     void set_connections(int count);
 
@@ -170,6 +174,8 @@ private:
     int max_connections_ = 1;
     std::map<std::string, std::string> files_;
     std::string listing_;
+    std::string passive_announce_ = "127,0,0,1";
+    uint16_t passive_port_ = 0;
 
     // Server thread state.
     net_socket_t listener_ = NET_NO_SOCKET;

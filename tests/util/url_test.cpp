@@ -132,6 +132,10 @@ TEST(ComposeDisplayUrl, HidesPasswordAndShowsDefaults)
         {"http://h:8080/x", "http://@h:8080/x"},
         {"no colon here", "no colon here"},
         {"gopher://h/", "gopher://h/"},
+        // Text that does not parse still loses its password.
+        {"sftp://u:secret@h/d", "sftp://u@h/d"},
+        {"ftp:u:secret@h", "ftp:u@h"},
+        {"ftp:/u:se:cr@t@h/p:q@r", "ftp:/u@h/p:q@r"},
     };
     for (const Case &c : cases) {
         char out[URL_TEXT_SIZE];
