@@ -151,7 +151,7 @@ int list_directory(FtpSession *session, const char *path)
     int sent = path[0] != '\0' ? session_send(session, "LIST %s\r\n", path) : session_send(session, "LIST\r\n");
     if (sent != 0 || session_accept_data(session) != 0)
         return list_fail(session);
-    int reply = session_read_reply(session);
+    int reply = session_reply(session, SESSION_CODE_ONLY);
     if (reply != 150 && reply != 125)
         return list_fail(session);
 
@@ -185,7 +185,7 @@ int list_directory(FtpSession *session, const char *path)
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
-    reply = session_read_reply(session);
+    reply = session_reply(session, SESSION_CODE_ONLY);
     if ((reply != 226 && reply != 250) || !complete)
         return list_fail(session);
     session->cursor = -1;

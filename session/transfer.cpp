@@ -66,25 +66,25 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
         return -1;
 
     if (session->resume_offset != 0) {
-        session_send(session, "REST %lld\r\n", (long long)session->resume_offset);
-        if (session_read_reply(session) == 350)
+        if (session_command(session, SESSION_CODE_ONLY, "REST %lld\r\n", (long long)session->resume_offset) == 350)
             session->transferred = session->resume_offset;
         else
             session->resume_offset = 0;  // the transfer starts at the beginning of the file
     }
-    session_send(session, session->uploading ? "STOR %s\r\n" : "RETR %s\r\n", remote_name);
-    if (session_accept_data(session) != 0) {
+    // Active mode takes the server's connection between the command and its reply; a
+    // command that did not go out is never answered, so nothing is awaited for it.
+    if (session_send(session, session->uploading ? "STOR %s\r\n" : "RETR %s\r\n", remote_name) != 0 ||
+        session_accept_data(session) != 0) {
         session_close_data(session);
         return -1;
     }
-    char line[SESSION_REPLY_LIMIT + 1];
-    int reply = session_read_reply_text(session, line, SESSION_REPLY_LIMIT);
+    int reply = session_reply(session, SESSION_REPLY_LIMIT);
     if (reply != 150 && reply != 125) {
         session_close_data(session);
         return -1;
     }
     if (!session->uploading) {
-        int64_t size = announced_size(line);
+        int64_t size = announced_size(session->reply);
         if (size >= 0)
             session->transfer_total = size;
     }
@@ -125,7 +125,7 @@ int session_close_transfer(FtpSession *session)
         return 0;
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_read_reply(session);
+    int reply = session_reply(session, SESSION_CODE_ONLY);
     return reply == 226 || reply == 250 ? 0 : -1;
 }
 
