@@ -47,6 +47,3 @@ int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputB
 // when the dialog cannot be shown.
 int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output);
 
-// MS-DOS date and time words (local time) to seconds since 1970. The fields are not
-// checked: local_fields_to_time decides how out-of-range ones count.
-int32_t dos_stamp_to_time(uint16_t date, uint16_t time);

@@ -47,17 +47,6 @@ bool make_room(FtpSession *session)
     return true;
 }
 
-// Dates without a year are placed against one reading of the clock per listing, so
-// every line of one reply is judged alike.
-void listing_now(struct tm *now)
-{
-    if (platform_local_time(platform_now(), now) != 0) {
-        memset(now, 0, sizeof *now);
-        now->tm_year = 70;
-        now->tm_mday = 1;
-    }
-}
-
 int list_fail(FtpSession *session)
 {
     session_close_data(session);
