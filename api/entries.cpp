@@ -114,9 +114,9 @@ int method_of(char *buffer, int size)
 int32_t directory_time(const FtpSession *session)
 {
     int32_t seconds = 0;
-    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
-        if (strcmp(session->entries[i].name, ".") == 0)
-            seconds = session->entries[i].status.st_mtime;
+    for (int32_t i = 0; i < list_entry_count(session); i++)
+        if (strcmp(list_entry(session, i)->name, ".") == 0)
+            seconds = list_entry(session, i)->status.st_mtime;
     return seconds;
 }
 
@@ -319,8 +319,8 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
     if (!session)
         return -1;
     uint32_t total = 0;
-    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
-        total += (uint32_t)session->entries[i].status.st_size;
+    for (int32_t i = 0; i < list_entry_count(session); i++)
+        total += (uint32_t)list_entry(session, i)->status.st_size;
     return (int)total;
 }
 

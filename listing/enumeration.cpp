@@ -1,5 +1,6 @@
 #include "listing/enumeration.h"
 
+#include <cassert>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -223,6 +224,8 @@ const ListingEntry *next_entry(FtpSession *session)
 {
     if (!session || session->cursor == LISTING_CURSOR_FAILED)
         return nullptr;
+    // Only a listing moves the cursor anywhere but forward from -1.
+    assert(session->cursor >= -1);
     if (session->cursor < INT32_MAX)
         session->cursor++;
     return current_entry(session);
@@ -232,6 +235,7 @@ const ListingEntry *current_entry(const FtpSession *session)
 {
     if (!session || !session->entries || session->cursor < 0 || session->cursor >= session->entry_count)
         return nullptr;
+    assert(session->entry_count > 0);
     return &session->entries[session->cursor];
 }
 
@@ -245,13 +249,14 @@ void list_set_entry_limit(int32_t limit)
     g_entry_limit = limit > 0 ? limit : INT32_MAX;
 }
 
-int free_listing(FtpSession *session)
+const ListingEntry *list_entry(const FtpSession *session, int32_t index)
 {
-    if (!session || !session->entries)
-        return 0;
-    free(session->entries);
-    session->entries = nullptr;
-    session->entry_count = 0;
-    session->cursor = -1;
-    return 0;
+    if (!session || !session->entries || index < 0 || index >= session->entry_count)
+        return nullptr;
+    return &session->entries[index];
+}
+
+int32_t list_entry_count(const FtpSession *session)
+{
+    return session && session->entries ? session->entry_count : 0;
 }

@@ -63,7 +63,7 @@ static int open_passive(FtpSession *session, int *refused)
     uint32_t address;
     memcpy(&address, session->passive_address, 4);
     char dotted[16];
-    session->data = stream_open(format_ipv4(address, dotted), 0, port, "w");
+    session->data = stream_open(format_ipv4(address, dotted), port);
     if (!session->data)
         return -1;
     stream_set_nonblocking(session->data);

@@ -25,12 +25,7 @@ int session_destroy(FtpSession *session)
 {
     if (!session)
         return -1;
-    if (session->entries) {
-        free(session->entries);
-        session->entries = nullptr;
-        session->entry_count = 0;
-        session->cursor = -1;
-    }
+    session_clear_listing(session);
     if (session->data) {
         stream_close(session->data);
         session->data = nullptr;
@@ -56,6 +51,17 @@ static int format_command(char (&line)[COMMAND_SIZE], const char *format, va_lis
         body -= 2;
     if (memchr(line, '\r', body) || memchr(line, '\n', body))
         return -1;
+    return 0;
+}
+
+int session_clear_listing(FtpSession *session)
+{
+    if (!session || !session->entries)
+        return 0;
+    free(session->entries);
+    session->entries = nullptr;
+    session->entry_count = 0;
+    session->cursor = -1;
     return 0;
 }
 

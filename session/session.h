@@ -63,6 +63,9 @@ struct FtpSession {
 // Record and replies.
 FtpSession *session_create(void);
 int session_destroy(FtpSession *session);
+// Releases the listing array (listing/enumeration.h grows it): no entries, cursor -1.
+// Always 0; a session without entries (or a null one) is left as it is.
+int session_clear_listing(FtpSession *session);
 // Sends one command line. A formatted line that would not fit, or that carries a CR or
 // LF before its own line end, is not sent (-1): a name must never smuggle in a command.
 int session_send(FtpSession *session, const char *format, ...)

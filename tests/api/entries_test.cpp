@@ -328,7 +328,7 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
     HARC archive = (HARC)session;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        free_listing(session);
+        session_clear_listing(session);
         session->entries = (ListingEntry *)calloc(c.entries.size() + 1, sizeof(ListingEntry));
         ASSERT_NE(nullptr, session->entries);
         for (size_t i = 0; i < c.entries.size(); i++) {

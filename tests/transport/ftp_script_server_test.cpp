@@ -33,7 +33,7 @@ int own_name_is_loopback(const char *name, uint32_t *address)
 
 class ScriptClient {
 public:
-    explicit ScriptClient(uint16_t port) { control = stream_open("127.0.0.1", 0, port, "w"); }
+    explicit ScriptClient(uint16_t port) { control = stream_open("127.0.0.1", port); }
     ~ScriptClient() { stream_close(control); }
 
     std::string line()
@@ -55,7 +55,7 @@ public:
             sscanf(reply.c_str() + open, "(%u,%u,%u,%u,%u,%u)", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) != 6)
             return nullptr;
         EXPECT_EQ(127u, n[0]);
-        return stream_open("127.0.0.1", 0, (int)(n[4] * 256 + n[5]), "w");
+        return stream_open("127.0.0.1", (int)(n[4] * 256 + n[5]));
     }
     static std::string drain(SocketStream *data)
     {
@@ -139,7 +139,9 @@ TEST(FtpScriptServer, AutoAnswersAndCarriesDataBothWays)
     }
 
     // Active mode: the server connects to the PORT address, here a listening stream.
-    SocketStream *listening = stream_open(nullptr, 0, 0, "r");
+    uint32_t loopback_address = 0;
+    ASSERT_EQ(0, resolve_host("127.0.0.1", &loopback_address));
+    SocketStream *listening = stream_listen(loopback_address, 0);
     ASSERT_NE(nullptr, listening);
     uint32_t address;
     uint16_t port;
