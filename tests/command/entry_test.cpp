@@ -10,13 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "command/entry.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
+#include "tests/support/transfer_support.h"
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
@@ -40,14 +40,12 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 
 std::string read_file(const fs::path &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return xfer::read_file(path.string());
 }
 
 void write_file(const fs::path &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
+    xfer::write_file(path.string(), bytes);
 }
 
 struct Outcome {

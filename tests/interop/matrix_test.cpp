@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "api/kestrel.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
 
 const char *interop_target(void);

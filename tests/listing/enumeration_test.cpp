@@ -12,7 +12,7 @@
 
 #include "listing/enumeration.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 
 using Lines = std::vector<std::string>;
