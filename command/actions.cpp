@@ -90,18 +90,24 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
     return COMMAND_OK;
 }
 
-int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                HARC handle, StatusWindow *status)
+int command_add(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    StatusWindow *status = call.status;
     static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED};
     return transfer_each(upload, count, files, output, handle, status);
 }
 
-int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                    HARC handle, StatusWindow *status)
+int command_extract(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    StatusWindow *status = call.status;
     static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED};
     return transfer_each(download, count, files, output, handle, status);
 }
@@ -111,12 +117,10 @@ static const char LIST_HEADER[] =
 static const char LIST_RULE[] =
     "--------------  --------  -------- ------ ---------- -------- ---- -------- --------\n";
 
-int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle)
+int command_list(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
-    (void)window;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     output_append_text(LIST_HEADER, output);
     output_append_text(LIST_RULE, output);
 
@@ -162,12 +166,10 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     return COMMAND_OK;
 }
 
-int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  const char *url)
+int command_check(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
-    (void)window;
+    OutputBuffer *output = call.output;
+    const char *url = call.url;
     if (KestrelCheckArchive(url, 0) != 0) {
         output_printf(output, "check [%s] ... OK\n", url);
         return COMMAND_OK;
@@ -176,10 +178,12 @@ int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBu
     return COMMAND_NOT_FTP;
 }
 
-int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  HARC handle)
+int command_print(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     char block[PRINT_BLOCK_SIZE];
     for (int i = 0; i < count; i++) {
         const char *file = files[i];
@@ -240,26 +244,32 @@ static int each_name(const NameCommand &kind, int count, char *const *files, Out
     return COMMAND_OK;
 }
 
-int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                      HARC handle)
+int command_make_dirs(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     static const NameCommand make_dir = {"Making Directory", "MkDir", make_dir_one};
     return each_name(make_dir, count, files, output, handle);
 }
 
-int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
-                        OutputBuffer *output, HARC handle)
+int command_remove_dirs(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     static const NameCommand remove_dir = {"Removing Directory", "RmDir", remove_dir_one};
     return each_name(remove_dir, count, files, output, handle);
 }
 
-int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle)
+int command_move(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     // A missing new name is found before anything is renamed: half a command line must
     // not leave the server half changed.
     if (count % 2 != 0) {
@@ -277,18 +287,20 @@ int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     return COMMAND_OK;
 }
 
-int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                   HARC handle)
+int command_delete(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     static const NameCommand remove_file = {"Deleting", "KestrelDelete", delete_one};
     return each_name(remove_file, count, files, output, handle);
 }
 
-int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output)
+int command_config(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
+    KESTREL_WINDOW window = call.window;
+    OutputBuffer *output = call.output;
     int result = KestrelConfigDialog(window, "", 0);
     if (result == -1) {
         // No display or no terminal: saying "OK" here would claim settings were edited.

@@ -29,65 +29,6 @@ struct ParsedCommand {
     char *const *files;
 };
 
-// Everything an action may need, whichever of it the action uses.
-struct CommandCall {
-    const ParsedCommand *parsed;
-    KESTREL_WINDOW window;
-    OutputBuffer *output;
-    HARC handle;
-    StatusWindow *status;
-};
-
-static int run_add(const CommandCall &c)
-{
-    return command_add(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle, c.status);
-}
-
-static int run_extract(const CommandCall &c)
-{
-    return command_extract(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle, c.status);
-}
-
-static int run_list(const CommandCall &c)
-{
-    return command_list(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_print(const CommandCall &c)
-{
-    return command_print(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_check(const CommandCall &c)
-{
-    return command_check(c.parsed->file_count, c.parsed->files, c.window, c.output, c.parsed->url);
-}
-
-static int run_make_dirs(const CommandCall &c)
-{
-    return command_make_dirs(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_remove_dirs(const CommandCall &c)
-{
-    return command_remove_dirs(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_move(const CommandCall &c)
-{
-    return command_move(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_delete(const CommandCall &c)
-{
-    return command_delete(c.parsed->file_count, c.parsed->files, c.window, c.output, c.handle);
-}
-
-static int run_config(const CommandCall &c)
-{
-    return command_config(c.parsed->file_count, c.parsed->files, c.window, c.output);
-}
-
 // How a command reaches its action: after a handle is open, on the URL alone (no
 // connection), or before the command line's URL is even looked at.
 enum CommandReach { REACH_HANDLE, REACH_URL_ONLY, REACH_NO_URL };
@@ -96,7 +37,7 @@ enum CommandReach { REACH_HANDLE, REACH_URL_ONLY, REACH_NO_URL };
 // names the same row.
 struct CommandRow {
     const char *name;
-    int (*run)(const CommandCall &call);
+    int (*run)(const ActionCall &call);
     int open_failure;    // the result when the handle cannot be opened: never 0
     int file_from_url;   // without file arguments the file is the URL path's last part
     CommandReach reach;
@@ -104,16 +45,16 @@ struct CommandRow {
 };
 
 static const CommandRow COMMANDS[] = {
-    {"a", run_add, COMMAND_WRITE_FAILED, 1, REACH_HANDLE, 0},
-    {"x", run_extract, COMMAND_READ_FAILED, 1, REACH_HANDLE, 0},
-    {"l", run_list, COMMAND_READ_FAILED, 0, REACH_HANDLE, 0},
-    {"p", run_print, COMMAND_READ_FAILED, 1, REACH_HANDLE, 1},
-    {"t", run_check, COMMAND_LINE_ERROR, 0, REACH_URL_ONLY, 0},
-    {"mkdir", run_make_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
-    {"rmdir", run_remove_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
-    {"move", run_move, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
-    {"delete", run_delete, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
-    {"config", run_config, COMMAND_LINE_ERROR, 0, REACH_NO_URL, 0},
+    {"a", command_add, COMMAND_WRITE_FAILED, 1, REACH_HANDLE, 0},
+    {"x", command_extract, COMMAND_READ_FAILED, 1, REACH_HANDLE, 0},
+    {"l", command_list, COMMAND_READ_FAILED, 0, REACH_HANDLE, 0},
+    {"p", command_print, COMMAND_READ_FAILED, 1, REACH_HANDLE, 1},
+    {"t", command_check, COMMAND_LINE_ERROR, 0, REACH_URL_ONLY, 0},
+    {"mkdir", command_make_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"rmdir", command_remove_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"move", command_move, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"delete", command_delete, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"config", command_config, COMMAND_LINE_ERROR, 0, REACH_NO_URL, 0},
 };
 
 // The row of the parsed command, or null for an unknown long option.
@@ -250,7 +191,7 @@ static int parse_target(char *const *args, int count, const CommandRow *row, Par
 static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDOW window,
                OutputBuffer *output, StatusWindow *status, HARC *handle)
 {
-    CommandCall call = {parsed, window, output, nullptr, status};
+    ActionCall call = {parsed->file_count, parsed->files, window, output, nullptr, status, parsed->url};
     if (row && row->reach == REACH_URL_ONLY)
         return row->run(call);
 
@@ -322,9 +263,7 @@ extern "C" int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_li
         result = COMMAND_LINE_ERROR;
     } else if ((row = find_command(&parsed)) != nullptr && row->reach == REACH_NO_URL) {
         // The arguments after the options go to the dialog as they are.
-        parsed.files = args + next;
-        parsed.file_count = count - next;
-        CommandCall call = {&parsed, window, output, nullptr, nullptr};
+        ActionCall call = {count - next, args + next, window, output, nullptr, nullptr, nullptr};
         result = row->run(call);
     } else {
         result = parse_target(args + next, count - next, row, &parsed, output);
