@@ -9,9 +9,11 @@
 #include <ctime>
 
 #include "api/kestrel.h"
+#include "api/report.h"
 #include "listing/enumeration.h"
 #include "platform/time.h"
 #include "session/session.h"
+#include "util/datetime.h"
 #include "util/text.h"
 #include "util/url.h"
 
@@ -24,7 +26,6 @@ enum {
     ENTRY_METHOD_FIELD = 8,
     NO_STAMP = 0xFFFF,
     RATIO_PER_MILLE = 1000,
-    DOS_DATE_EPOCH = 0x0021,  // 1 January 1980
 };
 
 const char METHOD[] = "-ftp-";
@@ -40,22 +41,12 @@ const ListingEntry *entry_of(HARC archive)
 }
 
 // The MS-DOS date and time of a moment, in local time. The moment 0 is the format's own
-// epoch; a moment the runtime cannot convert, or one before 1980, counts as that epoch
-// too, and one after 2107 as the format's last second.
+// epoch, and so is a moment the runtime cannot convert.
 void dos_stamp(int32_t seconds, uint16_t *date, uint16_t *time_of_day)
 {
-    *date = DOS_DATE_EPOCH;
-    *time_of_day = 0;
     struct tm local;
-    if (seconds == 0 || platform_local_time(seconds, &local) != 0 || local.tm_year < 80)
-        return;
-    if (local.tm_year > 207) {
-        *date = (uint16_t)((127 << 9) | (12 << 5) | 31);
-        *time_of_day = (uint16_t)((23 << 11) | (59 << 5) | 29);
-        return;
-    }
-    *date = (uint16_t)(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
-    *time_of_day = (uint16_t)((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+    int known = seconds != 0 && platform_local_time(seconds, &local) == 0;
+    dos_stamp_from_fields(known ? &local : nullptr, date, time_of_day);
 }
 
 int attribute_of(const ListingEntry *entry)
@@ -123,9 +114,9 @@ int method_of(char *buffer, int size)
 int32_t directory_time(const FtpSession *session)
 {
     int32_t seconds = 0;
-    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
-        if (strcmp(session->entries[i].name, ".") == 0)
-            seconds = session->entries[i].status.st_mtime;
+    for (int32_t i = 0; i < list_entry_count(session); i++)
+        if (strcmp(list_entry(session, i)->name, ".") == 0)
+            seconds = list_entry(session, i)->status.st_mtime;
     return seconds;
 }
 
@@ -328,8 +319,8 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
     if (!session)
         return -1;
     uint32_t total = 0;
-    for (int32_t i = 0; session->entries && i < session->entry_count; i++)
-        total += (uint32_t)session->entries[i].status.st_size;
+    for (int32_t i = 0; i < list_entry_count(session); i++)
+        total += (uint32_t)list_entry(session, i)->status.st_size;
     return (int)total;
 }
 
@@ -375,4 +366,24 @@ extern "C" int KESTREL_API KestrelGetArcCompressedSize(HARC archive)
 extern "C" uint16_t KESTREL_API KestrelGetArcRatio(HARC archive)
 {
     return KestrelGetRatio(archive);
+}
+
+int kestrel_listing_failed(HARC archive)
+{
+    return listing_failed(session_of(archive));
+}
+
+int32_t dos_stamp_to_time(uint16_t date, uint16_t time_of_day)
+{
+    struct tm fields;
+    dos_stamp_to_fields(date, time_of_day, &fields);
+    return local_fields_to_time(&fields, platform_zone_offset());
+}
+
+int dos_stamp_local_fields(uint16_t date, uint16_t time_of_day, struct tm *out)
+{
+    if (platform_local_time(dos_stamp_to_time(date, time_of_day), out) == 0)
+        return 0;
+    memset(out, 0, sizeof *out);
+    return -1;
 }

@@ -1,16 +1,15 @@
 // The actions of the command entry. They reach the session only through the exported
 // functions, as any other caller of the library would, so the report shows exactly what
-// the interface did. Error lines name the call and its arguments; the handle is printed
+// the interface did; api/report.h adds only what the listing report needs besides. Error lines name the call and its arguments; the handle is printed
 // with its full width (pointer-sized on Linux) and a null text as "(null)".
 #include "command/actions.h"
 
 #include <cstring>
 #include <ctime>
 
+#include "api/report.h"
 #include "command/entry.h"
 #include "command/output.h"
-#include "listing/enumeration.h"
-#include "listing/parser.h"
 #include "platform/file.h"
 #include "platform/time.h"
 #include "status/status.h"
@@ -102,41 +101,26 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
     return COMMAND_OK;
 }
 
-int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                HARC handle, StatusWindow *status)
+int command_add(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    StatusWindow *status = call.status;
     static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED};
     return transfer_each(upload, count, files, output, handle, status);
 }
 
-int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                    HARC handle, StatusWindow *status)
+int command_extract(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    StatusWindow *status = call.status;
     static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED};
     return transfer_each(download, count, files, output, handle, status);
-}
-
-int32_t dos_stamp_to_time(uint16_t date, uint16_t time)
-{
-    struct tm fields;
-    memset(&fields, 0, sizeof fields);
-    fields.tm_sec = (time & 0x1F) * 2;
-    fields.tm_min = (time >> 5) & 0x3F;
-    fields.tm_hour = (time >> 11) & 0x1F;
-    fields.tm_mday = date & 0x1F;
-    fields.tm_mon = ((date >> 5) & 0x0F) - 1;
-    fields.tm_year = ((date >> 9) & 0x7F) + 80;
-    return local_fields_to_time(&fields);
-}
-
-// The stamp as the report shows it: back through the runtime's local time, so a
-// daylight-saving shift shows as the runtime sees it.
-static void stamp_fields(uint16_t date, uint16_t time, struct tm *out)
-{
-    if (platform_local_time(dos_stamp_to_time(date, time), out) != 0)
-        memset(out, 0, sizeof *out);
 }
 
 static const char LIST_HEADER[] =
@@ -144,12 +128,10 @@ static const char LIST_HEADER[] =
 static const char LIST_RULE[] =
     "--------------  --------  -------- ------ ---------- -------- ---- -------- --------\n";
 
-int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle)
+int command_list(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
-    (void)window;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     output_append_text(LIST_HEADER, output);
     output_append_text(LIST_RULE, output);
 
@@ -166,7 +148,7 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
         original += record.original_size;
         compressed += record.compressed_size;
         struct tm at;
-        stamp_fields(record.date, record.time, &at);
+        dos_stamp_local_fields(record.date, record.time, &at);
         output_printf(output,
                       "%14.*s  %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
                       (int)sizeof record.file_name, record.file_name, (int)record.original_size,
@@ -181,16 +163,16 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
 
     // FindFirst answers -1 for an empty directory too; only the enumeration knows
     // whether the listing itself came through.
-    if (entries == 0 && listing_failed((const FtpSession *)handle)) {
+    if (entries == 0 && kestrel_listing_failed(handle)) {
         output_printf(output, "Error: Can't KestrelFindFirst(%s,,(null),0)\n",
                       handle_text(handle).text);
         return COMMAND_READ_FAILED;
     }
 
     struct tm at;
-    stamp_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
-    // KestrelGetArcRatio is an export-table alias of this one, with no symbol of its
-    // own inside the Windows library.
+    dos_stamp_local_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
+    // KestrelGetArcRatio and KestrelGetArcCompressedSize are export-table aliases of
+    // these two, with no symbol of their own inside the Windows library.
     double ratio = (uint16_t)KestrelGetRatio(handle) * 0.1;
     output_printf(output, "   %3d files    %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
                   entries, original, compressed, ratio, at.tm_year + 1900, at.tm_mon + 1,
@@ -198,12 +180,10 @@ int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     return COMMAND_OK;
 }
 
-int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  const char *url)
+int command_check(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
-    (void)window;
+    OutputBuffer *output = call.output;
+    const char *url = call.url;
     char shown[COMMAND_TEXT_SIZE];
     compose_display_url(shown, sizeof shown, url);
     if (KestrelCheckArchive(url, 0) != 0) {
@@ -214,10 +194,12 @@ int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBu
     return COMMAND_NOT_FTP;
 }
 
-int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  HARC handle)
+int command_print(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     char block[PRINT_BLOCK_SIZE];
     for (int i = 0; i < count; i++) {
         const char *file = files[i];
@@ -248,14 +230,37 @@ int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBu
     return COMMAND_OK;
 }
 
-int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                      HARC handle)
+// What tells mkdir, rmdir and delete apart in the report: the line before each name, the
+// call that failed, and the export that does the work.
+struct NameCommand {
+    const char *doing;
+    const char *failed_call;
+    int (*run)(HARC handle, const char *name);
+};
+
+static int make_dir_one(HARC handle, const char *name)
 {
-    (void)window;
+    return KestrelMkDir(handle, name, 0);
+}
+
+static int remove_dir_one(HARC handle, const char *name)
+{
+    return KestrelRmDir(handle, name, 0);
+}
+
+static int delete_one(HARC handle, const char *name)
+{
+    return KestrelDelete(handle, name, 0);
+}
+
+// Runs the command on each name argument in turn; stops at the first refusal.
+static int each_name(const NameCommand &kind, int count, char *const *files, OutputBuffer *output,
+                     HARC handle)
+{
     for (int i = 0; i < count; i++) {
-        output_printf(output, "Making Directory [%s]\n", files[i]);
-        if (KestrelMkDir(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't MkDir(%s,%s,(null),0)\n",
+        output_printf(output, "%s [%s]\n", kind.doing, files[i]);
+        if (kind.run(handle, files[i]) <= 0) {
+            output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.failed_call,
                           handle_text(handle).text, files[i]);
             return COMMAND_WRITE_FAILED;
         }
@@ -263,25 +268,32 @@ int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, Outp
     return COMMAND_OK;
 }
 
-int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
-                        OutputBuffer *output, HARC handle)
+int command_make_dirs(const ActionCall &call)
 {
-    (void)window;
-    for (int i = 0; i < count; i++) {
-        output_printf(output, "Removing Directory [%s]\n", files[i]);
-        if (KestrelRmDir(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't RmDir(%s,%s,(null),0)\n",
-                          handle_text(handle).text, files[i]);
-            return COMMAND_WRITE_FAILED;
-        }
-    }
-    return COMMAND_OK;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    static const NameCommand make_dir = {"Making Directory", "MkDir", make_dir_one};
+    return each_name(make_dir, count, files, output, handle);
 }
 
-int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle)
+int command_remove_dirs(const ActionCall &call)
 {
-    (void)window;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    static const NameCommand remove_dir = {"Removing Directory", "RmDir", remove_dir_one};
+    return each_name(remove_dir, count, files, output, handle);
+}
+
+int command_move(const ActionCall &call)
+{
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
     // A missing new name is found before anything is renamed: half a command line must
     // not leave the server half changed.
     if (count % 2 != 0) {
@@ -299,25 +311,20 @@ int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuf
     return COMMAND_OK;
 }
 
-int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                   HARC handle)
+int command_delete(const ActionCall &call)
 {
-    (void)window;
-    for (int i = 0; i < count; i++) {
-        output_printf(output, "Deleting [%s]\n", files[i]);
-        if (KestrelDelete(handle, files[i], 0) <= 0) {
-            output_printf(output, "Error: Can't KestrelDelete(%s,%s,(null),0)\n",
-                          handle_text(handle).text, files[i]);
-            return COMMAND_WRITE_FAILED;
-        }
-    }
-    return COMMAND_OK;
+    int count = call.count;
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    static const NameCommand remove_file = {"Deleting", "KestrelDelete", delete_one};
+    return each_name(remove_file, count, files, output, handle);
 }
 
-int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output)
+int command_config(const ActionCall &call)
 {
-    (void)count;
-    (void)files;
+    KESTREL_WINDOW window = call.window;
+    OutputBuffer *output = call.output;
     int result = KestrelConfigDialog(window, "", 0);
     if (result == -1) {
         // No display or no terminal: saying "OK" here would claim settings were edited.

@@ -12,41 +12,41 @@
 struct OutputBuffer;
 struct StatusWindow;
 
+// What an action works on: the file arguments, the caller's window, the report, the open
+// handle (null for check and config), the status window (may be null) and the URL.
+struct ActionCall {
+    int count;
+    char *const *files;
+    KESTREL_WINDOW window;
+    OutputBuffer *output;
+    HARC handle;
+    StatusWindow *status;
+    const char *url;
+};
+
 // Uploads each file argument. An argument that ends in '/' or '\' is made as a local
 // folder and becomes the remote name of the files after it. 0 or COMMAND_WRITE_FAILED.
-int command_add(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                HARC handle, StatusWindow *status);
+int command_add(const ActionCall &call);
 // Downloads each file argument; a folder argument (as for add) is made locally and
 // receives the files after it. 0 or COMMAND_READ_FAILED.
-int command_extract(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                    HARC handle, StatusWindow *status);
+int command_extract(const ActionCall &call);
 // The listing report of the handle's directory; the file arguments are ignored. 0, or
 // COMMAND_READ_FAILED when the listing itself failed (an empty directory is a success).
-int command_list(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle);
+int command_list(const ActionCall &call);
 // Says whether the URL is an FTP URL, without connecting. 0 or COMMAND_NOT_FTP.
-int command_check(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  const char *url);
+int command_check(const ActionCall &call);
 // Appends the bytes of each remote file to the report; arguments with a '/' or '\' are
 // skipped. 0, or COMMAND_READ_FAILED when a file cannot be opened.
-int command_print(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                  HARC handle);
+int command_print(const ActionCall &call);
 // Make / remove each remote directory. 0 or COMMAND_WRITE_FAILED.
-int command_make_dirs(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                      HARC handle);
-int command_remove_dirs(int count, char *const *files, KESTREL_WINDOW window,
-                        OutputBuffer *output, HARC handle);
+int command_make_dirs(const ActionCall &call);
+int command_remove_dirs(const ActionCall &call);
 // Renames in pairs (old name, new name). An odd count renames nothing and answers
 // COMMAND_LINE_ERROR; a refused rename answers COMMAND_WRITE_FAILED.
-int command_move(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                 HARC handle);
+int command_move(const ActionCall &call);
 // Deletes each remote file. 0 or COMMAND_WRITE_FAILED.
-int command_delete(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output,
-                   HARC handle);
+int command_delete(const ActionCall &call);
 // Runs the configuration dialog over window. 0 after OK or Cancel; COMMAND_WRITE_FAILED
 // when the dialog cannot be shown.
-int command_config(int count, char *const *files, KESTREL_WINDOW window, OutputBuffer *output);
+int command_config(const ActionCall &call);
 
-// MS-DOS date and time words (local time) to seconds since 1970. The fields are not
-// checked: local_fields_to_time decides how out-of-range ones count.
-int32_t dos_stamp_to_time(uint16_t date, uint16_t time);

@@ -29,6 +29,43 @@ struct ParsedCommand {
     char *const *files;
 };
 
+// How a command reaches its action: after a handle is open, on the URL alone (no
+// connection), or before the command line's URL is even looked at.
+enum CommandReach { REACH_HANDLE, REACH_URL_ONLY, REACH_NO_URL };
+
+// One row per command letter or long option. A letter given as a long option ("--x")
+// names the same row.
+struct CommandRow {
+    const char *name;
+    int (*run)(const ActionCall &call);
+    int open_failure;    // the result when the handle cannot be opened: never 0
+    int file_from_url;   // without file arguments the file is the URL path's last part
+    CommandReach reach;
+    int bytes_only;      // the report holds the files' bytes, no Opening/Closing lines
+};
+
+static const CommandRow COMMANDS[] = {
+    {"a", command_add, COMMAND_WRITE_FAILED, 1, REACH_HANDLE, 0},
+    {"x", command_extract, COMMAND_READ_FAILED, 1, REACH_HANDLE, 0},
+    {"l", command_list, COMMAND_READ_FAILED, 0, REACH_HANDLE, 0},
+    {"p", command_print, COMMAND_READ_FAILED, 1, REACH_HANDLE, 1},
+    {"t", command_check, COMMAND_LINE_ERROR, 0, REACH_URL_ONLY, 0},
+    {"mkdir", command_make_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"rmdir", command_remove_dirs, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"move", command_move, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"delete", command_delete, COMMAND_WRITE_FAILED, 0, REACH_HANDLE, 0},
+    {"config", command_config, COMMAND_LINE_ERROR, 0, REACH_NO_URL, 0},
+};
+
+// The row of the parsed command, or null for an unknown long option.
+static const CommandRow *find_command(const ParsedCommand *parsed)
+{
+    for (const CommandRow &row : COMMANDS)
+        if (strcmp(parsed->command, row.name) == 0)
+            return &row;
+    return nullptr;
+}
+
 void print_usage(OutputBuffer *output)
 {
     output_append_text(
@@ -97,13 +134,8 @@ static int parse_options(char *const *args, int count, ParsedCommand *parsed,
     return i;
 }
 
-static int is_command(const ParsedCommand *parsed, const char *name)
-{
-    return strcmp(parsed->command, name) == 0;
-}
-
 // The URL and the file arguments. 0, or the result code after writing the error.
-static int parse_target(char *const *args, int count, ParsedCommand *parsed,
+static int parse_target(char *const *args, int count, const CommandRow *row, ParsedCommand *parsed,
                         OutputBuffer *output)
 {
     if (count == 0) {
@@ -127,8 +159,7 @@ static int parse_target(char *const *args, int count, ParsedCommand *parsed,
     }
 
     // A transfer without file arguments takes its file from the URL's path.
-    if (parsed->file_count == 0 && (is_command(parsed, "a") || is_command(parsed, "x") ||
-                                    is_command(parsed, "p"))) {
+    if (parsed->file_count == 0 && row && row->file_from_url) {
         char scheme[URL_TEXT_SIZE], user[URL_TEXT_SIZE], password[URL_TEXT_SIZE];
         char host[URL_TEXT_SIZE], path[URL_TEXT_SIZE];
         int port = 0;
@@ -156,54 +187,17 @@ static int parse_target(char *const *args, int count, ParsedCommand *parsed,
     return COMMAND_OK;
 }
 
-// What a command answers when its handle cannot be opened: the failure code of its own
-// kind, never 0.
-static int open_failure_result(const ParsedCommand *parsed)
-{
-    if (is_command(parsed, "x") || is_command(parsed, "p") || is_command(parsed, "l"))
-        return COMMAND_READ_FAILED;
-    if (is_command(parsed, "a") || is_command(parsed, "mkdir") || is_command(parsed, "rmdir") ||
-        is_command(parsed, "move") || is_command(parsed, "delete"))
-        return COMMAND_WRITE_FAILED;
-    return COMMAND_LINE_ERROR;  // an unknown long option
-}
-
-static int dispatch(const ParsedCommand *parsed, KESTREL_WINDOW window, OutputBuffer *output,
-                    HARC handle, StatusWindow *status)
-{
-    int n = parsed->file_count;
-    char *const *files = parsed->files;
-    if (is_command(parsed, "a"))
-        return command_add(n, files, window, output, handle, status);
-    if (is_command(parsed, "x"))
-        return command_extract(n, files, window, output, handle, status);
-    if (is_command(parsed, "l"))
-        return command_list(n, files, window, output, handle);
-    if (is_command(parsed, "p"))
-        return command_print(n, files, window, output, handle);
-    if (is_command(parsed, "mkdir"))
-        return command_make_dirs(n, files, window, output, handle);
-    if (is_command(parsed, "rmdir"))
-        return command_remove_dirs(n, files, window, output, handle);
-    if (is_command(parsed, "move"))
-        return command_move(n, files, window, output, handle);
-    if (is_command(parsed, "delete"))
-        return command_delete(n, files, window, output, handle);
-    output_printf(output, "Error: Illegal long option [%s]\n", parsed->command);
-    print_usage(output);
-    return COMMAND_LINE_ERROR;
-}
-
 // Runs a parsed command with the status window open. The handle variable is the one
 // the window's Cancel reads: it holds the handle only while the handle is valid.
-static int run(const ParsedCommand *parsed, KESTREL_WINDOW window, OutputBuffer *output,
-               StatusWindow *status, HARC *handle)
+static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDOW window,
+               OutputBuffer *output, StatusWindow *status, HARC *handle)
 {
-    if (is_command(parsed, "t"))
-        return command_check(parsed->file_count, parsed->files, window, output, parsed->url);
+    ActionCall call = {parsed->file_count, parsed->files, window, output, nullptr, status, parsed->url};
+    if (row && row->reach == REACH_URL_ONLY)
+        return row->run(call);
 
     // For p the report holds the files' bytes only.
-    int report_lines = !parsed->quiet && !is_command(parsed, "p");
+    int report_lines = !parsed->quiet && !(row && row->bytes_only);
     if (report_lines)
         output_printf(output, "Opening URL[%s]\n", parsed->display_url);
     if (!parsed->quiet)
@@ -213,13 +207,21 @@ static int run(const ParsedCommand *parsed, KESTREL_WINDOW window, OutputBuffer 
     if (!*handle) {
         output_printf(output, "Error: Can't KestrelOpenArchive(%lld,%s,0)\n",
                       (long long)(intptr_t)window, parsed->display_url);
-        return open_failure_result(parsed);
+        // An unknown long option is found only once the handle is open.
+        return row ? row->open_failure : COMMAND_LINE_ERROR;
     }
     KestrelSetCallbackMsgFunc(*handle, status_message_callback, (intptr_t)status);
     if (parsed->data_mode != -1)
         KestrelSetDataConnectionMode(*handle, parsed->data_mode);
 
-    int result = dispatch(parsed, window, output, *handle, status);
+    int result = COMMAND_LINE_ERROR;
+    call.handle = *handle;
+    if (row) {
+        result = row->run(call);
+    } else {
+        output_printf(output, "Error: Illegal long option [%s]\n", parsed->command);
+        print_usage(output);
+    }
 
     if (report_lines)
         output_printf(output, "Closing URL[%s]\n", parsed->display_url);
@@ -253,6 +255,7 @@ extern "C" int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_li
     memset(&parsed, 0, sizeof parsed);
     parsed.data_mode = -1;
     int result = COMMAND_OK;
+    const CommandRow *row = nullptr;
     int next = parse_options(args, count, &parsed, output);
     if (next < 0) {
         result = COMMAND_LINE_ERROR;
@@ -260,17 +263,19 @@ extern "C" int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_li
         output_append_text("Error: Can't find command.\n", output);
         print_usage(output);
         result = COMMAND_LINE_ERROR;
-    } else if (is_command(&parsed, "config")) {
-        result = command_config(count - next, args + next, window, output);
+    } else if ((row = find_command(&parsed)) != nullptr && row->reach == REACH_NO_URL) {
+        // The arguments after the options go to the dialog as they are.
+        ActionCall call = {count - next, args + next, window, output, nullptr, nullptr, nullptr};
+        result = row->run(call);
     } else {
-        result = parse_target(args + next, count - next, &parsed, output);
+        result = parse_target(args + next, count - next, row, &parsed, output);
         if (result == COMMAND_OK) {
             HARC handle = nullptr;
             StatusWindow *status = nullptr;
             if (!parsed.no_window)
                 status = status_open(platform_module_handle(), window, status_cancel_callback,
                                      (intptr_t)&handle);
-            result = run(&parsed, window, output, status, &handle);
+            result = run(row, &parsed, window, output, status, &handle);
             status_close(status);
         }
     }

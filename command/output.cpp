@@ -1,5 +1,6 @@
 #include "command/output.h"
 
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +51,7 @@ int output_append(OutputBuffer *buffer, const void *bytes, int n)
     int room = buffer->capacity - buffer->used;
     if (n > room)
         n = room;
+    assert(buffer->used >= 0 && buffer->write_pos >= 0 && buffer->write_pos + n <= buffer->capacity);
     memcpy(buffer->bytes + buffer->write_pos, bytes, (size_t)n);
     buffer->write_pos += n;
     buffer->used += n;

@@ -73,8 +73,7 @@ int main(int argc, char **argv)
     case LOADER_OK:
         break;
     }
-    loader_call_version();
-    int result = loader_call_entry(g_command, g_report, REPORT_SIZE);
+    int result = loader_run(g_command, g_report, REPORT_SIZE);
     g_report[REPORT_SIZE] = '\0';
 
     // The report area starts zero-filled and is written from the front, so everything

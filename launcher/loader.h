@@ -13,11 +13,9 @@ enum LoaderStatus {
 // binds the two exports.
 LoaderStatus loader_bind(const char *program);
 
-// Calls KestrelGetVersion; its answer is not needed.
-void loader_call_version(void);
-
-// Calls Kestrel with no window; returns its result.
-int loader_call_entry(const char *command, char *report, int size);
+// Calls KestrelGetVersion (its answer is not needed), then Kestrel with no window;
+// returns Kestrel's result.
+int loader_run(const char *command, char *report, int size);
 
 // Prepares standard output to pass the report's bytes unchanged.
 void loader_binary_output(void);

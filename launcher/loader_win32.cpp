@@ -28,13 +28,9 @@ LoaderStatus loader_bind(const char *program)
     return LOADER_OK;
 }
 
-void loader_call_version(void)
+int loader_run(const char *command, char *report, int size)
 {
     g_version();
-}
-
-int loader_call_entry(const char *command, char *report, int size)
-{
     return g_entry(NULL, command, report, size);
 }
 

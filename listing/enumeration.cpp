@@ -1,5 +1,6 @@
 #include "listing/enumeration.h"
 
+#include <cassert>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -45,17 +46,6 @@ bool make_room(FtpSession *session)
         return false;
     session->entries = (ListingEntry *)grown;
     return true;
-}
-
-// Dates without a year are placed against one reading of the clock per listing, so
-// every line of one reply is judged alike.
-void listing_now(struct tm *now)
-{
-    if (platform_local_time(platform_now(), now) != 0) {
-        memset(now, 0, sizeof *now);
-        now->tm_year = 70;
-        now->tm_mday = 1;
-    }
 }
 
 int list_fail(FtpSession *session)
@@ -151,7 +141,7 @@ int list_directory(FtpSession *session, const char *path)
     int sent = path[0] != '\0' ? session_send(session, "LIST %s\r\n", path) : session_send(session, "LIST\r\n");
     if (sent != 0 || session_accept_data(session) != 0)
         return list_fail(session);
-    int reply = session_read_reply(session);
+    int reply = session_reply(session, SESSION_CODE_ONLY);
     if (reply != 150 && reply != 125)
         return list_fail(session);
 
@@ -185,7 +175,7 @@ int list_directory(FtpSession *session, const char *path)
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
-    reply = session_read_reply(session);
+    reply = session_reply(session, SESSION_CODE_ONLY);
     if ((reply != 226 && reply != 250) || !complete)
         return list_fail(session);
     session->cursor = -1;
@@ -234,6 +224,8 @@ const ListingEntry *next_entry(FtpSession *session)
 {
     if (!session || session->cursor == LISTING_CURSOR_FAILED)
         return nullptr;
+    // Only a listing moves the cursor anywhere but forward from -1.
+    assert(session->cursor >= -1);
     if (session->cursor < INT32_MAX)
         session->cursor++;
     return current_entry(session);
@@ -243,6 +235,7 @@ const ListingEntry *current_entry(const FtpSession *session)
 {
     if (!session || !session->entries || session->cursor < 0 || session->cursor >= session->entry_count)
         return nullptr;
+    assert(session->entry_count > 0);
     return &session->entries[session->cursor];
 }
 
@@ -256,13 +249,14 @@ void list_set_entry_limit(int32_t limit)
     g_entry_limit = limit > 0 ? limit : INT32_MAX;
 }
 
-int free_listing(FtpSession *session)
+const ListingEntry *list_entry(const FtpSession *session, int32_t index)
 {
-    if (!session || !session->entries)
-        return 0;
-    free(session->entries);
-    session->entries = nullptr;
-    session->entry_count = 0;
-    session->cursor = -1;
-    return 0;
+    if (!session || !session->entries || index < 0 || index >= session->entry_count)
+        return nullptr;
+    return &session->entries[index];
+}
+
+int32_t list_entry_count(const FtpSession *session)
+{
+    return session && session->entries ? session->entry_count : 0;
 }

@@ -4,8 +4,8 @@
 // directory's "Index" file, when the server has one, corrects which entries are files
 // and which are directories.
 //
-// The array belongs to the session: list_directory grows it (realloc), free_listing and
-// session_destroy release it (free).
+// The array belongs to the session: list_directory grows it (realloc), and only
+// session_clear_listing (which session_destroy calls) releases it (free).
 #pragma once
 
 #include <cstdint>
@@ -54,6 +54,7 @@ int listing_failed(const FtpSession *session);
 // listing fails as one that runs out of memory does; tests use it to reach that path.
 void list_set_entry_limit(int32_t limit);
 
-// Releases the array: no entries, cursor -1. Always 0; a session without entries (or a
-// null one) is left as it is.
-int free_listing(FtpSession *session);
+// The entry at index (0 .. count-1) of the last listing, or null; the cursor stays.
+const ListingEntry *list_entry(const FtpSession *session, int32_t index);
+// The number of entries the last listing kept (a failed one included); 0 for null.
+int32_t list_entry_count(const FtpSession *session);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/time.h"
+#include "util/datetime.h"
 #include "util/text.h"
 
 // The scanning below reads lines the way the C library's formatted input would ("%d"
@@ -97,41 +98,6 @@ int32_t size_value(long long value)
     return value > INT32_MAX ? INT32_MAX : (int32_t)value;
 }
 
-int32_t clamp_seconds(int64_t seconds)
-{
-    if (seconds > INT32_MAX)
-        return INT32_MAX;
-    if (seconds < INT32_MIN)
-        return INT32_MIN;
-    return (int32_t)seconds;
-}
-
-int64_t calendar_seconds_wide(const struct tm *fields)
-{
-    static const int month_days[11] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30};
-    int64_t year = fields->tm_year;
-    int64_t month = fields->tm_mon;
-    // A month outside 0..11 rolls into the neighbouring years instead of reading past
-    // the table.
-    year += month / 12;
-    month %= 12;
-    if (month < 0) {
-        month += 12;
-        year -= 1;
-    }
-    int64_t days = 0;
-    if (year > 70) {
-        // 365 days for each year from 1970 on, one more for each of them divisible by 4
-        // (1900 counts as year 0; 69/4 leap years lie before 1970).
-        days = 365 * (year - 70) + ((year - 1) / 4 - 69 / 4);
-    }
-    for (int64_t m = 0; m < month; m++)
-        days += month_days[m] + (m == 1 && year % 4 == 0 ? 1 : 0);
-    days += (int64_t)fields->tm_mday - 1;
-    return days * 86400 + (int64_t)fields->tm_hour * 3600 + (int64_t)fields->tm_min * 60 +
-           fields->tm_sec;
-}
-
 // Copies the end of the line into the entry's name, split at the first " -> " into name
 // and link target. A name is never cut: a cut name would name another file.
 int take_name(const char *rest, bool split_link, ListingEntry *entry)
@@ -163,16 +129,6 @@ int month_index(const char *text)
             return i;
     }
     return 0;
-}
-
-int32_t calendar_seconds(const struct tm *fields)
-{
-    return clamp_seconds(calendar_seconds_wide(fields));
-}
-
-int32_t local_fields_to_time(const struct tm *fields)
-{
-    return clamp_seconds(calendar_seconds_wide(fields) + platform_zone_offset());
 }
 
 int parse_dos_line(char *line, ListingEntry *entry)
@@ -236,7 +192,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
     }
     fields.tm_hour = hours;
     fields.tm_min = field_value(minute);
-    entry->status.st_mtime = local_fields_to_time(&fields);
+    entry->status.st_mtime = local_fields_to_time(&fields, platform_zone_offset());
 
     return take_name(name, false, entry);
 }
@@ -323,7 +279,7 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
     // Without a date there is no telling where the name begins.
     if (!rest || *rest == '\0')
         return -1;
-    entry->status.st_mtime = local_fields_to_time(&fields);
+    entry->status.st_mtime = local_fields_to_time(&fields, platform_zone_offset());
     if (take_name(rest, true, entry) != 0)
         return -1;
 
@@ -334,26 +290,6 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
         entry->status.st_mode = (uint16_t)((entry->status.st_mode & ~LISTING_TYPE_MASK) | type);
     }
     return 0;
-}
-
-namespace {
-
-void local_now(struct tm *now)
-{
-    if (platform_local_time(platform_now(), now) != 0) {
-        memset(now, 0, sizeof *now);
-        now->tm_year = 70;
-        now->tm_mday = 1;
-    }
-}
-
-}  // namespace
-
-int parse_unix_line(char *line, ListingEntry *entry)
-{
-    struct tm now;
-    local_now(&now);
-    return parse_unix_line_at(line, entry, &now);
 }
 
 int parse_listing_line_at(char *line, ListingEntry *entry, const struct tm *now)
@@ -367,9 +303,18 @@ int parse_listing_line_at(char *line, ListingEntry *entry, const struct tm *now)
     return 0;
 }
 
+void listing_now(struct tm *now)
+{
+    if (platform_local_time(platform_now(), now) != 0) {
+        memset(now, 0, sizeof *now);
+        now->tm_year = 70;
+        now->tm_mday = 1;
+    }
+}
+
 int parse_listing_line(char *line, ListingEntry *entry)
 {
     struct tm now;
-    local_now(&now);
+    listing_now(&now);
     return parse_listing_line_at(line, entry, &now);
 }

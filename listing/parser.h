@@ -26,7 +26,6 @@ enum {
 int parse_listing_line(char *line, ListingEntry *entry);
 int parse_listing_line_at(char *line, ListingEntry *entry, const struct tm *now);
 int parse_dos_line(char *line, ListingEntry *entry);
-int parse_unix_line(char *line, ListingEntry *entry);
 int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now);
 
 // Ends the text at its first CR or LF; a text with neither stays as it is.
@@ -35,13 +34,7 @@ void cut_at_line_end(char *text);
 // "Jan".."Dec" (exact, with case) give 0..11; any other text gives 0.
 int month_index(const char *text);
 
-// Broken-down time to seconds with no time zone: years before 1970 count nothing,
-// every fourth year since 1900 is a leap year, fields out of their usual range add up
-// (a month of 12 is January of the next year). Seconds, minutes, hours, day of the
-// month, month and years since 1900 are read; the other fields are ignored. Results
-// beyond the 32-bit range stick at its ends.
-int32_t calendar_seconds(const struct tm *fields);
-
-// Local broken-down time (standard time) to seconds since 1970-01-01 00:00 UTC:
-// calendar_seconds plus the zone offset, daylight saving not applied.
-int32_t local_fields_to_time(const struct tm *fields);
+// The current local time that dates without a year are placed against: one reading of
+// the clock per listing, so every line of one reply is judged alike; 1970-01-01 when
+// the runtime cannot tell.
+void listing_now(struct tm *now);

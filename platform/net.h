@@ -62,11 +62,17 @@ int net_set_nonblocking(net_socket_t socket, int on);
 // The number of bytes that a recv would return at once (FIONREAD).
 int net_bytes_waiting(net_socket_t socket, int *count);
 
-int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port);
-int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port);
+// The address and port of this end (peer 0) or the far end of a socket; 0 or -1.
+int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port);
+inline int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return net_socket_name(socket, 0, address, port);
+}
+inline int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port)
+{
+    return net_socket_name(socket, 1, address, port);
+}
 
-// This machine's host name, terminated; -1 when it does not fit in size bytes.
-int net_host_name(char *name, int size);
 
 // Reads a dotted address the way inet_addr does; -1 for text that is not one. As with
 // inet_addr, "255.255.255.255" is indistinguishable from a failure and gives -1.
@@ -75,6 +81,8 @@ int net_parse_ipv4(const char *text, uint32_t *address);
 // Name to first IPv4 address (gethostbyname on Windows, getaddrinfo restricted to AF_INET
 // on Linux), or through the resolver installed with net_set_resolver.
 int net_resolve_name(const char *name, uint32_t *address);
+// The system's own lookup, which net_resolve_name asks when no resolver is installed.
+int net_system_resolve(const char *name, uint32_t *address);
 
 // Replaces the system's name resolution (tests must never send a DNS query); null puts
 // the system's back. The function answers 0 with the address stored, or -1.

@@ -14,24 +14,14 @@
 
 #include <atomic>
 
+#include "platform/net_address.h"
 #include "util/text.h"
 
-static std::atomic<NetResolver> installed_resolver{nullptr};
 static std::atomic<NetSendFault> installed_send_fault{nullptr};
 
 static int to_fd(net_socket_t socket)
 {
     return (int)socket;
-}
-
-static sockaddr_in make_address(uint32_t address, uint16_t port)
-{
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = address;
-    return a;
 }
 
 void net_startup(void)
@@ -60,7 +50,7 @@ void net_close(net_socket_t socket)
 
 int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
 {
-    sockaddr_in a = make_address(address, port);
+    sockaddr_in a = net_make_address(address, port);
     return ::bind(to_fd(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
@@ -88,7 +78,7 @@ net_socket_t net_accept(net_socket_t socket)
 
 int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
 {
-    sockaddr_in a = make_address(address, port);
+    sockaddr_in a = net_make_address(address, port);
     if (::connect(to_fd(socket), (sockaddr *)&a, sizeof a) == 0)
         return 0;
     if (errno != EINTR)
@@ -167,39 +157,16 @@ int net_bytes_waiting(net_socket_t socket, int *count)
     return 0;
 }
 
-static int socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
 {
     sockaddr_in a;
     memset(&a, 0, sizeof a);
     socklen_t length = sizeof a;
     int result = peer ? getpeername(to_fd(socket), (sockaddr *)&a, &length)
                       : getsockname(to_fd(socket), (sockaddr *)&a, &length);
-    if (result != 0 || a.sin_family != AF_INET)
+    if (result != 0)
         return -1;
-    *address = a.sin_addr.s_addr;
-    *port = ntohs(a.sin_port);
-    return 0;
-}
-
-int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port)
-{
-    return socket_name(socket, 0, address, port);
-}
-
-int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port)
-{
-    return socket_name(socket, 1, address, port);
-}
-
-int net_host_name(char *name, int size)
-{
-    if (size < 1)
-        return -1;
-    char whole[256 + 1];
-    if (gethostname(whole, sizeof whole - 1) != 0)
-        return -1;
-    whole[sizeof whole - 1] = '\0';
-    return text_copy(name, (size_t)size, whole);
+    return net_take_address(a, address, port);
 }
 
 int net_parse_ipv4(const char *text, uint32_t *address)
@@ -211,7 +178,7 @@ int net_parse_ipv4(const char *text, uint32_t *address)
     return 0;
 }
 
-static int system_resolve(const char *name, uint32_t *address)
+int net_system_resolve(const char *name, uint32_t *address)
 {
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
@@ -232,24 +199,11 @@ static int system_resolve(const char *name, uint32_t *address)
     return result;
 }
 
-int net_resolve_name(const char *name, uint32_t *address)
-{
-    NetResolver resolver = installed_resolver.load();
-    if (resolver != nullptr)
-        return resolver(name, address) == 0 ? 0 : -1;
-    return system_resolve(name, address);
-}
-
-void net_set_resolver(NetResolver resolver)
-{
-    installed_resolver.store(resolver);
-}
-
 int net_reverse_lookup(uint32_t address, char *name, int size)
 {
     if (size < 1)
         return -1;
-    sockaddr_in a = make_address(address, 0);
+    sockaddr_in a = net_make_address(address, 0);
     char host[NI_MAXHOST];
     if (getnameinfo((sockaddr *)&a, sizeof a, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
         return -1;

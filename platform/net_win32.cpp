@@ -6,24 +6,14 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/net_address.h"
 #include "util/text.h"
 
-static std::atomic<NetResolver> installed_resolver{nullptr};
 static std::atomic<NetSendFault> installed_send_fault{nullptr};
 
 static SOCKET to_socket(net_socket_t socket)
 {
     return (SOCKET)socket;
-}
-
-static sockaddr_in make_address(uint32_t address, uint16_t port)
-{
-    sockaddr_in a;
-    memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = address;
-    return a;
 }
 
 void net_startup(void)
@@ -58,7 +48,7 @@ void net_close(net_socket_t socket)
 
 int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
 {
-    sockaddr_in a = make_address(address, port);
+    sockaddr_in a = net_make_address(address, port);
     return ::bind(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
@@ -83,7 +73,7 @@ net_socket_t net_accept(net_socket_t socket)
 
 int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
 {
-    sockaddr_in a = make_address(address, port);
+    sockaddr_in a = net_make_address(address, port);
     return ::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
@@ -153,39 +143,16 @@ int net_bytes_waiting(net_socket_t socket, int *count)
     return 0;
 }
 
-static int socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
 {
     sockaddr_in a;
     memset(&a, 0, sizeof a);
     int length = sizeof a;
     int result = peer ? getpeername(to_socket(socket), (sockaddr *)&a, &length)
                       : getsockname(to_socket(socket), (sockaddr *)&a, &length);
-    if (result != 0 || a.sin_family != AF_INET)
+    if (result != 0)
         return -1;
-    *address = a.sin_addr.s_addr;
-    *port = ntohs(a.sin_port);
-    return 0;
-}
-
-int net_local_name(net_socket_t socket, uint32_t *address, uint16_t *port)
-{
-    return socket_name(socket, 0, address, port);
-}
-
-int net_peer_name(net_socket_t socket, uint32_t *address, uint16_t *port)
-{
-    return socket_name(socket, 1, address, port);
-}
-
-int net_host_name(char *name, int size)
-{
-    if (size < 1)
-        return -1;
-    char whole[256 + 1];
-    if (gethostname(whole, (int)sizeof whole - 1) != 0)
-        return -1;
-    whole[sizeof whole - 1] = '\0';
-    return text_copy(name, (size_t)size, whole);
+    return net_take_address(a, address, port);
 }
 
 int net_parse_ipv4(const char *text, uint32_t *address)
@@ -197,7 +164,7 @@ int net_parse_ipv4(const char *text, uint32_t *address)
     return 0;
 }
 
-static int system_resolve(const char *name, uint32_t *address)
+int net_system_resolve(const char *name, uint32_t *address)
 {
     // The host entry belongs to this thread until its next Winsock call: copy at once.
     hostent *entry = gethostbyname(name);
@@ -206,19 +173,6 @@ static int system_resolve(const char *name, uint32_t *address)
         return -1;
     memcpy(address, entry->h_addr_list[0], 4);
     return 0;
-}
-
-int net_resolve_name(const char *name, uint32_t *address)
-{
-    NetResolver resolver = installed_resolver.load();
-    if (resolver != nullptr)
-        return resolver(name, address) == 0 ? 0 : -1;
-    return system_resolve(name, address);
-}
-
-void net_set_resolver(NetResolver resolver)
-{
-    installed_resolver.store(resolver);
 }
 
 int net_reverse_lookup(uint32_t address, char *name, int size)

@@ -1,6 +1,7 @@
 // The hierarchical settings store underneath config/settings.cpp: the real registry on
-// Windows, a registry-format text file on Linux. Both answer with Windows error codes so
-// the portable layer reads one set of statuses.
+// Windows (platform/registry_win32.cpp), a registry-format text file on Linux
+// (config/registry_store_posix.cpp, over platform/store_file.h). Both answer with Windows
+// error codes so the portable layer reads one set of statuses.
 #pragma once
 #include <cstddef>
 #include <cstdint>

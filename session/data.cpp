@@ -52,16 +52,14 @@ static int open_fail(FtpSession *session)
 // PASV: 0 with `data` connected, -1 on failure; *refused is set for a 5xx reply.
 static int open_passive(FtpSession *session, int *refused)
 {
-    char line[SESSION_REPLY_LIMIT + 1];
-    session_send(session, "PASV\r\n");
-    int reply = session_read_reply_text(session, line, SESSION_REPLY_LIMIT);
+    int reply = session_command(session, SESSION_REPLY_LIMIT, "PASV\r\n");
     if (reply != 227) {
         *refused = reply / 100 == 5;
         return -1;
     }
     unsigned char announced[4];
     int port = 0;
-    if (parse_host_port(line, announced, &port) != 0)
+    if (parse_host_port(session->reply, announced, &port) != 0)
         return -1;
     // Only the port is taken: the data connection goes where the control connection
     // goes. A 227 naming another address would let the server aim our connections at
@@ -71,7 +69,7 @@ static int open_passive(FtpSession *session, int *refused)
     session->passive_port = port;
     char dotted[16];
     format_ipv4(address, dotted);
-    session->data = stream_open_address(address, 0, port, "w");
+    session->data = stream_open_address(address, port);
     char event[48];
     text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
     session_trace(session, '=', event);
@@ -93,9 +91,10 @@ static int open_active(FtpSession *session)
         return -1;
     unsigned char b[4];
     memcpy(b, &session->port_address, 4);
-    session_send(session, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2], b[3],
-                 (unsigned)(session->port_listen_port >> 8), (unsigned)(session->port_listen_port & 0xff));
-    return session_read_reply(session) == 200 ? 0 : -1;
+    int reply = session_command(session, SESSION_CODE_ONLY, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2],
+                                b[3], (unsigned)(session->port_listen_port >> 8),
+                                (unsigned)(session->port_listen_port & 0xff));
+    return reply == 200 ? 0 : -1;
 }
 
 int session_open_data(FtpSession *session)

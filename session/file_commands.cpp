@@ -1,6 +1,6 @@
 // Commands that change the server's file tree without a data connection. Each accepts
 // exactly one reply code; names go to the server unchanged (a line break in one is
-// refused by session_send, and the reply is then not waited for).
+// refused by session_command, which then awaits no reply).
 #include "session/session.h"
 
 // Sends one command and answers 0 when the reply is the one required.
@@ -8,8 +8,7 @@ static int command_with_reply(FtpSession *session, const char *format, const cha
 {
     if (!session || !session->control || !name)
         return -1;
-    session_send(session, format, name);
-    return session_read_reply(session) == required ? 0 : -1;
+    return session_command(session, SESSION_CODE_ONLY, format, name) == required ? 0 : -1;
 }
 
 int session_make_dir(FtpSession *session, const char *name)

@@ -81,7 +81,7 @@ int session_login(FtpSession *session)
 {
     if (!session)
         return -1;
-    session->control = stream_open_address(session->server_address, 0, (int)session->server_port, "w");
+    session->control = stream_open_address(session->server_address, (int)session->server_port);
     if (!session->control)
         return -1;
     stream_set_nonblocking(session->control);
@@ -90,17 +90,14 @@ int session_login(FtpSession *session)
     session->server_address = stream_peer_address(session->control);
     session->server_port = stream_peer_port(session->control);
 
-    if (session_read_reply(session) != 220)
+    if (session_reply(session, SESSION_CODE_ONLY) != 220)
         return login_fail(session);
 
-    if (session->proxy_type == PROXY_USER_AT_HOST)
-        session_send(session, "USER %s@%s\r\n", session->user, session->host);
-    else
-        session_send(session, "USER %s\r\n", session->user);
-    int reply = session_read_reply(session);
+    int reply = session->proxy_type == PROXY_USER_AT_HOST
+                    ? session_command(session, SESSION_CODE_ONLY, "USER %s@%s\r\n", session->user, session->host)
+                    : session_command(session, SESSION_CODE_ONLY, "USER %s\r\n", session->user);
     if (reply == 331) {
-        session_send(session, "PASS %s\r\n", session->password);
-        if (session_read_reply(session) != 230)
+        if (session_command(session, SESSION_CODE_ONLY, "PASS %s\r\n", session->password) != 230)
             return login_fail(session);
     } else if (reply != 230) {
         // 230 right after USER: the server needs no password, so none is sent.
@@ -108,16 +105,14 @@ int session_login(FtpSession *session)
     }
 
     if (session->proxy_type == PROXY_OPEN || session->proxy_type == PROXY_OPEN_LOWER) {
-        session_send(session, session->proxy_type == PROXY_OPEN ? "OPEN %s\r\n" : "open %s\r\n",
-                     session->host);
-        if (session_read_reply(session) != 220)
+        if (session_command(session, SESSION_CODE_ONLY,
+                            session->proxy_type == PROXY_OPEN ? "OPEN %s\r\n" : "open %s\r\n",
+                            session->host) != 220)
             return login_fail(session);
     }
 
-    char line[SESSION_REPLY_LIMIT + 1];
-    session_send(session, "SYST\r\n");
-    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) == 215)
-        record_system_type(session, line);
+    if (session_command(session, SESSION_REPLY_LIMIT, "SYST\r\n") == 215)
+        record_system_type(session, session->reply);
 
     session_set_type(session, session->transfer_type);
 
@@ -143,8 +138,7 @@ int session_set_type(FtpSession *session, const char *type)
     char copy[SESSION_TYPE_SIZE];
     if (text_copy(copy, sizeof copy, type) != 0)
         return -1;
-    session_send(session, "TYPE %s\r\n", copy);
-    if (session_read_reply(session) != 200)
+    if (session_command(session, SESSION_CODE_ONLY, "TYPE %s\r\n", copy) != 200)
         return -1;
     text_copy(session->transfer_type, sizeof session->transfer_type, copy);
     return 0;
@@ -155,16 +149,13 @@ int session_change_dir(FtpSession *session, const char *directory)
     if (!session || !session->control || !directory)
         return -1;
     if (directory[0] != '\0') {
-        session_send(session, "CWD %s\r\n", directory);
-        if (session_read_reply(session) != 250)
+        if (session_command(session, SESSION_CODE_ONLY, "CWD %s\r\n", directory) != 250)
             return -1;
     }
-    char line[SESSION_REPLY_LIMIT + 1];
-    session_send(session, "PWD\r\n");
-    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) != 257)
+    if (session_command(session, SESSION_REPLY_LIMIT, "PWD\r\n") != 257)
         return -1;
     // The path lies between the first and the last quotation mark of the line, verbatim.
-    const char *first = strchr(line, '"');
+    const char *first = strchr(session->reply, '"');
     if (!first)
         return -1;
     const char *last = strrchr(first + 1, '"');

@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <atomic>
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,12 +41,7 @@ int session_destroy(FtpSession *session)
 {
     if (!session)
         return -1;
-    if (session->entries) {
-        free(session->entries);
-        session->entries = nullptr;
-        session->entry_count = 0;
-        session->cursor = -1;
-    }
+    session_clear_listing(session);
     if (session->data) {
         stream_close(session->data);
         session->data = nullptr;
@@ -59,16 +55,10 @@ int session_destroy(FtpSession *session)
     return 0;
 }
 
-int session_send(FtpSession *session, const char *format, ...)
+// Formats one command line into line; 0 when it may go out as it is.
+static int format_command(char (&line)[COMMAND_SIZE], const char *format, va_list ap)
 {
-    if (!session || !session->control)
-        return -1;
-    char line[COMMAND_SIZE];
-    va_list ap;
-    va_start(ap, format);
     int n = vsnprintf(line, sizeof line, format, ap);
-    va_end(ap);
-    session->command_refused = 1;
     if (n < 0 || n >= (int)sizeof line)
         return -1;
     // Every command ends in CR LF; any other line break would split it into two commands.
@@ -77,9 +67,53 @@ int session_send(FtpSession *session, const char *format, ...)
         body -= 2;
     if (memchr(line, '\r', body) || memchr(line, '\n', body))
         return -1;
-    session->command_refused = 0;
+    return 0;
+}
+
+static int send_line(FtpSession *session, const char *line)
+{
     session_trace(session, '>', line);
     return stream_send_text(session->control, line);
+}
+
+int session_clear_listing(FtpSession *session)
+{
+    if (!session || !session->entries)
+        return 0;
+    free(session->entries);
+    session->entries = nullptr;
+    session->entry_count = 0;
+    session->cursor = -1;
+    return 0;
+}
+
+int session_send(FtpSession *session, const char *format, ...)
+{
+    if (!session || !session->control)
+        return -1;
+    char line[COMMAND_SIZE];
+    va_list ap;
+    va_start(ap, format);
+    int formatted = format_command(line, format, ap);
+    va_end(ap);
+    if (formatted != 0)
+        return -1;
+    return send_line(session, line);
+}
+
+int session_command(FtpSession *session, int limit, const char *format, ...)
+{
+    if (!session || !session->control)
+        return 0;
+    char line[COMMAND_SIZE];
+    va_list ap;
+    va_start(ap, format);
+    int formatted = format_command(line, format, ap);
+    va_end(ap);
+    // A command that did not go out is never answered: waiting would only stall.
+    if (formatted != 0 || send_line(session, line) != 0)
+        return 0;
+    return session_reply(session, limit);
 }
 
 char *session_read_line(FtpSession *session, char *buffer, int limit)
@@ -110,11 +144,6 @@ static int read_reply_lines(FtpSession *session, char *buffer, int limit, int sp
 {
     int got_line = 0;
     buffer[0] = '\0';
-    if (session->command_refused) {
-        // Nothing went out, so no reply will come: fail now instead of waiting for one.
-        session->command_refused = 0;
-        return 0;
-    }
     for (;;) {
         if (!session_read_line(session, buffer, limit))
             break;
@@ -147,6 +176,17 @@ int session_read_reply(FtpSession *session)
 {
     char buffer[SESSION_REPLY_LIMIT + 1];
     return read_reply_lines(session, buffer, SESSION_REPLY_LIMIT, 1);
+}
+
+int session_reply(FtpSession *session, int limit)
+{
+    if (!session)
+        return 0;
+    session->reply[0] = '\0';
+    if (limit == SESSION_CODE_ONLY)
+        return session_read_reply(session);
+    assert(limit > 0 && limit <= SESSION_REPLY_LIMIT);
+    return read_reply_lines(session, session->reply, limit, 0);
 }
 
 int session_cancel(FtpSession *session)

@@ -57,21 +57,36 @@ struct FtpSession {
     int32_t use_index_file;
     int64_t resume_offset;
     int32_t resume_mode;
-    int32_t command_refused;  // the last command was not sent: its reply must not be awaited
     // A download's size as its 150 reply announced it ("(N bytes)"), -1 when none was, and
     // whether its data connection reached its end: a complete binary download of another
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
+    char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply kept by session_reply
 };
 
 // Record and replies.
 FtpSession *session_create(void);
 int session_destroy(FtpSession *session);
+// Releases the listing array (listing/enumeration.h grows it): no entries, cursor -1.
+// Always 0; a session without entries (or a null one) is left as it is.
+int session_clear_listing(FtpSession *session);
 // Sends one command line. A formatted line that would not fit, or that carries a CR or
 // LF before its own line end, is not sent (-1): a name must never smuggle in a command.
 int session_send(FtpSession *session, const char *format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
+// Sends one command and reads its reply: the reply code, or 0 when nothing was sent (a
+// refused line as above, no connection, a failed send) or no reply came. Nothing is
+// awaited for a command that did not go out. limit as for session_reply.
+int session_command(FtpSession *session, int limit, const char *format, ...)
+    __attribute__((format(gnu_printf, 3, 4)));
+// Reads one reply. With limit SESSION_CODE_ONLY only the code counts, and a line that
+// begins with a space continues the reply as a '-' in the fourth place does; with a
+// positive limit (at most SESSION_REPLY_LIMIT) the last line of the reply, CR LF
+// included, stays in session->reply for the commands whose reply carries data, and
+// only the '-' continues it. The code of the last line read, or 0 when none came.
+enum { SESSION_CODE_ONLY = 0 };
+int session_reply(FtpSession *session, int limit);
 char *session_read_line(FtpSession *session, char *buffer, int limit);
 int session_read_reply_text(FtpSession *session, char *buffer, int limit);
 int session_read_reply(FtpSession *session);

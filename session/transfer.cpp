@@ -70,11 +70,9 @@ int session_set_resume_offset(FtpSession *session, int64_t offset)
 // the reply carries no whole number.
 static int64_t remote_size(FtpSession *session, const char *remote_name)
 {
-    char line[SESSION_REPLY_LIMIT + 1];
-    session_send(session, "SIZE %s\r\n", remote_name);
-    if (session_read_reply_text(session, line, SESSION_REPLY_LIMIT) != 213)
+    if (session_command(session, SESSION_REPLY_LIMIT, "SIZE %s\r\n", remote_name) != 213)
         return -1;
-    const char *p = line + 3;
+    const char *p = session->reply + 3;
     while (*p == ' ')
         p++;
     if (!isdigit((unsigned char)*p))
@@ -117,28 +115,28 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         return -1;
 
     if (session->resume_offset != 0) {
-        session_send(session, "REST %lld\r\n", (long long)session->resume_offset);
-        if (session_read_reply(session) == 350)
+        if (session_command(session, SESSION_CODE_ONLY, "REST %lld\r\n", (long long)session->resume_offset) == 350)
             session->transferred = session->resume_offset;
         else
             session->resume_offset = 0;  // the transfer starts at the beginning of the file
     }
-    session_send(session, session->uploading ? "STOR %s\r\n" : "RETR %s\r\n", remote_name);
-    if (session_accept_data(session) != 0) {
+    // Active mode takes the server's connection between the command and its reply; a
+    // command that did not go out is never answered, so nothing is awaited for it.
+    if (session_send(session, session->uploading ? "STOR %s\r\n" : "RETR %s\r\n", remote_name) != 0 ||
+        session_accept_data(session) != 0) {
         session_close_data(session);
         return -1;
     }
-    char line[SESSION_REPLY_LIMIT + 1];
-    int reply = session_read_reply_text(session, line, SESSION_REPLY_LIMIT);
+    int reply = session_reply(session, SESSION_REPLY_LIMIT);
     if (reply != 150 && reply != 125) {
         session_close_data(session);
         return -1;
     }
     if (!session->uploading) {
-        int64_t size = announced_size(line);
+        int64_t size = announced_size(session->reply);
         if (size >= 0)
             session->transfer_total = size;
-        session->announced_bytes = announced_byte_count(line);
+        session->announced_bytes = announced_byte_count(session->reply);
         // The size SIZE gave stands in for a 150 that names none.
         if (session->announced_bytes < 0)
             session->announced_bytes = asked_size;
@@ -202,7 +200,7 @@ int session_close_transfer(FtpSession *session)
         return 0;
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_read_reply(session);
+    int reply = session_reply(session, SESSION_CODE_ONLY);
     return (reply == 226 || reply == 250) && !mismatch ? 0 : -1;
 }
 

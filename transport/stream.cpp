@@ -1,7 +1,7 @@
 #include "transport/stream.h"
 
+#include <cassert>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -12,8 +12,6 @@ enum {
     WAIT_SLICE_MS = 1000,     // how long a wait goes without looking at the cancel flag
     SEND_RETRIES = 5,         // would-block pauses allowed in one stream_send
     SEND_RETRY_PAUSE_MS = 10,
-    PRINTF_BUFFER_SIZE = 10000,
-    HOST_NAME_SIZE = 64,
     ADDRESS_TEXT_SIZE = 1000,
     LISTEN_BACKLOG = 5,
 };
@@ -65,25 +63,9 @@ static net_socket_t new_socket(void)
     return s;
 }
 
-// Binds to the first address of this machine's own name, as the listening socket of
-// active mode and a connecting stream with a local port need.
-static int bind_to_own_address(net_socket_t s, int local_port)
+SocketStream *stream_open(const char *host, int remote_port)
 {
-    char own_name[HOST_NAME_SIZE];
-    uint32_t own_address = 0;
-    if (net_host_name(own_name, (int)sizeof own_name) != 0)
-        return -1;
-    if (resolve_host(own_name, &own_address) != 0)
-        return -1;
-    return net_bind(s, own_address, (uint16_t)local_port);
-}
-
-SocketStream *stream_open(const char *host, int local_port, int remote_port, const char *mode)
-{
-    int listening = mode != nullptr && strchr(mode, 'r') != nullptr;
-    if (local_port < 0 || local_port > 65535 || remote_port < 0 || remote_port > 65535)
-        return nullptr;
-    if (!listening && host == nullptr)
+    if (host == nullptr || remote_port < 0 || remote_port > 65535)
         return nullptr;
 
     SocketStream *stream = new (std::nothrow) SocketStream();
@@ -95,17 +77,6 @@ SocketStream *stream_open(const char *host, int local_port, int remote_port, con
     net_socket_t s = new_socket();
     if (s == NET_NO_SOCKET)
         goto fail;
-    if (listening || local_port != 0) {
-        if (bind_to_own_address(s, local_port) != 0) {
-            net_close(s);
-            goto fail;
-        }
-    }
-    if (listening) {
-        net_listen(s, LISTEN_BACKLOG);
-        stream->listen_socket = s;
-        return stream;
-    }
     stream->connected_socket = s;
     {
         uint32_t target = 0;
@@ -125,11 +96,11 @@ fail:
     return nullptr;
 }
 
-SocketStream *stream_open_address(uint32_t address, int local_port, int remote_port, const char *mode)
+SocketStream *stream_open_address(uint32_t address, int remote_port)
 {
     char host[ADDRESS_TEXT_SIZE];
     format_ipv4(address, host);
-    return stream_open(host, local_port, remote_port, mode);
+    return stream_open(host, remote_port);
 }
 
 SocketStream *stream_listen(uint32_t address, int local_port)
@@ -218,30 +189,11 @@ static int wait_socket(SocketStream *stream, int for_write)
     }
 }
 
-int stream_wait_readable(SocketStream *stream)
-{
-    if (stream == nullptr)
-        return -1;
-    return wait_socket(stream, 0);
-}
-
-int stream_wait_writable(SocketStream *stream)
-{
-    if (stream == nullptr)
-        return -1;
-    return wait_socket(stream, 1);
-}
-
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
         stream->cancelled.store(1);
     return 0;
-}
-
-int stream_is_cancelled(const SocketStream *stream)
-{
-    return stream != nullptr && stream->cancelled.load() != 0;
 }
 
 net_socket_t stream_accept(SocketStream *stream)
@@ -316,19 +268,6 @@ int stream_send_text(SocketStream *stream, const char *text)
     return stream_send(stream, text, (int)length) == (int)length ? 0 : -1;
 }
 
-int stream_printf(SocketStream *stream, const char *format, ...)
-{
-    char text[PRINTF_BUFFER_SIZE];
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    // A command cut short would ask the server for something else: send nothing.
-    if (length < 0 || length >= (int)sizeof text)
-        return -1;
-    return stream_send_text(stream, text);
-}
-
 int stream_read_byte(SocketStream *stream)
 {
     if (stream == nullptr)
@@ -348,6 +287,7 @@ int stream_read_byte(SocketStream *stream)
         int got = net_recv(stream->connected_socket, scratch, waiting);
         if (got <= 0)
             return -1;
+        assert(got <= STREAM_RING_SIZE - stream->ring_count);
         for (int i = 0; i < got; i++) {
             stream->ring[(stream->ring_start + stream->ring_count) % STREAM_RING_SIZE] = scratch[i];
             stream->ring_count++;
@@ -355,6 +295,8 @@ int stream_read_byte(SocketStream *stream)
     }
     if (stream->ring_count == 0)
         return -1;
+    assert(stream->ring_start >= 0 && stream->ring_start < STREAM_RING_SIZE);
+    assert(stream->ring_count > 0 && stream->ring_count <= STREAM_RING_SIZE);
     int byte = stream->ring[stream->ring_start];
     stream->ring_count--;
     stream->ring_start++;

@@ -29,10 +29,11 @@ char *format_ipv4(uint32_t address, char *out /* 16 bytes */);
 int resolve_host(const char *name, uint32_t *address);
 int lookup_host_name(uint32_t address, char *name, int size /* at least 1000 */);
 
-// Opens a listening stream when mode contains 'r', else a connecting one. Returns null on
-// any failure, leaving nothing open. The caller owns the stream until stream_close.
-SocketStream *stream_open(const char *host, int local_port, int remote_port, const char *mode);
-SocketStream *stream_open_address(uint32_t address, int local_port, int remote_port, const char *mode);
+// Connects to host (dotted text, or a name; "localhost" needs no lookup) on remote_port.
+// Returns null on any failure, leaving nothing open. The caller owns the stream until
+// stream_close.
+SocketStream *stream_open(const char *host, int remote_port);
+SocketStream *stream_open_address(uint32_t address, int remote_port);
 // A listening stream bound to the given address and port (the address a PORT command
 // announces), able to bind a port whose last connections still linger in TIME_WAIT.
 SocketStream *stream_listen(uint32_t address, int local_port);
@@ -43,10 +44,7 @@ void stream_close(SocketStream *stream);
 void stream_disconnect(SocketStream *stream);
 
 void stream_set_nonblocking(SocketStream *stream);
-int stream_wait_readable(SocketStream *stream);
-int stream_wait_writable(SocketStream *stream);
 int stream_cancel(SocketStream *stream);
-int stream_is_cancelled(const SocketStream *stream);
 
 // Accepts the peer's connection on a listening stream, waiting in one-second slices that
 // look at the cancel flag; NET_NO_SOCKET when cancelled or when the accept fails. A read or
@@ -58,8 +56,6 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other);
 
 int stream_send(SocketStream *stream, const void *bytes, int length);
 int stream_send_text(SocketStream *stream, const char *text);
-int stream_printf(SocketStream *stream, const char *format, ...)
-    __attribute__((format(gnu_printf, 2, 3)));
 
 int stream_read_byte(SocketStream *stream);
 char *stream_read_line(SocketStream *stream, char *buffer, int limit);

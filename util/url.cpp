@@ -172,30 +172,38 @@ int hide_url_passwords(char *out, size_t size, const char *text)
     return result;
 }
 
+// The parts of a URL that parse_url fills, in one record.
+struct UrlParts {
+    char scheme[URL_TEXT_SIZE];
+    char user[URL_TEXT_SIZE];
+    char password[URL_TEXT_SIZE];
+    char host[URL_TEXT_SIZE];
+    char path[URL_TEXT_SIZE];
+    int port;
+};
+
+static int parse_parts(const char *url, UrlParts *parts)
+{
+    parts->port = 0;
+    return parse_url(url, parts->scheme, parts->user, parts->password, parts->host, &parts->port,
+                     parts->path);
+}
+
 int compose_display_url(char *out, size_t size, const char *url)
 {
     if (url == nullptr) {
         text_copy(out, size, "");
         return -1;
     }
-    char scheme[URL_TEXT_SIZE];
-    char user[URL_TEXT_SIZE];
-    char password[URL_TEXT_SIZE];
-    char host[URL_TEXT_SIZE];
-    char path[URL_TEXT_SIZE];
-    int port = 0;
-    if (parse_url(url, scheme, user, password, host, &port, path) != 0)
+    UrlParts parts;
+    if (parse_parts(url, &parts) != 0)
         return hide_url_passwords(out, size, url);
-    return text_format(out, size, "%s://%s@%s:%d%s", scheme, user, host, port, path);
+    return text_format(out, size, "%s://%s@%s:%d%s", parts.scheme, parts.user, parts.host, parts.port,
+                       parts.path);
 }
 
 int is_valid_url(const char *url)
 {
-    char scheme[URL_TEXT_SIZE];
-    char user[URL_TEXT_SIZE];
-    char password[URL_TEXT_SIZE];
-    char host[URL_TEXT_SIZE];
-    char path[URL_TEXT_SIZE];
-    int port = 0;
-    return parse_url(url, scheme, user, password, host, &port, path) == 0 ? 1 : 0;
+    UrlParts parts;
+    return parse_parts(url, &parts) == 0 ? 1 : 0;
 }

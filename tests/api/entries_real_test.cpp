@@ -10,7 +10,7 @@
 #include "config/settings.h"
 #include "platform/net.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
 #include "tests/support/store_env.h"
 

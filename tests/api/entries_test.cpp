@@ -17,6 +17,7 @@
 #include "listing/parser.h"
 #include "platform/time.h"
 #include "session/session.h"
+#include "util/datetime.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
 
@@ -327,13 +328,13 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
     HARC archive = (HARC)session;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        free_listing(session);
+        session_clear_listing(session);
         session->entries = (ListingEntry *)calloc(c.entries.size() + 1, sizeof(ListingEntry));
         ASSERT_NE(nullptr, session->entries);
         for (size_t i = 0; i < c.entries.size(); i++) {
             snprintf(session->entries[i].name, sizeof session->entries[i].name, "%s", c.entries[i].name);
             session->entries[i].status.st_size = c.entries[i].size;
-            session->entries[i].status.st_mtime = local_fields_to_time(&c.entries[i].when);
+            session->entries[i].status.st_mtime = local_fields_to_time(&c.entries[i].when, platform_zone_offset());
             session->entries[i].status.st_mode = 0x81A4;
         }
         session->entry_count = (int32_t)c.entries.size();

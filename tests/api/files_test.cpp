@@ -10,7 +10,7 @@
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
 

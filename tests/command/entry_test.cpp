@@ -10,15 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "command/entry.h"
 #include "platform/file.h"
-#include "tests/session/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
+#include "tests/support/transfer_support.h"
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
@@ -42,14 +41,12 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 
 std::string read_file(const fs::path &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return xfer::read_file(path.string());
 }
 
 void write_file(const fs::path &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
+    xfer::write_file(path.string(), bytes);
 }
 
 struct Outcome {
@@ -465,7 +462,8 @@ TEST_F(EntryTest, PrintStopsAtAFileThatCannotBeOpened)
 // mode reaches the handle, and a long option names the command whole.
 TEST_F(EntryTest, OptionsShapeTheRun)
 {
-    xfer::ActivePortTurn turn;  // one row downloads in active mode
+    // One case runs in active mode, on the machine's one active-mode port.
+    xfer::ActivePortTurn turn;
     struct Case {
         std::string line;
         std::string report;

@@ -12,32 +12,25 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/store_env.h"
+#include "tests/support/transfer_support.h"
 #include "util/text.h"
 
 namespace {
 
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using xfer::read_file;
 
+// The store's file, written by hand into folders as private as the store makes them.
 void write_file(const std::string &path, const std::string &text)
 {
     std::string dir = path.substr(0, path.rfind('/'));
     std::string parent = dir.substr(0, dir.rfind('/'));
     mkdir(parent.c_str(), 0700);
     mkdir(dir.c_str(), 0700);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    xfer::write_file(path, text);
 }
 
 std::vector<std::string> folder_entries(const std::string &dir)

@@ -21,7 +21,7 @@
 #include "platform/file.h"
 #include "platform/net.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 
 using Lines = std::vector<std::string>;

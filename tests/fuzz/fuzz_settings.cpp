@@ -13,6 +13,7 @@
 
 #include "config/settings.h"
 #include "platform/registry.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -21,14 +22,8 @@ std::string g_base, g_folder, g_file;
 std::string read_file(const std::string &name)
 {
     std::string text;
-    FILE *in = fopen(name.c_str(), "rb");
-    if (!in)
+    if (!files_read(name, &text))
         abort();
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, in)) > 0)
-        text.append(chunk, n);
-    fclose(in);
     return text;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "api/kestrel.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "api/kestrel.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
 
 const char *interop_target(void);

@@ -12,7 +12,7 @@
 
 #include "listing/enumeration.h"
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 
 using Lines = std::vector<std::string>;
@@ -225,15 +225,15 @@ TEST_F(EnumerationTest, CursorWalksOnceAndKeepsCountingPastTheEnd)
         EXPECT_EQ(nullptr, current_entry(session));
     }
     EXPECT_EQ(4, session->cursor);
-    EXPECT_EQ(0, free_listing(session));
+    EXPECT_EQ(0, session_clear_listing(session));
     EXPECT_EQ(nullptr, session->entries);
     EXPECT_EQ(0, session->entry_count);
     EXPECT_EQ(-1, session->cursor);
     // Freeing what is already free changes nothing.
     session->cursor = 7;
-    EXPECT_EQ(0, free_listing(session));
+    EXPECT_EQ(0, session_clear_listing(session));
     EXPECT_EQ(7, session->cursor);
-    EXPECT_EQ(0, free_listing(nullptr));
+    EXPECT_EQ(0, session_clear_listing(nullptr));
     EXPECT_EQ(-1, list_directory(nullptr, ""));
     EXPECT_EQ(nullptr, next_entry(nullptr));
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/time.h"
+#include "util/datetime.h"
 
 namespace {
 
@@ -255,16 +256,16 @@ TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
     struct tm epoch = local(1970, 1, 1, 0, 0);
     struct tm summer = local(2024, 7, 1, 0, 0);
     struct tm jan2 = local(2024, 1, 2, 0, 0);
-    EXPECT_EQ(0, local_fields_to_time(&epoch));
+    EXPECT_EQ(0, local_fields_to_time(&epoch, platform_zone_offset()));
     putenv(tz_west8);   // eight hours west, with daylight saving that must not count
-    EXPECT_EQ(28800, local_fields_to_time(&epoch));
-    EXPECT_EQ(calendar_seconds(&summer) + 28800, local_fields_to_time(&summer));
+    EXPECT_EQ(28800, local_fields_to_time(&epoch, platform_zone_offset()));
+    EXPECT_EQ(calendar_seconds(&summer) + 28800, local_fields_to_time(&summer, platform_zone_offset()));
     char line[] = "-rw-r--r-- 1 u g 1 Jan 2 2024 f";
     ListingEntry entry;
     ASSERT_EQ(0, parse_unix_line_at(line, &entry, &now));
     EXPECT_EQ(calendar_seconds(&jan2) + 28800, entry.status.st_mtime);
     putenv(tz_east1);
-    EXPECT_EQ(-3600, local_fields_to_time(&epoch));
+    EXPECT_EQ(-3600, local_fields_to_time(&epoch, platform_zone_offset()));
 }
 
 }  // namespace

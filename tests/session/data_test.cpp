@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 
 using Lines = std::vector<std::string>;

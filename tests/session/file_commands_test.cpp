@@ -92,6 +92,8 @@ TEST(FileCommands, NothingIsSentWithoutAUsableConnection)
     ASSERT_EQ(0, session_connect(session, "127.0.0.1", server.port(), "u", "p"));
     // A name that would smuggle in a second command is never sent, and no reply is awaited.
     EXPECT_EQ(-1, session_delete(session, "x\r\nRMD precious"));
+    // Nor is one that would be cut: "DELE " + name + CR LF must fit 9999 bytes.
+    EXPECT_EQ(-1, session_delete(session, std::string(9993, 'n').c_str()));
     EXPECT_EQ(-1, session_rename(session, "x", nullptr));
     session_cancel(session);
     auto started = std::chrono::steady_clock::now();

@@ -77,17 +77,14 @@ TEST_F(SessionTest, ReplyReadersDifferOnLinesBeginningWithASpace)
     server.expect("NOOP", {"230-Welcome", " indented continuation", "230 Logged in"});
     server.expect("NOOP", {"230-Welcome", " indented continuation", "230 Logged in"});
     ASSERT_EQ(0, connect());
-    session_send(session, "NOOP\r\n");
-    EXPECT_EQ(230, session_read_reply(session));
+    EXPECT_EQ(230, session_command(session, SESSION_CODE_ONLY, "NOOP\r\n"));
 
-    session_send(session, "NOOP\r\n");
-    char line[1001];
     // The text reader stops at the indented line, whose number reads as 0 ...
-    EXPECT_EQ(0, session_read_reply_text(session, line, 1000));
-    EXPECT_STREQ(" indented continuation\r\n", line);
+    EXPECT_EQ(0, session_command(session, SESSION_REPLY_LIMIT, "NOOP\r\n"));
+    EXPECT_STREQ(" indented continuation\r\n", session->reply);
     // ... and leaves the last line unread.
-    EXPECT_EQ(230, session_read_reply_text(session, line, 1000));
-    EXPECT_STREQ("230 Logged in\r\n", line);
+    EXPECT_EQ(230, session_reply(session, SESSION_REPLY_LIMIT));
+    EXPECT_STREQ("230 Logged in\r\n", session->reply);
 }
 
 TEST_F(SessionTest, ProxyTypesSendTheirCommandSequences)

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "session/session.h"
-#include "tests/session/transfer_support.h"
+#include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
 
 using xfer::pattern;

@@ -1,6 +1,7 @@
-// Helpers shared by the transfer tests (tests/session and tests/api): a private folder
-// per test, whole-file reads and writes, a progress-message recorder, and the turn at
-// the machine's one active-mode port.
+// Helpers shared by the tests that move files or use the active-mode port (session, api,
+// listing, faults, interop, command, config): a private folder per test, whole-file reads
+// and writes, a progress-message recorder, and the turn at the machine's one active-mode
+// port.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 #include "api/kestrel.h"
 #include "platform/net.h"
+#include "tests/support/files.h"
 
 namespace xfer {
 
@@ -65,26 +67,16 @@ inline bool file_checksum(const std::string &path, uint64_t *sum, int64_t *size)
     return true;
 }
 
+// The file's bytes, or "<missing>" when it cannot be read.
 inline std::string read_file(const std::string &path)
 {
     std::string bytes;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return "<missing>";
-    char block[65536];
-    size_t got;
-    while ((got = fread(block, 1, sizeof block, f)) > 0)
-        bytes.append(block, got);
-    fclose(f);
-    return bytes;
+    return files_read(path, &bytes) ? bytes : "<missing>";
 }
 
 inline void write_file(const std::string &path, const std::string &bytes)
 {
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << path;
-    ASSERT_EQ(bytes.size(), fwrite(bytes.data(), 1, bytes.size(), f));
-    fclose(f);
+    ASSERT_TRUE(files_write(path, bytes)) << path;
 }
 
 // Bytes that show a shifted or repeated block at once.
