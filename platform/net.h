@@ -42,6 +42,14 @@ int net_listen(net_socket_t socket, int backlog);
 // Blocks until a peer connects (unless the socket is non-blocking); NET_NO_SOCKET on failure.
 net_socket_t net_accept(net_socket_t socket);
 int net_connect(net_socket_t socket, uint32_t address, uint16_t port);
+// A connect that never blocks, on a socket made non-blocking first: 0 connected at once,
+// 1 under way (wait with net_connect_wait), -1 failed.
+int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port);
+// Waits at most timeout_ms for a connect under way to end: 1 it ended (net_connect_result
+// tells how), 0 time passed, -1 the wait itself failed.
+int net_connect_wait(net_socket_t socket, int timeout_ms);
+// 0 when the connect that ended made a connection, -1 when it was refused or failed.
+int net_connect_result(net_socket_t socket);
 
 // Waits at most timeout_ms for the socket to become readable (for_write 0) or writable
 // (for_write 1): 1 ready, 0 time passed (or the wait was interrupted), -1 the wait itself
@@ -91,6 +99,9 @@ int net_reverse_lookup(uint32_t address, char *name, int size);
 // removes it.
 typedef int (*NetSendFault)(net_socket_t socket);
 void net_set_send_fault(NetSendFault fault);
+
+// Milliseconds of a clock that never goes back (wraps after 49 days: compare differences).
+uint32_t net_clock_ms(void);
 
 // Sleeps the calling thread (the short pause of a send that would block).
 void net_pause_ms(int milliseconds);

@@ -87,6 +87,42 @@ int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
     return ::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
+int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = make_address(address, port);
+    if (::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0)
+        return 0;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
+}
+
+int net_connect_wait(net_socket_t socket, int timeout_ms)
+{
+    // Winsock reports a connect that failed in the exception set, not as writable.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(to_socket(socket), &writable);
+    FD_SET(to_socket(socket), &failed);
+    timeval limit;
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    int result = ::select(0, nullptr, &writable, &failed, &limit);
+    if (result == SOCKET_ERROR)
+        return -1;
+    return result > 0 ? 1 : 0;
+}
+
+int net_connect_result(net_socket_t socket)
+{
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(to_socket(socket), SOL_SOCKET, SO_ERROR, (char *)&error, &length) != 0 || error != 0)
+        return -1;
+    sockaddr_in peer;
+    int peer_length = sizeof peer;
+    return getpeername(to_socket(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
+}
+
 int net_wait(net_socket_t socket, int for_write, int timeout_ms)
 {
     // Winsock's fd_set is a list of handles, not a bitmap: any socket fits.
@@ -234,6 +270,11 @@ int net_reverse_lookup(uint32_t address, char *name, int size)
 void net_set_send_fault(NetSendFault fault)
 {
     installed_send_fault.store(fault);
+}
+
+uint32_t net_clock_ms(void)
+{
+    return (uint32_t)GetTickCount();
 }
 
 void net_pause_ms(int milliseconds)

@@ -66,7 +66,8 @@ static int open_passive(FtpSession *session, int *refused)
     uint32_t address;
     memcpy(&address, session->passive_address, 4);
     char dotted[16];
-    session->data = stream_open(format_ipv4(address, dotted), 0, port, "w");
+    format_ipv4(address, dotted);
+    session->data = stream_connect(address, port, &session->limits);
     char event[48];
     text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
     session_trace(session, '=', event);
@@ -86,6 +87,7 @@ static int open_active(FtpSession *session)
     session->data = stream_listen(session->port_address, (int)session->port_listen_port);
     if (!session->data)
         return -1;
+    stream_set_limits(session->data, &session->limits);
     unsigned char b[4];
     memcpy(b, &session->port_address, 4);
     session_send(session, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2], b[3],

@@ -153,10 +153,15 @@ int session_cancel(FtpSession *session)
 {
     if (!session)
         return -1;
-    if (session->data)
-        stream_cancel(session->data);
-    if (session->control)
-        stream_cancel(session->control);
+    session->limits.cancelled.store(1);
+    return 0;
+}
+
+int session_set_timeout(FtpSession *session, int seconds)
+{
+    if (!session || seconds < 0)
+        return -1;
+    session->limits.timeout_seconds = seconds;
     return 0;
 }
 

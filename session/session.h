@@ -63,6 +63,9 @@ struct FtpSession {
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
+    // The cancel flag and time limit of every stream of this session. It lives as long as
+    // the record, so a cancel from another thread only ever touches this.
+    StreamLimits limits;
 };
 
 // Record and replies.
@@ -75,7 +78,12 @@ int session_send(FtpSession *session, const char *format, ...)
 char *session_read_line(FtpSession *session, char *buffer, int limit);
 int session_read_reply_text(FtpSession *session, char *buffer, int limit);
 int session_read_reply(FtpSession *session);
+// The one call another thread may make while the session is busy: sets the session's
+// cancel flag, which every wait looks at within a second; it reads no stream, so it is
+// safe while the busy thread opens or closes them. Every later wait fails too.
 int session_cancel(FtpSession *session);
+// How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
+int session_set_timeout(FtpSession *session, int seconds);
 int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
 void session_notify(FtpSession *session, const char *text);
 // Test seam: while a trace function is installed, it sees every command line sent ('>'),

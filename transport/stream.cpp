@@ -65,6 +65,65 @@ static net_socket_t new_socket(void)
     return s;
 }
 
+static SocketStream *new_stream(void)
+{
+    SocketStream *stream = new (std::nothrow) SocketStream();
+    if (stream == nullptr)
+        return nullptr;
+    stream->connected_socket = NET_NO_SOCKET;
+    stream->listen_socket = NET_NO_SOCKET;
+    stream->limits = &stream->own_limits;
+    return stream;
+}
+
+static int is_cancelled(const SocketStream *stream)
+{
+    return stream->limits->cancelled.load() != 0;
+}
+
+// The length of the next slice of a wait that began at `started`: at most a second, and
+// no further than the time limit; -1 once the limit has passed (the stream then fails
+// every later wait at once, as a broken connection would).
+static int next_slice(SocketStream *stream, uint32_t started)
+{
+    int32_t seconds = stream->limits->timeout_seconds;
+    if (seconds <= 0)
+        return WAIT_SLICE_MS;
+    // Beyond about 23 days the milliseconds would not fit the clock's 32 bits.
+    uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
+    uint32_t waited = net_clock_ms() - started;
+    if (waited >= limit) {
+        stream->timed_out = 1;
+        return -1;
+    }
+    return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
+}
+
+// Connects the stream's socket without ever blocking for more than a slice: 0, or -1 when
+// refused, cancelled or out of time.
+static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
+{
+    net_socket_t s = stream->connected_socket;
+    if (net_set_nonblocking(s, 1) != 0)
+        return -1;
+    int under_way = net_connect_start(s, address, (uint16_t)port);
+    if (under_way <= 0)
+        return under_way;
+    uint32_t started = net_clock_ms();
+    for (;;) {
+        if (is_cancelled(stream))
+            return -1;
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        int ended = net_connect_wait(s, slice);
+        if (ended < 0)
+            return -1;
+        if (ended > 0)
+            return net_connect_result(s);
+    }
+}
+
 // Binds to the first address of this machine's own name, as the listening socket of
 // active mode and a connecting stream with a local port need.
 static int bind_to_own_address(net_socket_t s, int local_port)
@@ -86,11 +145,9 @@ SocketStream *stream_open(const char *host, int local_port, int remote_port, con
     if (!listening && host == nullptr)
         return nullptr;
 
-    SocketStream *stream = new (std::nothrow) SocketStream();
+    SocketStream *stream = new_stream();
     if (stream == nullptr)
         return nullptr;
-    stream->connected_socket = NET_NO_SOCKET;
-    stream->listen_socket = NET_NO_SOCKET;
 
     net_socket_t s = new_socket();
     if (s == NET_NO_SOCKET)
@@ -115,7 +172,8 @@ SocketStream *stream_open(const char *host, int local_port, int remote_port, con
             // Connecting to 0.0.0.0 instead would reach this machine on Linux.
             goto fail;
         }
-        if (net_connect(s, target, (uint16_t)remote_port) != 0)
+        // Connected in slices like every other wait, then blocking again as before.
+        if (connect_in_slices(stream, target, remote_port) != 0 || net_set_nonblocking(s, 0) != 0)
             goto fail;
     }
     return stream;
@@ -132,14 +190,36 @@ SocketStream *stream_open_address(uint32_t address, int local_port, int remote_p
     return stream_open(host, local_port, remote_port, mode);
 }
 
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
+{
+    if (remote_port < 0 || remote_port > 65535)
+        return nullptr;
+    SocketStream *stream = new_stream();
+    if (stream == nullptr)
+        return nullptr;
+    if (limits != nullptr)
+        stream->limits = limits;
+    stream->connected_socket = new_socket();
+    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0) {
+        stream_close(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+void stream_set_limits(SocketStream *stream, StreamLimits *limits)
+{
+    if (stream != nullptr)
+        stream->limits = limits != nullptr ? limits : &stream->own_limits;
+}
+
 SocketStream *stream_listen(uint32_t address, int local_port)
 {
     if (local_port < 0 || local_port > 65535)
         return nullptr;
-    SocketStream *stream = new (std::nothrow) SocketStream();
+    SocketStream *stream = new_stream();
     if (stream == nullptr)
         return nullptr;
-    stream->connected_socket = NET_NO_SOCKET;
     stream->listen_socket = new_socket();
     if (stream->listen_socket == NET_NO_SOCKET)
         goto fail;
@@ -187,10 +267,14 @@ void stream_set_nonblocking(SocketStream *stream)
 // the accept failed. A failed wait ends the slices too: the accept shows the outcome.
 static int accept_peer(SocketStream *stream)
 {
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (stream->cancelled.load())
+        if (is_cancelled(stream) || stream->timed_out)
             return -1;
-        if (net_wait(stream->listen_socket, 0, WAIT_SLICE_MS) != 0)
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        if (net_wait(stream->listen_socket, 0, slice) != 0)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
@@ -201,8 +285,9 @@ static int accept_peer(SocketStream *stream)
 // failed wait both end it with 0: a broken socket shows its failure in the next call.
 static int wait_socket(SocketStream *stream, int for_write)
 {
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (stream->cancelled.load())
+        if (is_cancelled(stream) || stream->timed_out)
             return -1;
         // A listening stream whose peer has not been accepted yet: the peer comes first.
         if (stream->connected_socket == NET_NO_SOCKET && stream->listen_socket != NET_NO_SOCKET) {
@@ -213,7 +298,10 @@ static int wait_socket(SocketStream *stream, int for_write)
         // Nothing to wait for: the send or receive that follows fails at once.
         if (stream->connected_socket == NET_NO_SOCKET)
             return 0;
-        if (net_wait(stream->connected_socket, for_write, WAIT_SLICE_MS) != 0)
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        if (net_wait(stream->connected_socket, for_write, slice) != 0)
             return 0;
     }
 }
@@ -235,13 +323,13 @@ int stream_wait_writable(SocketStream *stream)
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
-        stream->cancelled.store(1);
+        stream->limits->cancelled.store(1);
     return 0;
 }
 
 int stream_is_cancelled(const SocketStream *stream)
 {
-    return stream != nullptr && stream->cancelled.load() != 0;
+    return stream != nullptr && is_cancelled(stream);
 }
 
 net_socket_t stream_accept(SocketStream *stream)
@@ -261,13 +349,17 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
     if (listening == nullptr || listening->listen_socket == NET_NO_SOCKET)
         return -1;
     net_socket_t watched = other != nullptr ? other->connected_socket : NET_NO_SOCKET;
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (listening->cancelled.load() || (other != nullptr && other->cancelled.load()))
+        if (is_cancelled(listening) || listening->timed_out || (other != nullptr && is_cancelled(other)))
             return -1;
         // Bytes already in the other stream's ring are there to be read.
         if (other != nullptr && other->ring_count > 0)
             return 2;
-        int ready = net_wait_either(listening->listen_socket, watched, WAIT_SLICE_MS);
+        int slice = next_slice(listening, started);
+        if (slice < 0)
+            return -1;
+        int ready = net_wait_either(listening->listen_socket, watched, slice);
         if (ready < 0)
             return 1;  // let the accept show what is wrong
         if (ready & 1)

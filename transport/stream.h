@@ -1,7 +1,8 @@
 // The socket stream: the only place where Kestrel touches TCP. A stream is either a
-// connected socket or a listening socket (active-mode data connections). Every wait is
-// cut into one-second slices that look at the cancel flag, so another thread can stop a
-// blocked transfer within about a second; nothing times out by itself.
+// connected socket or a listening socket (active-mode data connections). Every wait, the
+// connect included, is cut into one-second slices that look at the cancel flag, so
+// another thread can stop a blocked transfer within about a second, and each wait ends
+// once its limits' time passes without the socket becoming ready.
 #pragma once
 
 #include <atomic>
@@ -11,14 +12,25 @@
 
 enum { STREAM_RING_SIZE = 2000 };
 
+// What bounds the waits of every stream that points at it. Its owner keeps it for longer
+// than any of those streams (a session: for the whole life of its handle), so a cancel
+// from another thread, which only sets `cancelled`, never touches a stream that the busy
+// thread may be closing.
+struct StreamLimits {
+    std::atomic<int32_t> cancelled;
+    int32_t timeout_seconds;         // a wait without progress for this long fails; 0: never
+};
+
 struct SocketStream {
     net_socket_t connected_socket;   // NET_NO_SOCKET until connected or accepted
     net_socket_t listen_socket;      // NET_NO_SOCKET in a connecting stream
     unsigned char ring[STREAM_RING_SIZE];
     int32_t ring_start;
     int32_t ring_count;
-    std::atomic<int32_t> cancelled;  // set by another thread, read before every wait
+    StreamLimits own_limits;         // used until stream_set_limits names others
+    StreamLimits *limits;            // never null
     int32_t broken;                  // a receive failed after handing out ring bytes
+    int32_t timed_out;               // a wait ran out of time: every later one fails at once
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted
@@ -36,6 +48,12 @@ SocketStream *stream_open_address(uint32_t address, int local_port, int remote_p
 // A listening stream bound to the given address and port (the address a PORT command
 // announces), able to bind a port whose last connections still linger in TIME_WAIT.
 SocketStream *stream_listen(uint32_t address, int local_port);
+// A connecting stream whose connect and every later wait obey limits (null: the stream's
+// own, without a time limit); null when the connect is refused, cancelled or runs out of
+// time, leaving nothing open. The socket is non-blocking.
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits);
+// Puts the waits of a stream (a listening one before its peer came) under limits.
+void stream_set_limits(SocketStream *stream, StreamLimits *limits);
 void stream_close(SocketStream *stream);
 // Closes the socket of a stream but keeps the stream: every later send, read or wait fails
 // at once and no byte still in the ring is handed out. The stream itself stays valid for a
@@ -45,6 +63,8 @@ void stream_disconnect(SocketStream *stream);
 void stream_set_nonblocking(SocketStream *stream);
 int stream_wait_readable(SocketStream *stream);
 int stream_wait_writable(SocketStream *stream);
+// Sets the cancel flag of the stream's limits; safe from another thread only while the
+// stream cannot be closed meanwhile (a session cancels through its own limits instead).
 int stream_cancel(SocketStream *stream);
 int stream_is_cancelled(const SocketStream *stream);
 
