@@ -487,47 +487,38 @@ static void panel_finish(StatusWindow *w)
 
 // --- Signals while the panel is up. Left to their defaults, Ctrl-C, a kill or a closed
 // terminal would end the process with the panel on the screen, the cursor hidden and the
-// terminal without echo. The first of them presses Cancel (through a pipe: the handler
-// itself may do nothing else), so the command ends as after Esc and status_close puts
-// everything back. A second one does not wait for that: the handler writes the erase
-// frame and the saved modes, prepared while the panel started, and exits.
+// terminal without echo. The handler only writes the signal's number to a pipe that the
+// panel's thread watches (marked when it is not the first). The first presses Cancel, so
+// the command ends as after Esc and status_close puts everything back. A second one does
+// not wait for that: the panel's thread, the only one that draws, erases the panel, puts
+// the modes back and exits the process.
 
 static const int kPanelSignals[] = {SIGINT, SIGTERM, SIGHUP};
 enum { PANEL_SIGNAL_COUNT = sizeof kPanelSignals / sizeof kPanelSignals[0] };
 static struct sigaction g_saved_actions[PANEL_SIGNAL_COUNT];
 static int g_signal_pipe[2] = {-1, -1};  // made once, kept for the process's life
 static std::atomic<int> g_signals_seen(0);
-static int g_signal_tty = -1;
-static struct termios g_signal_modes;
-static char g_signal_erase[PANEL_FRAME_SIZE];
-static size_t g_signal_erase_length;
+enum { SIGNAL_AGAIN = 0x80 };  // marks a signal that is not the first
 
 static void panel_signal(int number)
 {
     int saved_errno = errno;
-    if (g_signals_seen.fetch_add(1) > 0) {
-        ssize_t written = write(g_signal_tty, g_signal_erase, g_signal_erase_length);
-        (void)written;
-        tcsetattr(g_signal_tty, TCSANOW, &g_signal_modes);
-        _exit(128 + number);
-    }
-    char byte = (char)number;
+    unsigned char byte = (unsigned char)number;
+    if (g_signals_seen.fetch_add(1) > 0)
+        byte |= SIGNAL_AGAIN;
     ssize_t written = write(g_signal_pipe[1], &byte, 1);
     (void)written;
     errno = saved_errno;
 }
 
 // Called on the panel's thread once the panel is drawn; -1 leaves the defaults alone.
-static int panel_signals_take(StatusWindow *w)
+static int panel_signals_take(void)
 {
     if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
     char drain[64];
     while (read(g_signal_pipe[0], drain, sizeof drain) > 0) {
     }
-    g_signal_tty = w->tty.fd;
-    g_signal_modes = w->saved_modes;
-    g_signal_erase_length = erase_frame(w, g_signal_erase);
     g_signals_seen.store(0);
     struct sigaction action;
     memset(&action, 0, sizeof action);
@@ -535,15 +526,43 @@ static int panel_signals_take(StatusWindow *w)
     sigemptyset(&action.sa_mask);
     for (int number : kPanelSignals)
         sigaddset(&action.sa_mask, number);
-    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++)
-        sigaction(kPanelSignals[i], &action, &g_saved_actions[i]);
+    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++) {
+        // A signal ignored from the start (nohup) stays ignored.
+        sigaction(kPanelSignals[i], nullptr, &g_saved_actions[i]);
+        if (g_saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(kPanelSignals[i], &action, nullptr);
+    }
     return 0;
+}
+
+static void panel_press_cancel(StatusWindow *w);
+
+// What the pipe brought: the first signal presses Cancel; another one ends the process
+// at once, with the terminal as it was before the panel.
+static void panel_signals_read(StatusWindow *w)
+{
+    unsigned char numbers[16];
+    ssize_t n;
+    int pressed = 0;
+    while ((n = read(g_signal_pipe[0], numbers, sizeof numbers)) > 0) {
+        for (ssize_t i = 0; i < n; i++) {
+            if (numbers[i] & SIGNAL_AGAIN) {
+                panel_finish(w);
+                _exit(128 + (numbers[i] & ~SIGNAL_AGAIN));
+            }
+            pressed = 1;
+        }
+    }
+    if (pressed)
+        panel_press_cancel(w);
 }
 
 static void panel_signals_give_back(void)
 {
-    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++)
-        sigaction(kPanelSignals[i], &g_saved_actions[i], nullptr);
+    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++) {
+        if (g_saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(kPanelSignals[i], &g_saved_actions[i], nullptr);
+    }
 }
 
 static void panel_press_cancel(StatusWindow *w)
@@ -617,7 +636,7 @@ static void panel_thread(StatusWindow *w)
     if (!ok)
         return;
 
-    int signals_taken = panel_signals_take(w) == 0;
+    int signals_taken = panel_signals_take() == 0;
     int keys_open = 1;
     int suspended = 0;
     while (!w->closing.load()) {
@@ -643,14 +662,8 @@ static void panel_thread(StatusWindow *w)
                                 {signals_taken ? g_signal_pipe[0] : -1, POLLIN, 0}};
         if (poll(fds, 3, PANEL_POLL_MS) <= 0)
             continue;
-        if (fds[2].revents & POLLIN) {
-            char drain[16];
-            int pressed = 0;
-            while (read(g_signal_pipe[0], drain, sizeof drain) > 0)
-                pressed = 1;
-            if (pressed)
-                panel_press_cancel(w);
-        }
+        if (fds[2].revents & POLLIN)
+            panel_signals_read(w);
         if (fds[0].revents & POLLIN) {
             char drain[64];
             while (read(w->wake[0], drain, sizeof drain) > 0) {

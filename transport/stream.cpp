@@ -81,8 +81,14 @@ static int is_cancelled(const SocketStream *stream)
     return stream->limits->cancelled.load() != 0;
 }
 
+// Cancelled, or out of time before: no wait of these limits starts any more.
+static int is_stopped(const SocketStream *stream)
+{
+    return is_cancelled(stream) || stream->limits->timed_out;
+}
+
 // The length of the next slice of a wait that began at `started`: at most a second, and
-// no further than the time limit; -1 once the limit has passed (the stream then fails
+// no further than the time limit; -1 once the limit has passed (the limits then fail
 // every later wait at once, as a broken connection would).
 static int next_slice(SocketStream *stream, uint32_t started)
 {
@@ -93,7 +99,7 @@ static int next_slice(SocketStream *stream, uint32_t started)
     uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
     uint32_t waited = net_clock_ms() - started;
     if (waited >= limit) {
-        stream->timed_out = 1;
+        stream->limits->timed_out = 1;
         return -1;
     }
     return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
@@ -111,7 +117,7 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
         return under_way;
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_cancelled(stream))
+        if (is_stopped(stream))
             return -1;
         int slice = next_slice(stream, started);
         if (slice < 0)
@@ -269,7 +275,7 @@ static int accept_peer(SocketStream *stream)
 {
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_cancelled(stream) || stream->timed_out)
+        if (is_stopped(stream))
             return -1;
         int slice = next_slice(stream, started);
         if (slice < 0)
@@ -287,7 +293,7 @@ static int wait_socket(SocketStream *stream, int for_write)
 {
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_cancelled(stream) || stream->timed_out)
+        if (is_stopped(stream))
             return -1;
         // A listening stream whose peer has not been accepted yet: the peer comes first.
         if (stream->connected_socket == NET_NO_SOCKET && stream->listen_socket != NET_NO_SOCKET) {
@@ -351,7 +357,7 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
     net_socket_t watched = other != nullptr ? other->connected_socket : NET_NO_SOCKET;
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_cancelled(listening) || listening->timed_out || (other != nullptr && is_cancelled(other)))
+        if (is_stopped(listening) || (other != nullptr && is_stopped(other)))
             return -1;
         // Bytes already in the other stream's ring are there to be read.
         if (other != nullptr && other->ring_count > 0)

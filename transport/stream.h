@@ -19,6 +19,10 @@ enum { STREAM_RING_SIZE = 2000 };
 struct StreamLimits {
     std::atomic<int32_t> cancelled;
     int32_t timeout_seconds;         // a wait without progress for this long fails; 0: never
+    // A wait of one of the streams ran out of time: like a cancel, every later wait of all
+    // of them fails at once, since a server that fell silent on one connection cannot be
+    // trusted to answer in step on another. Only the busy thread touches it.
+    int32_t timed_out;
 };
 
 struct SocketStream {
@@ -30,7 +34,6 @@ struct SocketStream {
     StreamLimits own_limits;         // used until stream_set_limits names others
     StreamLimits *limits;            // never null
     int32_t broken;                  // a receive failed after handing out ring bytes
-    int32_t timed_out;               // a wait ran out of time: every later one fails at once
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted
