@@ -31,10 +31,10 @@ typedef void *HARC;
  * in a call on the handle (or in Kestrel, which makes its own), another thread may call
  * KestrelCancel on it, and nothing else. The caller keeps the handle open until that call
  * has returned: a cancel and a KestrelCloseArchive of the same handle must never overlap.
- * A cancel sets a flag of the handle and nothing more; every wait of the busy call (the
- * connect, each reply, the data, the server's connection in active mode) looks at it at
- * least once a second, so the call fails within about a second. The handle's later calls
- * fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
+ * A cancel sets a flag of the handle and wakes the wait under way; every wait of the busy
+ * call (the connect, each reply, the data, the server's connection in active mode) also
+ * looks at the flag at least once a second, so the call fails at once, and within about a
+ * second at the latest. The handle's later calls fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
  * none): once that long passes without a byte or a connection, the call fails as it would
  * on a broken connection, keeping what arrived.
  */

@@ -32,6 +32,7 @@ FtpSession *session_create(void)
     session->use_index_file = 1;
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
+    stream_limits_init(&session->limits);
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
     return session;
 }
@@ -55,6 +56,7 @@ int session_destroy(FtpSession *session)
         stream_close(session->control);
         session->control = nullptr;
     }
+    stream_limits_release(&session->limits);
     free(session);
     return 0;
 }
@@ -153,7 +155,7 @@ int session_cancel(FtpSession *session)
 {
     if (!session)
         return -1;
-    session->limits.cancelled.store(1);
+    stream_limits_cancel(&session->limits);
     return 0;
 }
 

@@ -79,8 +79,9 @@ char *session_read_line(FtpSession *session, char *buffer, int limit);
 int session_read_reply_text(FtpSession *session, char *buffer, int limit);
 int session_read_reply(FtpSession *session);
 // The one call another thread may make while the session is busy: sets the session's
-// cancel flag, which every wait looks at within a second; it reads no stream, so it is
-// safe while the busy thread opens or closes them. Every later wait fails too.
+// cancel flag and wakes the wait under way (every wait also looks at the flag at least
+// once a second); it reads no stream, so it is safe while the busy thread opens or closes
+// them. Every later wait fails too.
 int session_cancel(FtpSession *session);
 // How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
 int session_set_timeout(FtpSession *session, int seconds);

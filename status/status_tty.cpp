@@ -523,6 +523,8 @@ static int panel_signals_take(void)
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = panel_signal;
+    // The busy thread's system calls go on; the cancel is what ends the command.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int number : kPanelSignals)
         sigaddset(&action.sa_mask, number);

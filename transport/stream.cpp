@@ -72,8 +72,29 @@ static SocketStream *new_stream(void)
         return nullptr;
     stream->connected_socket = NET_NO_SOCKET;
     stream->listen_socket = NET_NO_SOCKET;
+    stream->own_limits.wake = NET_NO_SOCKET;
     stream->limits = &stream->own_limits;
     return stream;
+}
+
+void stream_limits_init(StreamLimits *limits)
+{
+    limits->cancelled.store(0);
+    limits->timeout_seconds = 0;
+    limits->timed_out = 0;
+    limits->wake = net_wake_open();
+}
+
+void stream_limits_release(StreamLimits *limits)
+{
+    net_close(limits->wake);
+    limits->wake = NET_NO_SOCKET;
+}
+
+void stream_limits_cancel(StreamLimits *limits)
+{
+    limits->cancelled.store(1);
+    net_wake(limits->wake);
 }
 
 static int is_cancelled(const SocketStream *stream)
@@ -105,6 +126,20 @@ static int next_slice(SocketStream *stream, uint32_t started)
     return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
 }
 
+// One slice of a wait on the socket (and on `other`, readable): bit 1 or 2 when ready, 0
+// when the slice ran out or a cancel woke it, -1 when the wait failed. A wake without a
+// cancel (a stray datagram) is dropped, so it cannot end every later slice at once.
+static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_socket_t other, int slice)
+{
+    net_socket_t wake = stream->limits->wake;
+    int ready = net_wait_woken(socket, what, other, wake, slice);
+    if (ready < 0)
+        return -1;
+    if ((ready & 4) && !is_cancelled(stream))
+        net_wake_clear(wake);
+    return ready & 3;
+}
+
 // Connects the stream's socket without ever blocking for more than a slice: 0, or -1 when
 // refused, cancelled or out of time.
 static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
@@ -122,10 +157,10 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
         int slice = next_slice(stream, started);
         if (slice < 0)
             return -1;
-        int ended = net_connect_wait(s, slice);
+        int ended = wait_slice(stream, s, NET_CONNECT, NET_NO_SOCKET, slice);
         if (ended < 0)
             return -1;
-        if (ended > 0)
+        if (ended & 1)
             return net_connect_result(s);
     }
 }
@@ -280,7 +315,7 @@ static int accept_peer(SocketStream *stream)
         int slice = next_slice(stream, started);
         if (slice < 0)
             return -1;
-        if (net_wait(stream->listen_socket, 0, slice) != 0)
+        if (wait_slice(stream, stream->listen_socket, NET_READ, NET_NO_SOCKET, slice) != 0)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
@@ -307,7 +342,7 @@ static int wait_socket(SocketStream *stream, int for_write)
         int slice = next_slice(stream, started);
         if (slice < 0)
             return -1;
-        if (net_wait(stream->connected_socket, for_write, slice) != 0)
+        if (wait_slice(stream, stream->connected_socket, for_write ? NET_WRITE : NET_READ, NET_NO_SOCKET, slice) != 0)
             return 0;
     }
 }
@@ -329,7 +364,7 @@ int stream_wait_writable(SocketStream *stream)
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
-        stream->limits->cancelled.store(1);
+        stream_limits_cancel(stream->limits);
     return 0;
 }
 
@@ -365,7 +400,7 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
         int slice = next_slice(listening, started);
         if (slice < 0)
             return -1;
-        int ready = net_wait_either(listening->listen_socket, watched, slice);
+        int ready = wait_slice(listening, listening->listen_socket, NET_READ, watched, slice);
         if (ready < 0)
             return 1;  // let the accept show what is wrong
         if (ready & 1)

@@ -1,8 +1,9 @@
 // The socket stream: the only place where Kestrel touches TCP. A stream is either a
 // connected socket or a listening socket (active-mode data connections). Every wait, the
-// connect included, is cut into one-second slices that look at the cancel flag, so
-// another thread can stop a blocked transfer within about a second, and each wait ends
-// once its limits' time passes without the socket becoming ready.
+// connect included, is cut into one-second slices that look at the cancel flag, and also
+// watches a wake socket that the cancel sends a byte to, so another thread stops a blocked
+// transfer at once (within a second even without the wake); each wait ends once its
+// limits' time passes without the socket becoming ready.
 #pragma once
 
 #include <atomic>
@@ -18,6 +19,7 @@ enum { STREAM_RING_SIZE = 2000 };
 // thread may be closing.
 struct StreamLimits {
     std::atomic<int32_t> cancelled;
+    net_socket_t wake;               // woken by a cancel; NET_NO_SOCKET: none
     int32_t timeout_seconds;         // a wait without progress for this long fails; 0: never
     // A wait of one of the streams ran out of time: like a cancel, every later wait of all
     // of them fails at once, since a server that fell silent on one connection cannot be
@@ -66,8 +68,17 @@ void stream_disconnect(SocketStream *stream);
 void stream_set_nonblocking(SocketStream *stream);
 int stream_wait_readable(SocketStream *stream);
 int stream_wait_writable(SocketStream *stream);
-// Sets the cancel flag of the stream's limits; safe from another thread only while the
-// stream cannot be closed meanwhile (a session cancels through its own limits instead).
+// Limits that an owner keeps: made with the wake socket that lets a cancel end a wait at
+// once (without one, at the end of the wait's current slice), released when no stream
+// uses them any more.
+void stream_limits_init(StreamLimits *limits);
+void stream_limits_release(StreamLimits *limits);
+// Sets the cancel flag and wakes whatever wait runs under the limits. The only call that
+// another thread may make, at any time while the limits live.
+void stream_limits_cancel(StreamLimits *limits);
+
+// Cancels through the stream's limits; from another thread only while the stream cannot
+// be closed meanwhile (a session cancels through its own limits instead).
 int stream_cancel(SocketStream *stream);
 int stream_is_cancelled(const SocketStream *stream);
 

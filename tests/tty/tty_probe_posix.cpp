@@ -191,7 +191,8 @@ static int run_notty(void)
 
 // Runs one command through the entry, with its panel, against a server that stops; the
 // driver cancels it (a key or a signal). Prints the result, whether the report holds the
-// failure line, how long the command took and whether the terminal came back unchanged.
+// failure line, whether it waited for the cancel and whether the terminal came back
+// unchanged.
 static int run_stalled_command(FtpScriptServer &server, const std::string &arguments,
                                const char *failure_line)
 {
@@ -209,7 +210,9 @@ static int run_stalled_command(FtpScriptServer &server, const std::string &argum
     server.stop();
     printf("result=%d\n", result);
     printf("failure_reported=%s\n", strstr(report, failure_line) ? "yes" : "no");
-    printf("took_over_a_second=%s\n", took > 1000 ? "yes" : "no");
+    // The driver waits half a second before it cancels: a command that ended sooner failed
+    // for another reason.
+    printf("waited=%s\n", took > 400 ? "yes" : "no");
     print_modes(before);
     return 0;
 }
