@@ -36,7 +36,9 @@ typedef void *HARC;
  * looks at the flag at least once a second, so the call fails at once, and within about a
  * second at the latest. The handle's later calls fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
  * none): once that long passes without a byte or a connection, the call fails as it would
- * on a broken connection, keeping what arrived.
+ * on a broken connection, keeping what arrived. KestrelOpenArchive has no handle to cancel
+ * before it returns, so only that limit bounds it; Kestrel makes its handle before it
+ * connects, so the Cancel of its status window reaches the open too.
  */
 
 /* A window handle of the caller (HWND on Windows); the library never draws into it. */
