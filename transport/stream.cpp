@@ -72,8 +72,6 @@ static SocketStream *new_stream(void)
         return nullptr;
     stream->connected_socket = NET_NO_SOCKET;
     stream->listen_socket = NET_NO_SOCKET;
-    stream->own_limits.wake = NET_NO_SOCKET;
-    stream->limits = &stream->own_limits;
     return stream;
 }
 
@@ -97,15 +95,23 @@ void stream_limits_cancel(StreamLimits *limits)
     net_wake(limits->wake);
 }
 
+// The limits a stream's waits obey: its own unless it was given others (a stream built
+// without stream_open and its siblings has no pointer set).
+static StreamLimits *limits_of(SocketStream *stream)
+{
+    return stream->limits != nullptr ? stream->limits : &stream->own_limits;
+}
+
 static int is_cancelled(const SocketStream *stream)
 {
-    return stream->limits->cancelled.load() != 0;
+    const StreamLimits *limits = stream->limits != nullptr ? stream->limits : &stream->own_limits;
+    return limits->cancelled.load() != 0;
 }
 
 // Cancelled, or out of time before: no wait of these limits starts any more.
-static int is_stopped(const SocketStream *stream)
+static int is_stopped(SocketStream *stream)
 {
-    return is_cancelled(stream) || stream->limits->timed_out;
+    return is_cancelled(stream) || limits_of(stream)->timed_out;
 }
 
 // The length of the next slice of a wait that began at `started`: at most a second, and
@@ -113,14 +119,14 @@ static int is_stopped(const SocketStream *stream)
 // every later wait at once, as a broken connection would).
 static int next_slice(SocketStream *stream, uint32_t started)
 {
-    int32_t seconds = stream->limits->timeout_seconds;
+    int32_t seconds = limits_of(stream)->timeout_seconds;
     if (seconds <= 0)
         return WAIT_SLICE_MS;
     // Beyond about 23 days the milliseconds would not fit the clock's 32 bits.
     uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
     uint32_t waited = net_clock_ms() - started;
     if (waited >= limit) {
-        stream->limits->timed_out = 1;
+        limits_of(stream)->timed_out = 1;
         return -1;
     }
     return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
@@ -131,7 +137,7 @@ static int next_slice(SocketStream *stream, uint32_t started)
 // cancel (a stray datagram) is dropped, so it cannot end every later slice at once.
 static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_socket_t other, int slice)
 {
-    net_socket_t wake = stream->limits->wake;
+    net_socket_t wake = limits_of(stream)->wake;
     int ready = net_wait_woken(socket, what, other, wake, slice);
     if (ready < 0)
         return -1;
@@ -251,7 +257,7 @@ SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *li
 void stream_set_limits(SocketStream *stream, StreamLimits *limits)
 {
     if (stream != nullptr)
-        stream->limits = limits != nullptr ? limits : &stream->own_limits;
+        stream->limits = limits;
 }
 
 SocketStream *stream_listen(uint32_t address, int local_port)
@@ -364,7 +370,7 @@ int stream_wait_writable(SocketStream *stream)
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
-        stream_limits_cancel(stream->limits);
+        stream_limits_cancel(limits_of(stream));
     return 0;
 }
 

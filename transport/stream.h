@@ -18,13 +18,13 @@ enum { STREAM_RING_SIZE = 2000 };
 // from another thread, which only sets `cancelled`, never touches a stream that the busy
 // thread may be closing.
 struct StreamLimits {
-    std::atomic<int32_t> cancelled;
-    net_socket_t wake;               // woken by a cancel; NET_NO_SOCKET: none
-    int32_t timeout_seconds;         // a wait without progress for this long fails; 0: never
+    std::atomic<int32_t> cancelled{0};
+    net_socket_t wake = NET_NO_SOCKET;  // woken by a cancel
+    int32_t timeout_seconds = 0;     // a wait without progress for this long fails; 0: never
     // A wait of one of the streams ran out of time: like a cancel, every later wait of all
     // of them fails at once, since a server that fell silent on one connection cannot be
     // trusted to answer in step on another. Only the busy thread touches it.
-    int32_t timed_out;
+    int32_t timed_out = 0;
 };
 
 struct SocketStream {
@@ -33,8 +33,8 @@ struct SocketStream {
     unsigned char ring[STREAM_RING_SIZE];
     int32_t ring_start;
     int32_t ring_count;
-    StreamLimits own_limits;         // used until stream_set_limits names others
-    StreamLimits *limits;            // never null
+    StreamLimits own_limits;         // used while `limits` names no others
+    StreamLimits *limits;            // null: own_limits
     int32_t broken;                  // a receive failed after handing out ring bytes
 };
 
