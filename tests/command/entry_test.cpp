@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "command/entry.h"
+#include "tests/session/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/store_env.h"
 
@@ -369,6 +370,7 @@ TEST_F(EntryTest, PrintStopsAtAFileThatCannotBeOpened)
 // mode reaches the handle, and a long option names the command whole.
 TEST_F(EntryTest, OptionsShapeTheRun)
 {
+    xfer::ActivePortTurn turn;  // one case listens on the machine-wide active-mode port
     struct Case {
         std::string line;
         std::string report;
