@@ -190,9 +190,9 @@ static int run_notty(void)
 }
 
 // Runs one command through the entry, with its panel, against a server that stops; the
-// driver cancels it (a key or a signal). Prints the result, whether the report holds the
-// failure line, whether it waited for the cancel and whether the terminal came back
-// unchanged.
+// driver cancels it (a key or a signal). Prints the result, the commands the server got,
+// whether the report holds the failure line, whether the command waited for the cancel
+// and whether the terminal came back unchanged.
 static int run_stalled_command(FtpScriptServer &server, const std::string &arguments,
                                const char *failure_line)
 {
@@ -208,7 +208,11 @@ static int run_stalled_command(FtpScriptServer &server, const std::string &argum
     int result = Kestrel(nullptr, command.c_str(), report, (int)sizeof report);
     long took = ms_since(start);
     server.stop();
+    std::string commands;
+    for (const std::string &line : server.commands())
+        commands += (commands.empty() ? "" : ",") + line;
     printf("result=%d\n", result);
+    printf("commands=%s\n", commands.c_str());
     printf("failure_reported=%s\n", strstr(report, failure_line) ? "yes" : "no");
     // The driver waits half a second before it cancels: a command that ended sooner failed
     // for another reason.
