@@ -412,9 +412,11 @@ TEST(Faults, DroppedSynOnThePassivePortEndsWithACancel)
 TEST(Faults, TimeoutEndsEverySilentWait)
 {
     DroppedSynPort port;
+    xfer::ActivePortTurn turn;  // one case waits on the active-mode port
     const std::string bytes = pattern(10000);
     struct Case {
         const char *label;
+        int data_mode;
         std::function<void(FtpScriptServer &)> script;
         bool needs_handle;  // false: the open itself is the operation
         std::function<int(Rig &)> operation;
@@ -423,16 +425,24 @@ TEST(Faults, TimeoutEndsEverySilentWait)
         Folder folder;
         bool needs_dropped_syn;
     } cases[] = {
-        {"greeting never comes", [](FtpScriptServer &s) { s.greeting().silence(); }, false,
+        {"greeting never comes", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.greeting().silence(); }, false,
          [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
-        {"SYN to the passive port never answered", [&](FtpScriptServer &s) { s.expect("PASV", {port.reply()}); },
+        {"MKD never answered", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.expect("MKD").silence(); }, true,
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        {"SYN to the passive port never answered", DATA_MODE_PASSIVE,
+         [&](FtpScriptServer &s) { s.expect("PASV", {port.reply()}); },
          true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}, {}, true},
-        {"download falls silent after 4000 of 10000 bytes",
+        {"download falls silent after 4000 of 10000 bytes", DATA_MODE_PASSIVE,
          [&](FtpScriptServer &s) {
              s.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes).stop_data_after(4000, false);
          },
          true, [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
          {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 4000)}}, false},
+        // The local file is opened once the server said 150: it stays, empty.
+        {"active mode: 150, the server never connects", DATA_MODE_ACTIVE,
+         [](FtpScriptServer &s) { s.expect("RETR", {"150 Opening (5 bytes)"}); }, true,
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"}, {{"f.bin", ""}}, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -440,7 +450,7 @@ TEST(Faults, TimeoutEndsEverySilentWait)
             fputs("[   skip   ] this system answers SYNs to a full listener\n", stdout);
             continue;
         }
-        Rig rig(DATA_MODE_PASSIVE, kTimeoutSeconds);
+        Rig rig(c.data_mode, kTimeoutSeconds);
         c.script(rig.server);
         if (c.needs_handle) {
             ASSERT_NE(nullptr, rig.open_handle());
