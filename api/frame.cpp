@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "api/report.h"
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "platform/export.h"
@@ -18,11 +19,16 @@ static KESTREL_WINDOW g_owner_window;
 static KESTREL_WINDOW g_owner_window_ex;
 static intptr_t g_owner_value_ex;
 
-extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode)
+HARC frame_new_handle(void)
 {
-    (void)window;
-    if (!url)
-        return nullptr;
+    return (HARC)session_create();
+}
+
+int frame_open_handle(HARC handle, const char *url, uint32_t mode)
+{
+    FtpSession *session = (FtpSession *)handle;
+    if (!session || !url)
+        return -1;
     if (!(mode & 2))
         settings_load();
 
@@ -30,31 +36,39 @@ extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char
     char host[URL_TEXT_SIZE], path[URL_TEXT_SIZE];
     int port = 0;
     if (parse_url(url, scheme, user, password, host, &port, path) != 0)
-        return nullptr;
+        return -1;
     if (strcmp(scheme, "ftp") != 0)
-        return nullptr;
+        return -1;
     if (strcmp(user, "anonymous") == 0 && password[0] == '\0')
         text_copy(password, sizeof password, g_settings.EMailAddress);
     if (port == 21)
         port = g_settings.FtpCtrlPort;
 
-    FtpSession *session = session_create();
-    if (!session)
-        return nullptr;
+    // A negative stored limit means none, like 0.
+    session_set_timeout(session, g_settings.Timeout > 0 ? g_settings.Timeout : 0);
     session_set_proxy(session, (uint32_t)g_settings.ProxyType, g_settings.ProxyHost,
                       (uint32_t)g_settings.ProxyPort);
-    if (session_connect(session, host, port, user, password) != 0) {
-        session_destroy(session);
-        return nullptr;
-    }
+    if (session_connect(session, host, port, user, password) != 0)
+        return -1;
     // An out-of-range stored mode leaves the session's automatic choice in force.
     session_set_data_mode(session, g_settings.PassiveMode);
-    if (session_change_dir(session, path) != 0) {
-        session_destroy(session);
-        return nullptr;
-    }
+    if (session_change_dir(session, path) != 0)
+        return -1;
     session_set_resume_mode(session, g_settings.ResumeGetMode);
-    return (HARC)session;
+    return 0;
+}
+
+extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode)
+{
+    (void)window;
+    if (!url)
+        return nullptr;
+    HARC handle = frame_new_handle();
+    if (handle && frame_open_handle(handle, url, mode) != 0) {
+        KestrelCloseArchive(handle);
+        handle = nullptr;
+    }
+    return handle;
 }
 
 extern "C" int KESTREL_API KestrelCloseArchive(HARC archive)

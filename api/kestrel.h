@@ -26,6 +26,21 @@ extern "C" {
 /* An open remote directory; null when opening failed. */
 typedef void *HARC;
 
+/*
+ * Threads. A handle belongs to the thread that works with it. While that thread is busy
+ * in a call on the handle (or in Kestrel, which makes its own), another thread may call
+ * KestrelCancel on it, and nothing else. The caller keeps the handle open until that call
+ * has returned: a cancel and a KestrelCloseArchive of the same handle must never overlap.
+ * A cancel sets a flag of the handle and wakes the wait under way; every wait of the busy
+ * call (the connect, each reply, the data, the server's connection in active mode) also
+ * looks at the flag at least once a second, so the call fails at once, and within about a
+ * second at the latest. The handle's later calls fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
+ * none): once that long passes without a byte or a connection, the call fails as it would
+ * on a broken connection, keeping what arrived. KestrelOpenArchive has no handle to cancel
+ * before it returns, so only that limit bounds it; Kestrel makes its handle before it
+ * connects, so the Cancel of its status window reaches the open too.
+ */
+
 /* A window handle of the caller (HWND on Windows); the library never draws into it. */
 typedef void *KESTREL_WINDOW;
 
@@ -119,7 +134,8 @@ int KESTREL_API KestrelKillOwnerWindowEx(intptr_t ignored);
 int KESTREL_API KestrelSetDataConnectionMode(HARC archive, int mode);
 /* Registers the progress callback (null switches it off); 1, or 0 for a null handle. */
 int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
-/* Marks the handle's connections cancelled, from any thread; 1, or 0 for a null handle. */
+/* Cancels what the handle is busy with, from any thread (see Threads above): it and every
+   later call on the handle fail within about a second; 1, or 0 for a null handle. */
 int KESTREL_API KestrelCancel(HARC archive, int ignored);
 /* 1 when the archiver function number is supported, else 0. */
 int KESTREL_API KestrelQueryFunctionList(int function);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "api/report.h"
 #include "command/actions.h"
 #include "command/arguments.h"
 #include "command/output.h"
@@ -188,7 +189,9 @@ static int parse_target(char *const *args, int count, const CommandRow *row, Par
 }
 
 // Runs a parsed command with the status window open. The handle variable is the one
-// the window's Cancel reads: it holds the handle only while the handle is valid.
+// the window's Cancel reads: it holds the handle from before the connect (so a Cancel
+// during the connect or the login ends the open) until just before the close, and it
+// changes only under the window's lock.
 static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDOW window,
                OutputBuffer *output, StatusWindow *status, HARC *handle)
 {
@@ -203,8 +206,11 @@ static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDO
     if (!parsed->quiet)
         status_print(status, "Opening URL[%s]\r\n", parsed->display_url);
 
-    *handle = KestrelOpenArchive(window, parsed->url, parsed->open_mode);
-    if (!*handle) {
+    HARC opening = frame_new_handle();
+    status_set_handle(handle, opening);
+    if (!opening || frame_open_handle(opening, parsed->url, parsed->open_mode) != 0) {
+        status_set_handle(handle, nullptr);
+        KestrelCloseArchive(opening);
         output_printf(output, "Error: Can't KestrelOpenArchive(%lld,%s,0)\n",
                       (long long)(intptr_t)window, parsed->display_url);
         // An unknown long option is found only once the handle is open.
@@ -228,7 +234,7 @@ static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDO
     if (!parsed->quiet)
         status_print(status, "Closing URL[%s]\r\n", parsed->display_url);
     HARC closing = *handle;
-    *handle = nullptr;
+    status_set_handle(handle, nullptr);
     KestrelCloseArchive(closing);
     return result;
 }

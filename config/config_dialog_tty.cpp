@@ -472,7 +472,9 @@ static int form_run(Form *form)
             return 0;  // the terminal went away: nothing was confirmed
         if (key == KEY_RESIZE)
             continue;
-        if (key == 27)
+        // Ctrl-C arrives as a key (raw mode), so it cancels instead of killing the process
+        // with the form still on the screen.
+        if (key == 27 || key == 3)
             return 0;
         if (LINES < FORM_ROWS || COLS < FORM_COLS)
             continue;
@@ -520,7 +522,7 @@ int config_dialog_run(void *module, KESTREL_WINDOW owner)
     if (screen != nullptr) {
         tty_set_form_active(1);
         set_term(screen);
-        cbreak();
+        raw();
         noecho();
         nonl();
         keypad(stdscr, TRUE);

@@ -141,6 +141,8 @@ void settings_load(void)
     s->ProxyType = 0;
     s->ProxyPort = 21;
     s->ResumeGetMode = 0;
+    // What common command-line clients wait before they give up on a server.
+    s->Timeout = 300;
 
     RegistryKey key;
     if (registry_open_key(SETTINGS_KEY_PATH, &key) != REGISTRY_OK)
@@ -154,6 +156,7 @@ void settings_load(void)
     s->ProxyPort = registry_read_dword(key, "ProxyPort", s->ProxyPort);
     registry_read_string(key, "ProxyHost", s->ProxyHost, SETTINGS_READ_LIMIT, s->ProxyHost);
     s->ResumeGetMode = registry_read_dword(key, "ResumeGetMode", s->ResumeGetMode);
+    s->Timeout = registry_read_dword(key, "Timeout", s->Timeout);
     registry_close_key(key);
 }
 
@@ -172,6 +175,7 @@ int settings_save(void)
     registry_write_dword(key, "ProxyPort", s->ProxyPort);
     registry_write_string(key, "ProxyHost", s->ProxyHost);
     registry_write_dword(key, "ResumeGetMode", s->ResumeGetMode);
+    registry_write_dword(key, "Timeout", s->Timeout);
     registry_close_key(key);
     return 0;
 }

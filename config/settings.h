@@ -23,6 +23,7 @@ struct Settings {
     char ProxyHost[SETTINGS_TEXT_SIZE];
     int32_t ProxyPort;
     int32_t ResumeGetMode;                  // non-zero: downloads continue local files
+    int32_t Timeout;                        // seconds a wait may go without progress; 0: none
 };
 
 // Zero until the first settings_load; shared by every thread without a lock, so callers
@@ -32,7 +33,7 @@ extern Settings g_settings;
 // Sets the defaults, then takes every value the key holds. Never creates the key.
 void settings_load(void);
 
-// Creates the key if needed and writes all eight values. 0, or -1 when the key cannot be
+// Creates the key if needed and writes all nine values. 0, or -1 when the key cannot be
 // opened for writing (nothing is written then).
 int settings_save(void);
 

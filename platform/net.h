@@ -42,6 +42,14 @@ int net_listen(net_socket_t socket, int backlog);
 // Blocks until a peer connects (unless the socket is non-blocking); NET_NO_SOCKET on failure.
 net_socket_t net_accept(net_socket_t socket);
 int net_connect(net_socket_t socket, uint32_t address, uint16_t port);
+// A connect that never blocks, on a socket made non-blocking first: 0 connected at once,
+// 1 under way (wait with net_connect_wait), -1 failed.
+int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port);
+// Waits at most timeout_ms for a connect under way to end: 1 it ended (net_connect_result
+// tells how), 0 time passed, -1 the wait itself failed.
+int net_connect_wait(net_socket_t socket, int timeout_ms);
+// 0 when the connect that ended made a connection, -1 when it was refused or failed.
+int net_connect_result(net_socket_t socket);
 
 // Waits at most timeout_ms for the socket to become readable (for_write 0) or writable
 // (for_write 1): 1 ready, 0 time passed (or the wait was interrupted), -1 the wait itself
@@ -99,6 +107,26 @@ int net_reverse_lookup(uint32_t address, char *name, int size);
 // removes it.
 typedef int (*NetSendFault)(net_socket_t socket);
 void net_set_send_fault(NetSendFault fault);
+
+// A wake socket: a datagram socket bound to 127.0.0.1 that a wait watches besides its own
+// socket, so that another thread ends the wait at once by sending it a byte. NET_NO_SOCKET
+// when none can be made (waits then simply run their slices out).
+net_socket_t net_wake_open(void);
+// Sends the wake socket one byte, to itself; safe from any thread while it is open.
+void net_wake(net_socket_t wake);
+// Reads and drops whatever the wake socket holds.
+void net_wake_clear(net_socket_t wake);
+
+enum { NET_READ = 0, NET_WRITE = 1, NET_CONNECT = 2 };
+// Waits at most timeout_ms until the socket is ready for `what` (NET_CONNECT: a connect
+// under way ended, either way), `other` is readable, or `wake` is. The answer has bit 1
+// set for the socket, bit 2 for other and bit 4 for wake; 0 when the time passed (or the
+// wait was interrupted); -1 when the wait failed. A hang-up or an error counts as ready.
+// NET_NO_SOCKET leaves other or wake unwatched.
+int net_wait_woken(net_socket_t socket, int what, net_socket_t other, net_socket_t wake, int timeout_ms);
+
+// Milliseconds of a clock that never goes back (wraps after 49 days: compare differences).
+uint32_t net_clock_ms(void);
 
 // Sleeps the calling thread (the short pause of a send that would block).
 void net_pause_ms(int milliseconds);

@@ -96,6 +96,36 @@ int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
     return 0;
 }
 
+int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = net_make_address(address, port);
+    if (::connect(to_fd(socket), (sockaddr *)&a, sizeof a) == 0)
+        return 0;
+    // An interrupted connect goes on in the background, like one in progress.
+    return errno == EINPROGRESS || errno == EINTR ? 1 : -1;
+}
+
+int net_connect_wait(net_socket_t socket, int timeout_ms)
+{
+    // A failed connect shows as writable with an error or a hang-up: that ends it too.
+    pollfd p = {to_fd(socket), POLLOUT, 0};
+    int result = ::poll(&p, 1, timeout_ms);
+    if (result < 0)
+        return errno == EINTR ? 0 : -1;
+    return result > 0 ? 1 : 0;
+}
+
+int net_connect_result(net_socket_t socket)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(to_fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return -1;
+    sockaddr_in peer;
+    socklen_t peer_length = sizeof peer;
+    return getpeername(to_fd(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
+}
+
 int net_wait(net_socket_t socket, int for_write, int timeout_ms)
 {
     pollfd p = {to_fd(socket), (short)(for_write ? POLLOUT : POLLIN), 0};
@@ -213,6 +243,58 @@ int net_reverse_lookup(uint32_t address, char *name, int size)
 void net_set_send_fault(NetSendFault fault)
 {
     installed_send_fault.store(fault);
+}
+
+net_socket_t net_wake_open(void)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return NET_NO_SOCKET;
+    sockaddr_in a = net_make_address(htonl(INADDR_LOOPBACK), 0);
+    if (::bind(fd, (sockaddr *)&a, sizeof a) != 0) {
+        ::close(fd);
+        return NET_NO_SOCKET;
+    }
+    return (net_socket_t)fd;
+}
+
+void net_wake(net_socket_t wake)
+{
+    if (wake == NET_NO_SOCKET)
+        return;
+    sockaddr_in self;
+    socklen_t length = sizeof self;
+    if (getsockname(to_fd(wake), (sockaddr *)&self, &length) != 0)
+        return;
+    char byte = 1;
+    sendto(to_fd(wake), &byte, 1, MSG_NOSIGNAL, (sockaddr *)&self, length);
+}
+
+void net_wake_clear(net_socket_t wake)
+{
+    char bytes[64];
+    if (wake != NET_NO_SOCKET) {
+        while (::recv(to_fd(wake), bytes, sizeof bytes, MSG_DONTWAIT) > 0) {
+        }
+    }
+}
+
+int net_wait_woken(net_socket_t socket, int what, net_socket_t other, net_socket_t wake, int timeout_ms)
+{
+    pollfd p[3] = {{to_fd(socket), (short)(what == NET_READ ? POLLIN : POLLOUT), 0},
+                   {other == NET_NO_SOCKET ? -1 : to_fd(other), POLLIN, 0},
+                   {wake == NET_NO_SOCKET ? -1 : to_fd(wake), POLLIN, 0}};
+    int result = ::poll(p, 3, timeout_ms);
+    if (result < 0)
+        return errno == EINTR ? 0 : -1;
+    return (p[0].revents ? 1 : 0) | (p[1].revents ? 2 : 0) | (p[2].revents ? 4 : 0);
+}
+
+uint32_t net_clock_ms(void)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
 void net_pause_ms(int milliseconds)

@@ -77,6 +77,42 @@ int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
     return ::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
 }
 
+int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
+{
+    sockaddr_in a = net_make_address(address, port);
+    if (::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0)
+        return 0;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
+}
+
+int net_connect_wait(net_socket_t socket, int timeout_ms)
+{
+    // Winsock reports a connect that failed in the exception set, not as writable.
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(to_socket(socket), &writable);
+    FD_SET(to_socket(socket), &failed);
+    timeval limit;
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    int result = ::select(0, nullptr, &writable, &failed, &limit);
+    if (result == SOCKET_ERROR)
+        return -1;
+    return result > 0 ? 1 : 0;
+}
+
+int net_connect_result(net_socket_t socket)
+{
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(to_socket(socket), SOL_SOCKET, SO_ERROR, (char *)&error, &length) != 0 || error != 0)
+        return -1;
+    sockaddr_in peer;
+    int peer_length = sizeof peer;
+    return getpeername(to_socket(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
+}
+
 int net_wait(net_socket_t socket, int for_write, int timeout_ms)
 {
     // Winsock's fd_set is a list of handles, not a bitmap: any socket fits.
@@ -188,6 +224,81 @@ int net_reverse_lookup(uint32_t address, char *name, int size)
 void net_set_send_fault(NetSendFault fault)
 {
     installed_send_fault.store(fault);
+}
+
+net_socket_t net_wake_open(void)
+{
+    net_startup();
+    SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET)
+        return NET_NO_SOCKET;
+    sockaddr_in a = net_make_address(htonl(INADDR_LOOPBACK), 0);
+    u_long on = 1;
+    if (::bind(s, (sockaddr *)&a, sizeof a) != 0 || ioctlsocket(s, FIONBIO, &on) != 0) {
+        closesocket(s);
+        return NET_NO_SOCKET;
+    }
+    return (net_socket_t)s;
+}
+
+void net_wake(net_socket_t wake)
+{
+    if (wake == NET_NO_SOCKET)
+        return;
+    sockaddr_in self;
+    int length = sizeof self;
+    if (getsockname(to_socket(wake), (sockaddr *)&self, &length) != 0)
+        return;
+    char byte = 1;
+    sendto(to_socket(wake), &byte, 1, 0, (sockaddr *)&self, length);
+}
+
+void net_wake_clear(net_socket_t wake)
+{
+    char bytes[64];
+    if (wake != NET_NO_SOCKET) {
+        while (::recv(to_socket(wake), bytes, sizeof bytes, 0) > 0) {
+        }
+    }
+}
+
+int net_wait_woken(net_socket_t socket, int what, net_socket_t other, net_socket_t wake, int timeout_ms)
+{
+    // Winsock reports a connect that failed in the exception set, not as writable.
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    SOCKET s = to_socket(socket);
+    if (what == NET_READ)
+        FD_SET(s, &readable);
+    else
+        FD_SET(s, &writable);
+    if (what == NET_CONNECT)
+        FD_SET(s, &failed);
+    if (other != NET_NO_SOCKET)
+        FD_SET(to_socket(other), &readable);
+    if (wake != NET_NO_SOCKET)
+        FD_SET(to_socket(wake), &readable);
+    timeval limit;
+    limit.tv_sec = timeout_ms / 1000;
+    limit.tv_usec = (timeout_ms % 1000) * 1000;
+    int result = ::select(0, &readable, &writable, &failed, &limit);
+    if (result == SOCKET_ERROR)
+        return -1;
+    if (result == 0)
+        return 0;
+    int ready = FD_ISSET(s, &readable) || FD_ISSET(s, &writable) || FD_ISSET(s, &failed) ? 1 : 0;
+    if (other != NET_NO_SOCKET && FD_ISSET(to_socket(other), &readable))
+        ready |= 2;
+    if (wake != NET_NO_SOCKET && FD_ISSET(to_socket(wake), &readable))
+        ready |= 4;
+    return ready;
+}
+
+uint32_t net_clock_ms(void)
+{
+    return (uint32_t)GetTickCount();
 }
 
 void net_pause_ms(int milliseconds)

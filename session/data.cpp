@@ -69,7 +69,7 @@ static int open_passive(FtpSession *session, int *refused)
     session->passive_port = port;
     char dotted[16];
     format_ipv4(address, dotted);
-    session->data = stream_open_address(address, port);
+    session->data = stream_connect(address, port, &session->limits);
     char event[48];
     text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
     session_trace(session, '=', event);
@@ -89,6 +89,7 @@ static int open_active(FtpSession *session)
     session->data = stream_listen(session->port_address, (int)session->port_listen_port);
     if (!session->data)
         return -1;
+    stream_set_limits(session->data, &session->limits);
     unsigned char b[4];
     memcpy(b, &session->port_address, 4);
     int reply = session_command(session, SESSION_CODE_ONLY, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2],

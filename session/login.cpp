@@ -81,7 +81,7 @@ int session_login(FtpSession *session)
 {
     if (!session)
         return -1;
-    session->control = stream_open_address(session->server_address, (int)session->server_port);
+    session->control = stream_connect(session->server_address, (int)session->server_port, &session->limits);
     if (!session->control)
         return -1;
     stream_set_nonblocking(session->control);

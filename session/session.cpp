@@ -33,6 +33,7 @@ FtpSession *session_create(void)
     session->use_index_file = 1;
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
+    stream_limits_init(&session->limits);
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
     return session;
 }
@@ -51,6 +52,7 @@ int session_destroy(FtpSession *session)
         stream_close(session->control);
         session->control = nullptr;
     }
+    stream_limits_release(&session->limits);
     free(session);
     return 0;
 }
@@ -193,10 +195,15 @@ int session_cancel(FtpSession *session)
 {
     if (!session)
         return -1;
-    if (session->data)
-        stream_cancel(session->data);
-    if (session->control)
-        stream_cancel(session->control);
+    stream_limits_cancel(&session->limits);
+    return 0;
+}
+
+int session_set_timeout(FtpSession *session, int seconds)
+{
+    if (!session || seconds < 0)
+        return -1;
+    session->limits.timeout_seconds = seconds;
     return 0;
 }
 

@@ -63,6 +63,9 @@ struct FtpSession {
     int64_t announced_bytes;
     int32_t data_ended;
     char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply kept by session_reply
+    // The cancel flag and time limit of every stream of this session. It lives as long as
+    // the record, so a cancel from another thread only ever touches this.
+    StreamLimits limits;
 };
 
 // Record and replies.
@@ -90,7 +93,13 @@ int session_reply(FtpSession *session, int limit);
 char *session_read_line(FtpSession *session, char *buffer, int limit);
 int session_read_reply_text(FtpSession *session, char *buffer, int limit);
 int session_read_reply(FtpSession *session);
+// The one call another thread may make while the session is busy: sets the session's
+// cancel flag and wakes the wait under way (every wait also looks at the flag at least
+// once a second); it reads no stream, so it is safe while the busy thread opens or closes
+// them. Every later wait fails too.
 int session_cancel(FtpSession *session);
+// How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
+int session_set_timeout(FtpSession *session, int seconds);
 int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
 void session_notify(FtpSession *session, const char *text);
 // Test seam: while a trace function is installed, it sees every command line sent ('>'),

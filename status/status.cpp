@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 // Shift_JIS lead bytes: the byte after one belongs to the same character.
 static int is_lead_byte(unsigned char c)
@@ -68,6 +69,17 @@ int KESTREL_API status_message_callback(const char *text, intptr_t user)
     return status_append((StatusWindow *)user, text);
 }
 
+// Held while a handle variable changes and while a cancel reads it and cancels: the
+// entry's thread cannot close a handle that the window's thread is cancelling. One lock
+// for every variable; a cancel holds it only for as long as setting a flag takes.
+static std::mutex handle_lock;
+
+void status_set_handle(HARC *handle_variable, HARC handle)
+{
+    std::lock_guard<std::mutex> guard(handle_lock);
+    *handle_variable = handle;
+}
+
 int KESTREL_API status_cancel_callback(intptr_t handle_variable)
 {
     HARC *handle = (HARC *)handle_variable;
@@ -75,10 +87,15 @@ int KESTREL_API status_cancel_callback(intptr_t handle_variable)
         status_show_warning("(cancelcallback)Warning: callback parameter(HARC*) is NULL.");
         return 1;
     }
-    if (!*handle) {
-        status_show_warning("(cancelcallback)Warning: HARC is NULL.");
-        return 1;
+    int cancelled;
+    {
+        std::lock_guard<std::mutex> guard(handle_lock);
+        cancelled = *handle != nullptr;
+        if (cancelled)
+            KestrelCancel(*handle, 0);
     }
-    KestrelCancel(*handle, 0);
+    // The warning waits for the user: never while holding the lock.
+    if (!cancelled)
+        status_show_warning("(cancelcallback)Warning: HARC is NULL.");
     return 1;
 }

@@ -29,8 +29,12 @@ int status_close(StatusWindow *window);
 // Registered with KestrelSetCallbackMsgFunc, with the StatusWindow as user value.
 int KESTREL_API status_message_callback(const char *text, intptr_t user);
 // The cancel callback that the command entry gives status_open, with the address of its
-// own handle variable (HARC *) as argument.
+// own handle variable (HARC *) as argument. It reads the variable and cancels under the
+// lock that status_set_handle takes, so a handle is never cancelled while being closed.
 int KESTREL_API status_cancel_callback(intptr_t handle_variable);
+// Stores a value in a handle variable that status_cancel_callback may read meanwhile. The
+// entry clears the variable this way before it closes the handle.
+void status_set_handle(HARC *handle_variable, HARC handle);
 
 // --- Shared by the platform implementations.
 

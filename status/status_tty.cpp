@@ -4,7 +4,8 @@
 // one that touches the terminal; status_append changes the record under the lock and
 // wakes the thread, so a slow or stopped terminal never holds up the caller. On close the
 // panel's lines are cleared, the cursor goes back to where the panel began, and the
-// terminal modes are put back exactly as they were.
+// terminal modes are put back exactly as they were. While the panel is up, SIGINT, SIGTERM
+// and SIGHUP press Cancel as Esc does; a second one restores the terminal and exits.
 #include "status/status.h"
 
 #include <atomic>
@@ -436,21 +437,110 @@ static int panel_start(StatusWindow *w)
     return 0;
 }
 
-static void panel_finish(StatusWindow *w)
+// What clears the panel from its first line and shows the cursor again.
+static size_t erase_frame(StatusWindow *w, char *frame)
 {
-    static char frame[PANEL_FRAME_SIZE];
     size_t len = 0;
     frame[0] = '\0';
     for (int i = 0; i < w->height; i++) {
         if (i > 0)
-            put_raw(frame, sizeof frame, &len, "\n");
-        put_raw(frame, sizeof frame, &len, "\r");
-        put_raw(frame, sizeof frame, &len, w->tty.caps.cap_eol);
+            put_raw(frame, PANEL_FRAME_SIZE, &len, "\n");
+        put_raw(frame, PANEL_FRAME_SIZE, &len, "\r");
+        put_raw(frame, PANEL_FRAME_SIZE, &len, w->tty.caps.cap_eol);
     }
     frame_back_to_top(frame, &len, w);
-    put_raw(frame, sizeof frame, &len, w->tty.caps.cap_show);
+    put_raw(frame, PANEL_FRAME_SIZE, &len, w->tty.caps.cap_show);
+    return len;
+}
+
+static void panel_finish(StatusWindow *w)
+{
+    static char frame[PANEL_FRAME_SIZE];
+    size_t len = erase_frame(w, frame);
     tty_write(w->tty.fd, frame, len);
     tcsetattr(w->tty.fd, TCSANOW, &w->saved_modes);
+}
+
+// --- Signals while the panel is up. Left to their defaults, Ctrl-C, a kill or a closed
+// terminal would end the process with the panel on the screen, the cursor hidden and the
+// terminal without echo. The handler only writes the signal's number to a pipe that the
+// panel's thread watches (marked when it is not the first). The first presses Cancel, so
+// the command ends as after Esc and status_close puts everything back. A second one does
+// not wait for that: the panel's thread, the only one that draws, erases the panel, puts
+// the modes back and exits the process.
+
+static const int kPanelSignals[] = {SIGINT, SIGTERM, SIGHUP};
+enum { PANEL_SIGNAL_COUNT = sizeof kPanelSignals / sizeof kPanelSignals[0] };
+static struct sigaction g_saved_actions[PANEL_SIGNAL_COUNT];
+static int g_signal_pipe[2] = {-1, -1};  // made once, kept for the process's life
+static std::atomic<int> g_signals_seen(0);
+enum { SIGNAL_AGAIN = 0x80 };  // marks a signal that is not the first
+
+static void panel_signal(int number)
+{
+    int saved_errno = errno;
+    unsigned char byte = (unsigned char)number;
+    if (g_signals_seen.fetch_add(1) > 0)
+        byte |= SIGNAL_AGAIN;
+    ssize_t written = write(g_signal_pipe[1], &byte, 1);
+    (void)written;
+    errno = saved_errno;
+}
+
+// Called on the panel's thread once the panel is drawn; -1 leaves the defaults alone.
+static int panel_signals_take(void)
+{
+    if (g_signal_pipe[0] < 0 && pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return -1;
+    char drain[64];
+    while (read(g_signal_pipe[0], drain, sizeof drain) > 0) {
+    }
+    g_signals_seen.store(0);
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = panel_signal;
+    // The busy thread's system calls go on; the cancel is what ends the command.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : kPanelSignals)
+        sigaddset(&action.sa_mask, number);
+    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++) {
+        // A signal ignored from the start (nohup) stays ignored.
+        sigaction(kPanelSignals[i], nullptr, &g_saved_actions[i]);
+        if (g_saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(kPanelSignals[i], &action, nullptr);
+    }
+    return 0;
+}
+
+static void panel_press_cancel(StatusWindow *w);
+
+// What the pipe brought: the first signal presses Cancel; another one ends the process
+// at once, with the terminal as it was before the panel.
+static void panel_signals_read(StatusWindow *w)
+{
+    unsigned char numbers[16];
+    ssize_t n;
+    int pressed = 0;
+    while ((n = read(g_signal_pipe[0], numbers, sizeof numbers)) > 0) {
+        for (ssize_t i = 0; i < n; i++) {
+            if (numbers[i] & SIGNAL_AGAIN) {
+                panel_finish(w);
+                _exit(128 + (numbers[i] & ~SIGNAL_AGAIN));
+            }
+            pressed = 1;
+        }
+    }
+    if (pressed)
+        panel_press_cancel(w);
+}
+
+static void panel_signals_give_back(void)
+{
+    for (int i = 0; i < PANEL_SIGNAL_COUNT; i++) {
+        if (g_saved_actions[i].sa_handler != SIG_IGN)
+            sigaction(kPanelSignals[i], &g_saved_actions[i], nullptr);
+    }
 }
 
 static void panel_press_cancel(StatusWindow *w)
@@ -524,6 +614,7 @@ static void panel_thread(StatusWindow *w)
     if (!ok)
         return;
 
+    int signals_taken = panel_signals_take() == 0;
     int keys_open = 1;
     int suspended = 0;
     Clock::time_point last_draw = Clock::now();
@@ -550,9 +641,13 @@ static void panel_thread(StatusWindow *w)
         if (redraw)
             panel_draw(w);
 
-        struct pollfd fds[2] = {{w->wake[0], POLLIN, 0}, {keys_open ? w->tty.fd : -1, POLLIN, 0}};
-        if (poll(fds, 2, PANEL_POLL_MS) <= 0)
+        struct pollfd fds[3] = {{w->wake[0], POLLIN, 0},
+                                {keys_open ? w->tty.fd : -1, POLLIN, 0},
+                                {signals_taken ? g_signal_pipe[0] : -1, POLLIN, 0}};
+        if (poll(fds, 3, PANEL_POLL_MS) <= 0)
             continue;
+        if (fds[2].revents & POLLIN)
+            panel_signals_read(w);
         if (fds[0].revents & POLLIN) {
             char drain[64];
             while (read(w->wake[0], drain, sizeof drain) > 0) {
@@ -567,7 +662,10 @@ static void panel_thread(StatusWindow *w)
                 keys_open = 0;  // the terminal hung up: keep going without keys
         }
     }
+    // Erased first: a signal that comes meanwhile still finds the handler.
     panel_finish(w);
+    if (signals_taken)
+        panel_signals_give_back();
 }
 
 static void panel_free(StatusWindow *w)

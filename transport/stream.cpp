@@ -63,54 +63,169 @@ static net_socket_t new_socket(void)
     return s;
 }
 
-SocketStream *stream_open(const char *host, int remote_port)
+static SocketStream *new_stream(void)
 {
-    if (host == nullptr || remote_port < 0 || remote_port > 65535)
-        return nullptr;
-
     SocketStream *stream = new (std::nothrow) SocketStream();
     if (stream == nullptr)
         return nullptr;
     stream->connected_socket = NET_NO_SOCKET;
     stream->listen_socket = NET_NO_SOCKET;
+    return stream;
+}
 
-    net_socket_t s = new_socket();
-    if (s == NET_NO_SOCKET)
-        goto fail;
-    stream->connected_socket = s;
-    {
-        uint32_t target = 0;
-        if (strcmp(host, "localhost") == 0) {
-            net_parse_ipv4("127.0.0.1", &target);
-        } else if (resolve_host(host, &target) != 0) {
-            // Connecting to 0.0.0.0 instead would reach this machine on Linux.
-            goto fail;
-        }
-        if (net_connect(s, target, (uint16_t)remote_port) != 0)
-            goto fail;
+void stream_limits_init(StreamLimits *limits)
+{
+    limits->cancelled.store(0);
+    limits->timeout_seconds = 0;
+    limits->timed_out = 0;
+    limits->wake = net_wake_open();
+}
+
+void stream_limits_release(StreamLimits *limits)
+{
+    net_close(limits->wake);
+    limits->wake = NET_NO_SOCKET;
+}
+
+void stream_limits_cancel(StreamLimits *limits)
+{
+    limits->cancelled.store(1);
+    net_wake(limits->wake);
+}
+
+// The limits a stream's waits obey: its own unless it was given others (a stream built
+// without stream_open and its siblings has no pointer set).
+static StreamLimits *limits_of(SocketStream *stream)
+{
+    return stream->limits != nullptr ? stream->limits : &stream->own_limits;
+}
+
+static int is_cancelled(const SocketStream *stream)
+{
+    const StreamLimits *limits = stream->limits != nullptr ? stream->limits : &stream->own_limits;
+    return limits->cancelled.load() != 0;
+}
+
+// Cancelled, or out of time before: no wait of these limits starts any more.
+static int is_stopped(SocketStream *stream)
+{
+    return is_cancelled(stream) || limits_of(stream)->timed_out;
+}
+
+// The length of the next slice of a wait that began at `started`: at most a second, and
+// no further than the time limit; -1 once the limit has passed (the limits then fail
+// every later wait at once, as a broken connection would).
+static int next_slice(SocketStream *stream, uint32_t started)
+{
+    int32_t seconds = limits_of(stream)->timeout_seconds;
+    if (seconds <= 0)
+        return WAIT_SLICE_MS;
+    // Beyond about 23 days the milliseconds would not fit the clock's 32 bits.
+    uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
+    uint32_t waited = net_clock_ms() - started;
+    if (waited >= limit) {
+        limits_of(stream)->timed_out = 1;
+        return -1;
+    }
+    return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
+}
+
+// One slice of a wait on the socket (and on `other`, readable): bit 1 or 2 when ready, 0
+// when the slice ran out or a cancel woke it, -1 when the wait failed. A wake without a
+// cancel (a stray datagram) is dropped, so it cannot end every later slice at once.
+static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_socket_t other, int slice)
+{
+    net_socket_t wake = limits_of(stream)->wake;
+    int ready = net_wait_woken(socket, what, other, wake, slice);
+    if (ready < 0)
+        return -1;
+    if ((ready & 4) && !is_cancelled(stream))
+        net_wake_clear(wake);
+    return ready & 3;
+}
+
+// Connects the stream's socket without ever blocking for more than a slice: 0, or -1 when
+// refused, cancelled or out of time.
+static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
+{
+    net_socket_t s = stream->connected_socket;
+    if (net_set_nonblocking(s, 1) != 0)
+        return -1;
+    int under_way = net_connect_start(s, address, (uint16_t)port);
+    if (under_way <= 0)
+        return under_way;
+    uint32_t started = net_clock_ms();
+    for (;;) {
+        if (is_stopped(stream))
+            return -1;
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        int ended = wait_slice(stream, s, NET_CONNECT, NET_NO_SOCKET, slice);
+        if (ended < 0)
+            return -1;
+        if (ended & 1)
+            return net_connect_result(s);
+    }
+}
+
+// A connecting stream under limits (null: its own); blocking again once connected when
+// asked, as the plain stream_open callers expect.
+static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLimits *limits, int blocking)
+{
+    if (remote_port < 0 || remote_port > 65535)
+        return nullptr;
+    SocketStream *stream = new_stream();
+    if (stream == nullptr)
+        return nullptr;
+    if (limits != nullptr)
+        stream->limits = limits;
+    stream->connected_socket = new_socket();
+    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0 ||
+        (blocking && net_set_nonblocking(stream->connected_socket, 0) != 0)) {
+        stream_close(stream);
+        return nullptr;
     }
     return stream;
+}
 
-fail:
-    stream_close(stream);
-    return nullptr;
+SocketStream *stream_open(const char *host, int remote_port)
+{
+    if (host == nullptr)
+        return nullptr;
+    uint32_t target = 0;
+    if (strcmp(host, "localhost") == 0) {
+        net_parse_ipv4("127.0.0.1", &target);
+    } else if (resolve_host(host, &target) != 0) {
+        // Connecting to 0.0.0.0 instead would reach this machine on Linux.
+        return nullptr;
+    }
+    return connect_stream(target, remote_port, nullptr, 1);
 }
 
 SocketStream *stream_open_address(uint32_t address, int remote_port)
 {
-    char host[ADDRESS_TEXT_SIZE];
-    format_ipv4(address, host);
-    return stream_open(host, remote_port);
+    return connect_stream(address, remote_port, nullptr, 1);
+}
+
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
+{
+    return connect_stream(address, remote_port, limits, 0);
+}
+
+void stream_set_limits(SocketStream *stream, StreamLimits *limits)
+{
+    if (stream != nullptr)
+        stream->limits = limits;
 }
 
 SocketStream *stream_listen(uint32_t address, int local_port)
 {
     if (local_port < 0 || local_port > 65535)
         return nullptr;
-    SocketStream *stream = new (std::nothrow) SocketStream();
+    SocketStream *stream = new_stream();
     if (stream == nullptr)
         return nullptr;
-    stream->connected_socket = NET_NO_SOCKET;
     stream->listen_socket = new_socket();
     if (stream->listen_socket == NET_NO_SOCKET)
         goto fail;
@@ -158,10 +273,14 @@ void stream_set_nonblocking(SocketStream *stream)
 // the accept failed. A failed wait ends the slices too: the accept shows the outcome.
 static int accept_peer(SocketStream *stream)
 {
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (stream->cancelled.load())
+        if (is_stopped(stream))
             return -1;
-        if (net_wait(stream->listen_socket, 0, WAIT_SLICE_MS) != 0)
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        if (wait_slice(stream, stream->listen_socket, NET_READ, NET_NO_SOCKET, slice) != 0)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
@@ -172,8 +291,9 @@ static int accept_peer(SocketStream *stream)
 // failed wait both end it with 0: a broken socket shows its failure in the next call.
 static int wait_socket(SocketStream *stream, int for_write)
 {
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (stream->cancelled.load())
+        if (is_stopped(stream))
             return -1;
         // A listening stream whose peer has not been accepted yet: the peer comes first.
         if (stream->connected_socket == NET_NO_SOCKET && stream->listen_socket != NET_NO_SOCKET) {
@@ -184,7 +304,10 @@ static int wait_socket(SocketStream *stream, int for_write)
         // Nothing to wait for: the send or receive that follows fails at once.
         if (stream->connected_socket == NET_NO_SOCKET)
             return 0;
-        if (net_wait(stream->connected_socket, for_write, WAIT_SLICE_MS) != 0)
+        int slice = next_slice(stream, started);
+        if (slice < 0)
+            return -1;
+        if (wait_slice(stream, stream->connected_socket, for_write ? NET_WRITE : NET_READ, NET_NO_SOCKET, slice) != 0)
             return 0;
     }
 }
@@ -192,7 +315,7 @@ static int wait_socket(SocketStream *stream, int for_write)
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
-        stream->cancelled.store(1);
+        stream_limits_cancel(limits_of(stream));
     return 0;
 }
 
@@ -213,13 +336,17 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
     if (listening == nullptr || listening->listen_socket == NET_NO_SOCKET)
         return -1;
     net_socket_t watched = other != nullptr ? other->connected_socket : NET_NO_SOCKET;
+    uint32_t started = net_clock_ms();
     for (;;) {
-        if (listening->cancelled.load() || (other != nullptr && other->cancelled.load()))
+        if (is_stopped(listening) || (other != nullptr && is_stopped(other)))
             return -1;
         // Bytes already in the other stream's ring are there to be read.
         if (other != nullptr && other->ring_count > 0)
             return 2;
-        int ready = net_wait_either(listening->listen_socket, watched, WAIT_SLICE_MS);
+        int slice = next_slice(listening, started);
+        if (slice < 0)
+            return -1;
+        int ready = wait_slice(listening, listening->listen_socket, NET_READ, watched, slice);
         if (ready < 0)
             return 1;  // let the accept show what is wrong
         if (ready & 1)

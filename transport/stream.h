@@ -1,7 +1,9 @@
 // The socket stream: the only place where Kestrel touches TCP. A stream is either a
-// connected socket or a listening socket (active-mode data connections). Every wait is
-// cut into one-second slices that look at the cancel flag, so another thread can stop a
-// blocked transfer within about a second; nothing times out by itself.
+// connected socket or a listening socket (active-mode data connections). Every wait, the
+// connect included, is cut into one-second slices that look at the cancel flag, and also
+// watches a wake socket that the cancel sends a byte to, so another thread stops a blocked
+// transfer at once (within a second even without the wake); each wait ends once its
+// limits' time passes without the socket becoming ready.
 #pragma once
 
 #include <atomic>
@@ -11,13 +13,28 @@
 
 enum { STREAM_RING_SIZE = 2000 };
 
+// What bounds the waits of every stream that points at it. Its owner keeps it for longer
+// than any of those streams (a session: for the whole life of its handle), so a cancel
+// from another thread, which only sets `cancelled`, never touches a stream that the busy
+// thread may be closing.
+struct StreamLimits {
+    std::atomic<int32_t> cancelled{0};
+    net_socket_t wake = NET_NO_SOCKET;  // woken by a cancel
+    int32_t timeout_seconds = 0;     // a wait without progress for this long fails; 0: never
+    // A wait of one of the streams ran out of time: like a cancel, every later wait of all
+    // of them fails at once, since a server that fell silent on one connection cannot be
+    // trusted to answer in step on another. Only the busy thread touches it.
+    int32_t timed_out = 0;
+};
+
 struct SocketStream {
     net_socket_t connected_socket;   // NET_NO_SOCKET until connected or accepted
     net_socket_t listen_socket;      // NET_NO_SOCKET in a connecting stream
     unsigned char ring[STREAM_RING_SIZE];
     int32_t ring_start;
     int32_t ring_count;
-    std::atomic<int32_t> cancelled;  // set by another thread, read before every wait
+    StreamLimits own_limits;         // used while `limits` names no others
+    StreamLimits *limits;            // null: own_limits
     int32_t broken;                  // a receive failed after handing out ring bytes
 };
 
@@ -29,14 +46,20 @@ char *format_ipv4(uint32_t address, char *out /* 16 bytes */);
 int resolve_host(const char *name, uint32_t *address);
 int lookup_host_name(uint32_t address, char *name, int size /* at least 1000 */);
 
-// Connects to host (dotted text, or a name; "localhost" needs no lookup) on remote_port.
-// Returns null on any failure, leaving nothing open. The caller owns the stream until
-// stream_close.
+// Connects to host (dotted text, or a name; "localhost" needs no lookup) on remote_port,
+// in cancellable slices under the stream's own limits. Returns null on any failure,
+// leaving nothing open. The caller owns the stream until stream_close.
 SocketStream *stream_open(const char *host, int remote_port);
 SocketStream *stream_open_address(uint32_t address, int remote_port);
 // A listening stream bound to the given address and port (the address a PORT command
 // announces), able to bind a port whose last connections still linger in TIME_WAIT.
 SocketStream *stream_listen(uint32_t address, int local_port);
+// A connecting stream whose connect and every later wait obey limits (null: the stream's
+// own, without a time limit); null when the connect is refused, cancelled or runs out of
+// time, leaving nothing open. The socket is non-blocking.
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits);
+// Puts the waits of a stream (a listening one before its peer came) under limits.
+void stream_set_limits(SocketStream *stream, StreamLimits *limits);
 void stream_close(SocketStream *stream);
 // Closes the socket of a stream but keeps the stream: every later send, read or wait fails
 // at once and no byte still in the ring is handed out. The stream itself stays valid for a
@@ -44,6 +67,17 @@ void stream_close(SocketStream *stream);
 void stream_disconnect(SocketStream *stream);
 
 void stream_set_nonblocking(SocketStream *stream);
+// Limits that an owner keeps: made with the wake socket that lets a cancel end a wait at
+// once (without one, at the end of the wait's current slice), released when no stream
+// uses them any more.
+void stream_limits_init(StreamLimits *limits);
+void stream_limits_release(StreamLimits *limits);
+// Sets the cancel flag and wakes whatever wait runs under the limits. The only call that
+// another thread may make, at any time while the limits live.
+void stream_limits_cancel(StreamLimits *limits);
+
+// Cancels through the stream's limits; from another thread only while the stream cannot
+// be closed meanwhile (a session cancels through its own limits instead).
 int stream_cancel(SocketStream *stream);
 
 // Accepts the peer's connection on a listening stream, waiting in one-second slices that

@@ -86,6 +86,7 @@ const char kDefaultsSection[] =
     "\"ProxyPort\"=dword:00000015\n"
     "\"ProxyHost\"=\"\"\n"
     "\"ResumeGetMode\"=dword:00000000\n"
+    "\"Timeout\"=dword:0000012c\n"
     "\n";
 
 class RegistryFileTest : public ::testing::Test {
@@ -190,7 +191,8 @@ TEST_F(RegistryFileTest, SaveKeepsEverythingElseInTheFile)
                  "\"ProxyType\"=dword:00000000\n"
                  "\"ProxyPort\"=dword:00000015\n"
                  "\"ProxyHost\"=\"\"\n"
-                 "\"ResumeGetMode\"=dword:00000000\n");
+                 "\"ResumeGetMode\"=dword:00000000\n"
+                 "\"Timeout\"=dword:0000012c\n");
     after += "[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\VizivazuVOD]\n\n";
     EXPECT_EQ(after, read_file(file));
     settings_load();

@@ -67,10 +67,11 @@ TEST_F(SettingsTest, LoadWithoutKeyGivesDefaultsAndCreatesNothing)
     EXPECT_EQ(0, g_settings.ProxyType);
     EXPECT_EQ(21, g_settings.ProxyPort);
     EXPECT_EQ(0, g_settings.ResumeGetMode);
+    EXPECT_EQ(300, g_settings.Timeout);
     EXPECT_TRUE(store_env_untouched());
 }
 
-TEST_F(SettingsTest, SaveOfDefaultsWritesAllEightValuesWithTheirTypes)
+TEST_F(SettingsTest, SaveOfDefaultsWritesAllNineValuesWithTheirTypes)
 {
     settings_load();
     ASSERT_EQ(0, settings_save());
@@ -87,6 +88,7 @@ TEST_F(SettingsTest, SaveOfDefaultsWritesAllEightValuesWithTheirTypes)
         {"ProxyPort", REGISTRY_TYPE_DWORD, dword_bytes(21)},
         {"ProxyHost", REGISTRY_TYPE_SZ, std::string(1, '\0')},
         {"ResumeGetMode", REGISTRY_TYPE_DWORD, dword_bytes(0)},
+        {"Timeout", REGISTRY_TYPE_DWORD, dword_bytes(300)},
     };
     for (const auto &e : expected) {
         Stored s = query_raw(e.name);
@@ -107,6 +109,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     g_settings.ProxyType = 3;
     g_settings.ProxyPort = -1;
     g_settings.ResumeGetMode = 1;
+    g_settings.Timeout = 0;  // no limit
     Settings saved = g_settings;
     ASSERT_EQ(0, settings_save());
     memset(&g_settings, 0, sizeof g_settings);
@@ -119,6 +122,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     EXPECT_EQ(3, g_settings.ProxyType);
     EXPECT_EQ(-1, g_settings.ProxyPort);
     EXPECT_EQ(1, g_settings.ResumeGetMode);
+    EXPECT_EQ(0, g_settings.Timeout);
 }
 
 TEST_F(SettingsTest, TextsLongerThanTheReadLimitComeBackEmpty)

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "api/kestrel.h"
+#include "command/entry.h"
 #include "session/session.h"
 #include "status/status.h"
 #include "tests/dialogs/dialog_driver_win32.h"
@@ -146,6 +147,44 @@ TEST(StatusWindow, CancelEndsAStalledServerWaitWithinASecond)
     KestrelCloseArchive(archive);
     archive = nullptr;
     status_close(window);
+    server.stop();
+    store_env_cleanup();
+}
+
+// A server that accepts and never greets: Cancel in the window that the command entry
+// opened ends the open, and the command reports its failed open with its usual code.
+TEST(StatusWindow, CancelWhileOpeningEndsTheCommand)
+{
+    store_env_reset();
+    FtpScriptServer server;
+    server.greeting().silence();
+    ASSERT_TRUE(server.start());
+    std::string command = "-x ftp://127.0.0.1:" + std::to_string(server.port()) + "/f.bin";
+
+    std::chrono::steady_clock::time_point pressed;
+    std::atomic<bool> clicked{false};
+    std::thread user([&] {
+        HWND dialog = driver_wait_window(kCaption);
+        for (int waited = 0; waited < 5000 && server.connections_accepted() == 0; waited += 10)
+            Sleep(10);
+        Sleep(300);  // well inside the wait for the greeting
+        pressed = std::chrono::steady_clock::now();
+        driver_click(dialog, IDCANCEL);
+        clicked = true;
+    });
+    static char report[10000];
+    int result = Kestrel(nullptr, command.c_str(), report, (int)sizeof report);
+    auto ended = std::chrono::steady_clock::now();
+    user.join();
+
+    ASSERT_TRUE(clicked.load());
+    EXPECT_EQ(32809, result);
+    EXPECT_NE(std::string::npos, std::string(report).find("Error: Can't KestrelOpenArchive(")) << report;
+    long long after = std::chrono::duration_cast<std::chrono::milliseconds>(ended - pressed).count();
+    EXPECT_LT(after, 1500);
+    printf("[  cancel  ] the open ended %lld ms after Cancel\n", after);
+    EXPECT_TRUE(server.commands().empty());
+    EXPECT_FALSE(IsWindow(FindWindowA(nullptr, kCaption)));
     server.stop();
     store_env_cleanup();
 }

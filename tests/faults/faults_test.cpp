@@ -15,12 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "api/report.h"
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
 #include "platform/file.h"
 #include "platform/net.h"
 #include "session/session.h"
+#include "status/status.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 
@@ -35,6 +37,32 @@ namespace {
 
 const long long kBoundMs = 3000;  // a failure or a cancel ends every case within this
 const int kCancelAfterMs = 300;   // how long a case hangs before another thread cancels
+// The Timeout rows: 2 seconds of silence, and the failure comes within this window.
+const int kTimeoutSeconds = 2;
+const long long kTimeoutEarliestMs = 2000, kTimeoutLatestMs = 3500;
+
+// The longest any case went on after its cancel, printed when the program ends.
+std::atomic<long long> g_worst_cancel_ms{-1};
+
+void note_cancel_latency(long long ms)
+{
+    long long seen = g_worst_cancel_ms.load();
+    while (ms > seen && !g_worst_cancel_ms.compare_exchange_weak(seen, ms)) {
+    }
+}
+
+struct WorstCancelReport : ::testing::Environment {
+    void TearDown() override
+    {
+        if (g_worst_cancel_ms.load() < 0)
+            return;
+        std::string note = "[  cancel  ] worst cancel latency over the fault matrix: " +
+                           std::to_string(g_worst_cancel_ms.load()) + " ms after the cancel\n";
+        fputs(note.c_str(), stdout);
+    }
+};
+const ::testing::Environment *const g_worst_cancel_report =
+    ::testing::AddGlobalTestEnvironment(new WorstCancelReport);
 
 std::string unix_line(const std::string &name, int size = 10)
 {
@@ -83,11 +111,12 @@ Folder folder_of(const xfer::fs::path &path)
 
 // Settings kept in memory (open mode bit 2), so the cases never touch the registry that
 // other test programs share under Wine.
-void use_settings(int data_mode)
+void use_settings(int data_mode, int timeout = 0)
 {
     memset(&g_settings, 0, sizeof g_settings);
     g_settings.FtpCtrlPort = 21;
     g_settings.PassiveMode = data_mode;
+    g_settings.Timeout = timeout;
 }
 
 // A port on 127.0.0.1 that nothing listens on: bound, read and closed again.
@@ -113,9 +142,9 @@ struct Rig {
     size_t opened_at = 0;
     std::string upload_source;  // an upload's local file, kept outside the folder
 
-    explicit Rig(int data_mode = DATA_MODE_PASSIVE)
+    explicit Rig(int data_mode = DATA_MODE_PASSIVE, int timeout = 0)
     {
-        use_settings(data_mode);
+        use_settings(data_mode, timeout);
         server.set_auto_answer(true);
     }
     ~Rig()
@@ -169,10 +198,58 @@ CancelRun run_cancelled(const std::function<int()> &operation, const std::functi
     run.total_ms = elapsed_ms(started);
     finished = true;
     canceller.join();
-    if (cancelled_at >= 0)
+    if (cancelled_at >= 0) {
         run.after_cancel_ms = run.total_ms - cancelled_at;
+        note_cancel_latency(run.after_cancel_ms);
+    }
     return run;
 }
+
+// A passive port whose SYNs go unanswered: a listener on 127.0.0.1 whose queue is already
+// full of connections nobody accepts, so the system drops every further SYN (the connect
+// would retry for minutes). `usable` is false where the system answers them anyway.
+struct DroppedSynPort {
+    net_socket_t listener = NET_NO_SOCKET;
+    std::vector<net_socket_t> fillers;
+    uint16_t port = 0;
+    bool usable = false;
+
+    DroppedSynPort()
+    {
+        net_startup();
+        unsigned char loopback[4] = {127, 0, 0, 1};
+        uint32_t address;
+        memcpy(&address, loopback, 4);
+        listener = net_socket_tcp();
+        if (net_bind(listener, address, 0) != 0 || net_listen(listener, 0) != 0)
+            return;
+        net_local_name(listener, &address, &port);
+        for (int i = 0; i < 4; i++) {
+            net_socket_t s = net_socket_tcp();
+            net_set_nonblocking(s, 1);
+            net_connect_start(s, address, port);
+            fillers.push_back(s);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // One more connect must still be under way after a while.
+        net_socket_t probe = net_socket_tcp();
+        net_set_nonblocking(probe, 1);
+        int started = net_connect_start(probe, address, port);
+        usable = started == 1 && net_connect_wait(probe, 300) == 0;
+        net_close(probe);
+    }
+    ~DroppedSynPort()
+    {
+        for (net_socket_t s : fillers)
+            net_close(s);
+        net_close(listener);
+    }
+    std::string reply() const
+    {
+        return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
+               std::to_string(port & 0xff) + ")";
+    }
+};
 
 }  // namespace
 
@@ -242,40 +319,167 @@ TEST(Faults, ControlConnectionClosesMidway)
 
 // ---- The server falls silent during ..., and another thread cancels ----
 
-// Before the open returns there is no handle to cancel: the session stands in for it.
+// The open hangs before the handle is returned. A cancel reaches it the three ways there
+// are: through the session (no handle at all), through KestrelCancel on the handle the
+// command entry makes before it connects, and through the status window's cancel callback
+// on the entry's handle variable. The terminal panel's Esc and the Windows window's button
+// are driven in tests/tty and tests/dialogs.
 TEST(Faults, SilentGreetingEndsWithACancel)
 {
+    enum Route { SESSION, HANDLE, WINDOW_CALLBACK };
     struct Case {
         const char *label;
         std::vector<std::string> greeting;  // empty: not a byte
+        Route route;
     } cases[] = {
-        {"greeting never comes", {}},
-        {"greeting stops after its first line", {"220-Welcome to the Kestrel test server"}},
+        {"greeting never comes, session cancelled", {}, SESSION},
+        {"greeting stops after its first line, session cancelled", {"220-Welcome to the Kestrel test server"}, SESSION},
+        {"greeting never comes, KestrelCancel on the handle being opened", {}, HANDLE},
+        {"greeting stops after its first line, KestrelCancel on the handle being opened",
+         {"220-Welcome to the Kestrel test server"}, HANDLE},
+        {"greeting never comes, the window's cancel callback", {}, WINDOW_CALLBACK},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE);
         FtpScriptServer server;
         if (c.greeting.empty())
             server.greeting().silence();
         else
             server.greeting().lines(c.greeting);
         ASSERT_TRUE(server.start());
-        FtpSession *session = session_create();
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        HARC variable = nullptr;
+        status_set_handle(&variable, handle);
+        FtpSession *session = (FtpSession *)handle;
         CancelRun run = run_cancelled(
-            [&] { return session_connect(session, "127.0.0.1", server.port(), "u", "p"); },
             [&] {
-                // The control stream exists once the connect returned.
+                if (c.route == SESSION)
+                    return session_connect(session, "127.0.0.1", server.port(), "u", "p");
+                return frame_open_handle(handle, url.c_str(), 2);
+            },
+            [&] {
                 for (int i = 0; i < 250 && server.connections_accepted() == 0; i++)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 return true;
             },
-            [&] { session_cancel(session); });
+            [&] {
+                if (c.route == SESSION)
+                    session_cancel(session);
+                else if (c.route == HANDLE)
+                    KestrelCancel(handle, 0);
+                else
+                    status_cancel_callback((intptr_t)&variable);
+            });
         EXPECT_EQ(-1, run.result);
         EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
         EXPECT_LT(run.after_cancel_ms, kBoundMs);
         EXPECT_EQ(nullptr, session->control);
         EXPECT_EQ(Lines{}, server.commands());
-        session_destroy(session);
+        // The entry clears its variable under the lock before it closes the handle.
+        status_set_handle(&variable, nullptr);
+        KestrelCloseArchive(handle);
+    }
+}
+
+// A passive data connection whose SYN is never answered, cancelled from another thread.
+TEST(Faults, DroppedSynOnThePassivePortEndsWithACancel)
+{
+    DroppedSynPort port;
+    if (!port.usable)
+        GTEST_SKIP() << "this system answers SYNs to a full listener: no port to hang on";
+    struct Case {
+        const char *label;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+    } cases[] = {
+        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
+        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        rig.server.expect("PASV", {port.reply()});
+        rig.server.add_file("f.bin", "never sent");
+        ASSERT_NE(nullptr, rig.open_handle());
+        CancelRun run = run_cancelled([&] { return c.operation(rig); },
+                                      [&] { return rig.server.wait_for_commands(rig.opened_at + c.commands.size(), 5000); },
+                                      [&] { KestrelCancel(rig.archive, 0); });
+        EXPECT_EQ(c.expected, run.result);
+        EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+        EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(Folder{}, folder_of(rig.dir.path));
+        EXPECT_EQ(nullptr, rig.session()->data);
+    }
+}
+
+// ---- Nobody cancels: the Timeout setting ends the wait ----
+
+TEST(Faults, TimeoutEndsEverySilentWait)
+{
+    DroppedSynPort port;
+    xfer::ActivePortTurn turn;  // one case waits on the active-mode port
+    const std::string bytes = pattern(10000);
+    struct Case {
+        const char *label;
+        int data_mode;
+        std::function<void(FtpScriptServer &)> script;
+        bool needs_handle;  // false: the open itself is the operation
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;     // after the open (or all, without a handle)
+        Folder folder;
+        bool needs_dropped_syn;
+    } cases[] = {
+        {"greeting never comes", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.greeting().silence(); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
+        {"MKD never answered", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.expect("MKD").silence(); }, true,
+         [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        {"SYN to the passive port never answered", DATA_MODE_PASSIVE,
+         [&](FtpScriptServer &s) { s.expect("PASV", {port.reply()}); },
+         true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}, {}, true},
+        {"download falls silent after 4000 of 10000 bytes", DATA_MODE_PASSIVE,
+         [&](FtpScriptServer &s) {
+             s.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes).stop_data_after(4000, false);
+         },
+         true, [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV", "RETR f.bin"}, {{"f.bin", bytes.substr(0, 4000)}}, false},
+        // The local file is opened once the server said 150: it stays, empty.
+        {"active mode: 150, the server never connects", DATA_MODE_ACTIVE,
+         [](FtpScriptServer &s) { s.expect("RETR", {"150 Opening (5 bytes)"}); }, true,
+         [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"}, {{"f.bin", ""}}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.needs_dropped_syn && !port.usable) {
+            fputs("[   skip   ] this system answers SYNs to a full listener\n", stdout);
+            continue;
+        }
+        Rig rig(c.data_mode, kTimeoutSeconds);
+        c.script(rig.server);
+        if (c.needs_handle) {
+            ASSERT_NE(nullptr, rig.open_handle());
+        }
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        long long took = elapsed_ms(started);
+        EXPECT_GE(took, kTimeoutEarliestMs - 50);  // the clocks may differ by a tick
+        EXPECT_LT(took, kTimeoutLatestMs);
+        EXPECT_EQ(c.commands, c.needs_handle ? rig.since_open() : rig.server.commands());
+        EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+        // Like a broken connection: the handle's next command fails at once, sending nothing.
+        if (c.needs_handle) {
+            auto again = std::chrono::steady_clock::now();
+            EXPECT_EQ(0, KestrelMkDir(rig.archive, "after", 0));
+            EXPECT_LT(elapsed_ms(again), 500);
+            EXPECT_EQ(c.commands, rig.since_open());
+        }
     }
 }
 

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         strcmp(again.DefaultDir, loaded.DefaultDir) != 0 ||
         strcmp(again.ProxyHost, loaded.ProxyHost) != 0 || again.FtpCtrlPort != loaded.FtpCtrlPort ||
         again.PassiveMode != loaded.PassiveMode || again.ProxyType != loaded.ProxyType ||
-        again.ProxyPort != loaded.ProxyPort || again.ResumeGetMode != loaded.ResumeGetMode)
+        again.ProxyPort != loaded.ProxyPort || again.ResumeGetMode != loaded.ResumeGetMode ||
+        again.Timeout != loaded.Timeout)
         abort();
     return 0;
 }

@@ -6,6 +6,8 @@
 //   tty_probe warning  panel whose Cancel warns (no handle yet, then no handle variable)
 //   tty_probe form     KestrelConfigDialog, then the settings it left
 //   tty_probe notty    every UI entry where none can be shown
+//   tty_probe open-silent           Kestrel -x against a server that never greets
+//   tty_probe download-stall FOLDER  Kestrel -x of a download that stalls after 4000 bytes
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,13 +16,16 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "api/kestrel.h"
+#include "command/entry.h"
 #include "config/config_dialog.h"
 #include "config/settings.h"
 #include "status/status.h"
+#include "tests/support/ftp_script_server.h"
 
 extern "C" int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, int mode);
 
@@ -184,6 +189,57 @@ static int run_notty(void)
     return 0;
 }
 
+// Runs one command through the entry, with its panel, against a server that stops; the
+// driver cancels it (a key or a signal). Prints the result, the commands the server got,
+// whether the report holds the failure line, whether the command waited for the cancel
+// and whether the terminal came back unchanged.
+static int run_stalled_command(FtpScriptServer &server, const std::string &arguments,
+                               const char *failure_line)
+{
+    Modes before = read_modes();
+    server.set_auto_answer(true);
+    if (!server.start()) {
+        printf("server=failed\n");
+        return 1;
+    }
+    std::string command = "-x ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + "/" + arguments;
+    static char report[10000];
+    Clock::time_point start = Clock::now();
+    int result = Kestrel(nullptr, command.c_str(), report, (int)sizeof report);
+    long took = ms_since(start);
+    server.stop();
+    std::string commands;
+    for (const std::string &line : server.commands())
+        commands += (commands.empty() ? "" : ",") + line;
+    printf("result=%d\n", result);
+    printf("commands=%s\n", commands.c_str());
+    printf("failure_reported=%s\n", strstr(report, failure_line) ? "yes" : "no");
+    // The driver waits half a second before it cancels: a command that ended sooner failed
+    // for another reason.
+    printf("waited=%s\n", took > 400 ? "yes" : "no");
+    print_modes(before);
+    return 0;
+}
+
+static int run_open_silent(void)
+{
+    FtpScriptServer server;
+    server.greeting().silence();
+    return run_stalled_command(server, "f.bin", "Error: Can't KestrelOpenArchive(");
+}
+
+static int run_download_stall(const char *folder)
+{
+    std::string bytes(10000, 'k');
+    FtpScriptServer server;
+    server.expect("RETR", {"150 Opening (10000 bytes)"}).send_data(bytes).stop_data_after(4000, false);
+    int status = run_stalled_command(server, std::string(" ") + folder + "/ f.bin", "Error: Can't KestrelExtract(");
+    struct stat kept;
+    std::string path = std::string(folder) + "/f.bin";
+    printf("partial=%lld\n", stat(path.c_str(), &kept) == 0 ? (long long)kept.st_size : -1LL);
+    return status;
+}
+
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -196,6 +252,10 @@ int main(int argc, char **argv)
         return run_form();
     if (strcmp(mode, "notty") == 0)
         return run_notty();
+    if (strcmp(mode, "open-silent") == 0)
+        return run_open_silent();
+    if (strcmp(mode, "download-stall") == 0 && argc > 2)
+        return run_download_stall(argv[2]);
     fprintf(stderr, "usage: tty_probe status|warning|form|notty\n");
     return 2;
 }
