@@ -130,6 +130,14 @@ static int next_slice(SocketStream *stream, uint32_t started)
     return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
 }
 
+// The next slice of a wait, or -1 once the wait must stop (cancelled, out of time).
+static int next_wait(SocketStream *stream, uint32_t started)
+{
+    if (is_stopped(stream))
+        return -1;
+    return next_slice(stream, started);
+}
+
 // One slice of a wait on the socket (and on `other`, readable): bit 1 or 2 when ready, 0
 // when the slice ran out or a cancel woke it, -1 when the wait failed. A wake without a
 // cancel (a stray datagram) is dropped, so it cannot end every later slice at once.
@@ -156,9 +164,7 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
         return under_way;
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_stopped(stream))
-            return -1;
-        int slice = next_slice(stream, started);
+        int slice = next_wait(stream, started);
         if (slice < 0)
             return -1;
         int ended = wait_slice(stream, s, NET_CONNECT, NET_NO_SOCKET, slice);
@@ -240,17 +246,6 @@ fail:
     return nullptr;
 }
 
-void stream_close(SocketStream *stream)
-{
-    if (stream == nullptr)
-        return;
-    if (stream->connected_socket != NET_NO_SOCKET)
-        net_close(stream->connected_socket);
-    if (stream->listen_socket != NET_NO_SOCKET)
-        net_close(stream->listen_socket);
-    delete stream;
-}
-
 void stream_disconnect(SocketStream *stream)
 {
     if (stream == nullptr)
@@ -261,6 +256,16 @@ void stream_disconnect(SocketStream *stream)
     stream->ring_count = 0;
     stream->ring_start = 0;
     stream->broken = 1;
+}
+
+void stream_close(SocketStream *stream)
+{
+    if (stream == nullptr)
+        return;
+    stream_disconnect(stream);
+    if (stream->listen_socket != NET_NO_SOCKET)
+        net_close(stream->listen_socket);
+    delete stream;
 }
 
 void stream_set_nonblocking(SocketStream *stream)
@@ -275,9 +280,7 @@ static int accept_peer(SocketStream *stream)
 {
     uint32_t started = net_clock_ms();
     for (;;) {
-        if (is_stopped(stream))
-            return -1;
-        int slice = next_slice(stream, started);
+        int slice = next_wait(stream, started);
         if (slice < 0)
             return -1;
         if (wait_slice(stream, stream->listen_socket, NET_READ, NET_NO_SOCKET, slice) != 0)
@@ -495,34 +498,38 @@ static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16
     }
 }
 
-uint32_t stream_local_address(SocketStream *stream)
+static uint32_t end_address(SocketStream *stream, int peer)
 {
     uint32_t address;
     uint16_t port;
-    stream_end(stream, 0, &address, &port);
+    stream_end(stream, peer, &address, &port);
     return address;
+}
+
+static uint16_t end_port(SocketStream *stream, int peer)
+{
+    uint32_t address;
+    uint16_t port;
+    stream_end(stream, peer, &address, &port);
+    return port;
+}
+
+uint32_t stream_local_address(SocketStream *stream)
+{
+    return end_address(stream, 0);
 }
 
 uint32_t stream_peer_address(SocketStream *stream)
 {
-    uint32_t address;
-    uint16_t port;
-    stream_end(stream, 1, &address, &port);
-    return address;
+    return end_address(stream, 1);
 }
 
 uint16_t stream_local_port(SocketStream *stream)
 {
-    uint32_t address;
-    uint16_t port;
-    stream_end(stream, 0, &address, &port);
-    return port;
+    return end_port(stream, 0);
 }
 
 uint16_t stream_peer_port(SocketStream *stream)
 {
-    uint32_t address;
-    uint16_t port;
-    stream_end(stream, 1, &address, &port);
-    return port;
+    return end_port(stream, 1);
 }
