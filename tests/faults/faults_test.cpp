@@ -170,6 +170,24 @@ struct Rig {
     std::string file(const std::string &name) const { return dir.file(name); }
 };
 
+// The two operations that open a passive data connection before anything else, with
+// their failure result and the commands sent until the connection fails.
+struct PassiveOperation {
+    const char *label;
+    std::function<int(Rig &)> operation;
+    int expected;
+    Lines commands;
+};
+
+std::vector<PassiveOperation> passive_operations()
+{
+    return {
+        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
+        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
+         {"TYPE I", "PASV"}},
+    };
+}
+
 // Runs an operation while another thread cancels it once `ready` holds and a little
 // more time has passed. Gives how long the operation went on after the cancel (-1 when
 // it ended before the cancel came).
@@ -390,17 +408,7 @@ TEST(Faults, DroppedSynOnThePassivePortEndsWithACancel)
     DroppedSynPort port;
     if (!port.usable)
         GTEST_SKIP() << "this system answers SYNs to a full listener: no port to hang on";
-    struct Case {
-        const char *label;
-        std::function<int(Rig &)> operation;
-        int expected;
-        Lines commands;
-    } cases[] = {
-        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
-        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
-         {"TYPE I", "PASV"}},
-    };
-    for (const Case &c : cases) {
+    for (const PassiveOperation &c : passive_operations()) {
         SCOPED_TRACE(c.label);
         Rig rig;
         rig.server.expect("PASV", {port.reply()});
@@ -683,17 +691,7 @@ TEST(Faults, PassiveAddressWithNothingListening)
     ASSERT_NE(0, port);
     std::string reply = "227 Entering Passive Mode (127,0,0,1," + std::to_string(port >> 8) + "," +
                         std::to_string(port & 0xff) + ")";
-    struct Case {
-        const char *label;
-        std::function<int(Rig &)> operation;
-        int expected;
-        Lines commands;
-    } cases[] = {
-        {"listing", [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}},
-        {"download", [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); }, 0,
-         {"TYPE I", "PASV"}},
-    };
-    for (const Case &c : cases) {
+    for (const PassiveOperation &c : passive_operations()) {
         SCOPED_TRACE(c.label);
         Rig rig;
         rig.server.expect("PASV", {reply});
