@@ -254,10 +254,12 @@ static int delete_one(HARC handle, const char *name)
 }
 
 // Runs the command on each name argument in turn; stops at the first refusal.
-static int each_name(const NameCommand &kind, int count, char *const *files, OutputBuffer *output,
-                     HARC handle)
+static int each_name(const NameCommand &kind, const ActionCall &call)
 {
-    for (int i = 0; i < count; i++) {
+    char *const *files = call.files;
+    OutputBuffer *output = call.output;
+    HARC handle = call.handle;
+    for (int i = 0; i < call.count; i++) {
         output_printf(output, "%s [%s]\n", kind.doing, files[i]);
         if (kind.run(handle, files[i]) <= 0) {
             output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.failed_call,
@@ -270,22 +272,14 @@ static int each_name(const NameCommand &kind, int count, char *const *files, Out
 
 int command_make_dirs(const ActionCall &call)
 {
-    int count = call.count;
-    char *const *files = call.files;
-    OutputBuffer *output = call.output;
-    HARC handle = call.handle;
     static const NameCommand make_dir = {"Making Directory", "MkDir", make_dir_one};
-    return each_name(make_dir, count, files, output, handle);
+    return each_name(make_dir, call);
 }
 
 int command_remove_dirs(const ActionCall &call)
 {
-    int count = call.count;
-    char *const *files = call.files;
-    OutputBuffer *output = call.output;
-    HARC handle = call.handle;
     static const NameCommand remove_dir = {"Removing Directory", "RmDir", remove_dir_one};
-    return each_name(remove_dir, count, files, output, handle);
+    return each_name(remove_dir, call);
 }
 
 int command_move(const ActionCall &call)
@@ -313,12 +307,8 @@ int command_move(const ActionCall &call)
 
 int command_delete(const ActionCall &call)
 {
-    int count = call.count;
-    char *const *files = call.files;
-    OutputBuffer *output = call.output;
-    HARC handle = call.handle;
     static const NameCommand remove_file = {"Deleting", "KestrelDelete", delete_one};
-    return each_name(remove_file, count, files, output, handle);
+    return each_name(remove_file, call);
 }
 
 int command_config(const ActionCall &call)
