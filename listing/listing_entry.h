@@ -49,6 +49,8 @@ struct ListingStatus {
 
 struct ListingEntry {
     ListingStatus status;
+    // The size as the server gave it; status.st_size holds it only up to 2 GiB - 1.
+    int64_t size;
     char owner[LISTING_OWNER_SIZE];
     char group[LISTING_GROUP_SIZE];
     char name[LISTING_NAME_SIZE];

@@ -165,6 +165,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
         if (!is_digit(*digits) || !scan_number(&digits, &size))
             return -1;
         entry->status.st_mode = LISTING_TYPE_FILE;
+        entry->size = size;
         entry->status.st_size = size_value(size);
     }
     entry->status.st_mode |= 0x100;
@@ -229,6 +230,7 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
     // Owner and group are only shown, never acted on: a longer one is cut.
     text_copy_n(entry->owner, sizeof entry->owner, owner.start, owner.length);
     text_copy_n(entry->group, sizeof entry->group, group.start, group.length);
+    entry->size = size;
     entry->status.st_size = size_value(size);
     entry->status.st_nlink = (int16_t)(uint16_t)((unsigned long long)links & 0xFFFF);
 
