@@ -111,6 +111,13 @@ int take_name(const char *rest, bool split_link, ListingEntry *entry)
     return 0;
 }
 
+// Local fields to seconds through the zone as the runtime knows it, daylight saving
+// included, so that the entry queries turn the seconds back into the same fields.
+int32_t local_time_of(const struct tm *fields)
+{
+    return local_fields_to_time_zoned(fields, platform_zone_offset(), platform_zone_offset_at);
+}
+
 }  // namespace
 
 void cut_at_line_end(char *text)
@@ -193,7 +200,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
     }
     fields.tm_hour = hours;
     fields.tm_min = field_value(minute);
-    entry->status.st_mtime = local_fields_to_time(&fields, platform_zone_offset());
+    entry->status.st_mtime = local_time_of(&fields);
 
     return take_name(name, false, entry);
 }
@@ -281,7 +288,7 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
     // Without a date there is no telling where the name begins.
     if (!rest || *rest == '\0')
         return -1;
-    entry->status.st_mtime = local_fields_to_time(&fields, platform_zone_offset());
+    entry->status.st_mtime = local_time_of(&fields);
     if (take_name(rest, true, entry) != 0)
         return -1;
 

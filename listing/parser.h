@@ -3,8 +3,8 @@
 //     12-31-99  11:59PM       <DIR>          name      (or a size in place of <DIR>)
 // and the UNIX long form
 //     drwxr-xr-x  2 owner group  512 Jan  5 12:30 name
-// Times come out as seconds since 1970-01-01 00:00 UTC in 32 bits, read as local
-// standard time (no daylight-saving bias).
+// Times come out as seconds since 1970-01-01 00:00 UTC in 32 bits, read as local time
+// with the zone's daylight saving, as the runtime's local time shows them again.
 #pragma once
 
 #include <cstdint>

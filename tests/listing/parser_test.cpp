@@ -16,6 +16,8 @@ namespace {
 char tz_utc[] = "TZ=UTC0";
 char tz_west8[] = "TZ=PST8PDT";
 char tz_east1[] = "TZ=CET-1";
+char tz_west5[] = "TZ=EST5EDT";
+char tz_east1_dst[] = "TZ=CET-1CEST";
 
 struct tm local(int year, int month, int day, int hour, int minute, int second = 0)
 {
@@ -257,7 +259,8 @@ TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
     struct tm summer = local(2024, 7, 1, 0, 0);
     struct tm jan2 = local(2024, 1, 2, 0, 0);
     EXPECT_EQ(0, local_fields_to_time(&epoch, platform_zone_offset()));
-    putenv(tz_west8);   // eight hours west, with daylight saving that must not count
+    putenv(tz_west8);   // eight hours west; this sum is standard time alone, the zone's
+                        // daylight saving is LocalTimesCountDaylightSaving's
     EXPECT_EQ(28800, local_fields_to_time(&epoch, platform_zone_offset()));
     EXPECT_EQ(calendar_seconds(&summer) + 28800, local_fields_to_time(&summer, platform_zone_offset()));
     char line[] = "-rw-r--r-- 1 u g 1 Jan 2 2024 f";
@@ -266,6 +269,40 @@ TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
     EXPECT_EQ(calendar_seconds(&jan2) + 28800, entry.status.st_mtime);
     putenv(tz_east1);
     EXPECT_EQ(-3600, local_fields_to_time(&epoch, platform_zone_offset()));
+}
+
+// Listing times are read through the zone's daylight saving, as the entry queries show
+// them: the seconds must turn back into the very fields the line gave. A zone written
+// without its rules follows the US ones, with glibc and under Wine alike.
+TEST_F(ListingParser, LocalTimesCountDaylightSaving)
+{
+    const struct {
+        char *zone;
+        const char *line;
+        int32_t mtime;
+        int hour, minute;
+    } cases[] = {
+        {tz_west5, "07-04-22 10:00AM 1 summer", 1656943200, 10, 0},
+        {tz_west5, "01-04-22 10:00AM 1 winter", 1641308400, 10, 0},
+        {tz_west5, "07-04-22 10:00PM 1 late", 1656986400, 22, 0},
+        {tz_west5, "-rw-r--r-- 1 u g 1 Jul  4  2022 unix", 1656907200, 0, 0},
+        {tz_west5, "03-13-22 03:30AM 1 after the change", 1647156600, 3, 30},
+        {tz_west5, "11-06-22 01:30AM 1 the hour shown twice", 1667716200, 1, 30},
+        {tz_west5, "11-06-22 02:30AM 1 after it", 1667719800, 2, 30},
+        {tz_east1_dst, "07-04-22 10:00AM 1 east", 1656921600, 10, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.zone) + " " + c.line);
+        putenv(c.zone);
+        std::string line = c.line;
+        ListingEntry entry;
+        ASSERT_EQ(0, parse_listing_line_at(&line[0], &entry, &now));
+        EXPECT_EQ(c.mtime, entry.status.st_mtime);
+        struct tm back;
+        ASSERT_EQ(0, platform_local_time(entry.status.st_mtime, &back));
+        EXPECT_EQ(c.hour, back.tm_hour);
+        EXPECT_EQ(c.minute, back.tm_min);
+    }
 }
 
 }  // namespace
