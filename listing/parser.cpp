@@ -103,10 +103,10 @@ int32_t size_value(long long value)
 // another file. A name of blanks alone cannot be told from a line's padding.
 int take_name(const char *rest, bool split_link, ListingEntry *entry)
 {
-    if (*skip_blanks(rest) == '\0')
-        return -1;
     const char *arrow = split_link ? strstr(rest, " -> ") : nullptr;
     size_t length = arrow ? (size_t)(arrow - rest) : strlen(rest);
+    if ((size_t)(skip_blanks(rest) - rest) >= length)
+        return -1;
     if (text_copy_n(entry->name, sizeof entry->name, rest, length) != 0)
         return -1;
     if (arrow && text_copy(entry->link_target, sizeof entry->link_target, arrow + 4) != 0)

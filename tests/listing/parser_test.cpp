@@ -217,6 +217,8 @@ TEST_F(ListingParser, LinesThatFitNeitherForm)
         "-rw-r--r-- 1 owner 1234 Jan 32 12:30 name",  // no group and no day
         "-rw-r--r-- 1 owner 1234 Jan 5 12:3 name",
         "-rw-r--r-- x owner 1234 Jan 5 12:30 name",   // no link count
+        "lrwxrwxrwx 1 u g 5 Jan 5 2024  -> target",   // a link without a name
+        "lrwxrwxrwx 1 u g 5 Jan 5 2024    -> target",
         "-rw-r--r-- 1 u g 5 Jan 5 12:30",        // no name
         "-rw-r--r-- 1 u g 5 Jan 5 12:30   ",
         "-rw-r--r-- 1 u g -5 Jan 5 2024 negative",
