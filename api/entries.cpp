@@ -377,7 +377,9 @@ int32_t dos_stamp_to_time(uint16_t date, uint16_t time_of_day)
 {
     struct tm fields;
     dos_stamp_to_fields(date, time_of_day, &fields);
-    return local_fields_to_time(&fields, platform_zone_offset());
+    // The words were made by the runtime's local time, daylight saving included; read
+    // them back the same way, or a summer stamp would come back an hour late.
+    return local_fields_to_time_zoned(&fields, platform_zone_offset(), platform_zone_offset_at);
 }
 
 int dos_stamp_local_fields(uint16_t date, uint16_t time_of_day, struct tm *out)

@@ -15,8 +15,9 @@
 // handle is null.
 int kestrel_listing_failed(HARC archive);
 
-// MS-DOS date and time words (local standard time) to seconds since 1970. The fields
-// are not checked: a day 0 or a month 13 adds up as calendar_seconds says.
+// MS-DOS date and time words (local time, daylight saving included) to seconds since
+// 1970. The fields are not checked: a day 0 or a month 13 adds up as calendar_seconds
+// says.
 int32_t dos_stamp_to_time(uint16_t date, uint16_t time_of_day);
 
 // The words as the runtime's local time shows them, so a daylight-saving shift shows as

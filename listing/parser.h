@@ -1,10 +1,14 @@
 // Turns one line of a LIST reply into a ListingEntry. Two forms are understood, tried
 // in this order on every line whatever the server's system type: the MS-DOS form
-//     12-31-99  11:59PM       <DIR>          name      (or a size in place of <DIR>)
+//     12-31-99  11:59PM       <DIR>          name      (or a size in place of <DIR>;
+//     05-26-95  13:08  <DIR>  name                      also with a 24-hour clock)
 // and the UNIX long form
 //     drwxr-xr-x  2 owner group  512 Jan  5 12:30 name
-// Times come out as seconds since 1970-01-01 00:00 UTC in 32 bits, read as local
-// standard time (no daylight-saving bias).
+// also without the group column or with blanks inside the group name. The name is all
+// of the line behind the one blank after the date (UNIX) or IIS's size column, leading
+// blanks included; only a link's line is split at " -> " into name and target.
+// Times come out as seconds since 1970-01-01 00:00 UTC in 32 bits, read as local time
+// with the zone's daylight saving, as the runtime's local time shows them again.
 #pragma once
 
 #include <cstdint>

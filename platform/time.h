@@ -16,3 +16,8 @@ int64_t platform_now(void);
 // Fills *out with the local broken-down time of the moment; 0, or -1 when the runtime
 // cannot convert it (a moment before 1970 on Windows, for instance).
 int platform_local_time(int64_t seconds, struct tm *out);
+
+// Seconds west of UTC in force at the moment, daylight saving included, as the runtime's
+// local time applies it (so it agrees with platform_local_time); the standard offset
+// when the runtime cannot convert the moment.
+long platform_zone_offset_at(int64_t seconds);

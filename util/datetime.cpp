@@ -47,6 +47,24 @@ int32_t local_fields_to_time(const struct tm *fields, long zone_offset)
     return clamp_seconds(calendar_seconds_wide(fields) + zone_offset);
 }
 
+int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset,
+                                   ZoneOffsetAt offset_at)
+{
+    int64_t wall = calendar_seconds_wide(fields);
+    // The offset depends on the moment and the moment on the offset. Standard time is
+    // right for most of the year and costs one look; otherwise the offset found there
+    // gives a moment within the hour, and a second look settles a change between.
+    int64_t moment = wall + standard_offset;
+    long offset = offset_at(moment);
+    if (offset != standard_offset) {
+        moment = wall + offset;
+        long again = offset_at(moment);
+        if (again != offset)
+            moment = wall + again;
+    }
+    return clamp_seconds(moment);
+}
+
 void dos_stamp_from_fields(const struct tm *local, uint16_t *date, uint16_t *time_of_day)
 {
     *date = DOS_DATE_EPOCH;

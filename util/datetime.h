@@ -20,6 +20,19 @@ int64_t calendar_seconds_wide(const struct tm *fields);
 // calendar_seconds plus zone_offset (seconds west of UTC), daylight saving not applied.
 int32_t local_fields_to_time(const struct tm *fields, long zone_offset);
 
+// Seconds west of UTC in force at a moment, daylight saving included.
+typedef long (*ZoneOffsetAt)(int64_t moment);
+
+// Local wall-clock fields to seconds since 1970-01-01 00:00 UTC in a zone with daylight
+// saving: the moment whose local time, as offset_at tells it, shows these fields, so
+// that turning the result back into local time gives the same fields. standard_offset
+// is the zone's offset without daylight saving (seconds west of UTC), the first guess.
+// A reading that occurs twice (the hour repeated in autumn) gives its moment in standard
+// time; one that never occurs (the hour skipped in spring) a moment an hour to either
+// side.
+int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset,
+                                   ZoneOffsetAt offset_at);
+
 // The MS-DOS date of 1 January 1980, the format's first day.
 enum { DOS_DATE_EPOCH = 0x0021 };
 

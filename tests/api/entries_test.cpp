@@ -185,6 +185,45 @@ TEST_F(EntriesTest, EntryInfoIsFilledByteForByteAndNothingElse)
     EXPECT_EQ(0, memcmp(untouched.bytes, end.bytes, sizeof(EntryInfo)));
 }
 
+// Under a zone with daylight saving every time query shows the clock the line gave:
+// the parser reads it through the zone as the queries write it out. (The seconds
+// themselves are the parser table's: Wine's runtime drops a zone's summer rules once TZ
+// has been unset in the process, as this fixture does, and then both sides go without.)
+TEST_F(EntriesTest, TimesRoundTripThroughDaylightSaving)
+{
+    struct Case {
+        const char *line;
+        uint16_t date, time;
+    } cases[] = {
+        {"07-04-22  10:00AM                 1234 summer.txt", 0x54E4, 0x5000},
+        {"01-04-22  10:00AM                    7 winter.txt", 0x5424, 0x5000},
+        {"-rw-r--r--   1 u g     5 Jul  4  2022 unix.txt", 0x54E4, 0x0000},
+        {"08-31-22  11:59PM       <DIR>          night", 0x551F, 0xBF60},
+    };
+    std::string listing;
+    for (const Case &c : cases)
+        listing += std::string(c.line) + "\r\n";
+    server.set_listing(listing);
+    put_env("TZ=EST5EDT");
+    HARC archive = connect();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.line);
+        EntryInfo info;
+        ASSERT_EQ(0, i == 0 ? KestrelFindFirst(archive, "", &info) : KestrelFindNext(archive, &info));
+        EXPECT_EQ(c.date, KestrelGetDate(archive));
+        EXPECT_EQ(c.time, KestrelGetTime(archive));
+        EXPECT_EQ(c.date, info.date);
+        EXPECT_EQ(c.time, info.time);
+        struct tm back;
+        uint16_t date = 0, time = 0;
+        ASSERT_EQ(0, platform_local_time(KestrelGetWriteTime(archive), &back));
+        dos_stamp_from_fields(&back, &date, &time);
+        EXPECT_EQ(c.date, date);
+        EXPECT_EQ(c.time, time);
+    }
+}
+
 TEST_F(EntriesTest, TextQueriesCutAsTheirBuffersSay)
 {
     server.set_listing("lrwxrwxrwx 1 owner grp 11 Jan 02 2024 abcdefghijk -> usr/lib\r\n");

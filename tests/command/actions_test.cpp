@@ -36,7 +36,7 @@ struct ListTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(ListTest, DosStampsCountAsLocalStandardTime)
+TEST_F(ListTest, DosStampsCountAsLocalTime)
 {
     struct Case {
         char *zone;
@@ -48,12 +48,21 @@ TEST_F(ListTest, DosStampsCountAsLocalStandardTime)
         {tz_utc, 0x1460, 0x0000, 636163200},              // day 0 of March: 28 February
         {tz_utc, 0xFF9F, 0xBF7D, 2147483647},             // 2107 does not fit: the end of the range
         {tz_east1, 0x0021, 0x0000, 315532800 - 3600},     // one hour east
-        {tz_west8, 0x24A1, 0x63C5, 894025810 + 8 * 3600}, // daylight saving is not applied
+        {tz_west8, 0x0021, 0x0000, 315532800 + 8 * 3600}, // winter: standard time
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.zone) + " " + std::to_string(c.date) + " " + std::to_string(c.time));
         putenv(c.zone);
         EXPECT_EQ(c.seconds, dos_stamp_to_time(c.date, c.time));
+    }
+    // The words come from the runtime's local time, daylight saving included, so they
+    // go back through it too: the report shows the stamp's own clock in summer as well.
+    putenv(tz_west8);
+    for (uint16_t date : {0x24A1, 0x2421}) {   // 1 May and 1 January 1998, 12:30:10
+        struct tm at;
+        ASSERT_EQ(0, dos_stamp_local_fields(date, 0x63C5, &at)) << date;
+        EXPECT_EQ(12 * 3600 + 30 * 60 + 10, at.tm_hour * 3600 + at.tm_min * 60 + at.tm_sec) << date;
+        EXPECT_EQ(date & 0x1F, at.tm_mday) << date;
     }
 }
 

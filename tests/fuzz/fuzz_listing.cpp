@@ -1,6 +1,7 @@
 // One line of a LIST reply, as the enumeration hands it over (at most
 // LISTING_LINE_LIMIT bytes), in a buffer of exactly its length so that reading or
 // writing past the terminator is caught. "now" is fixed so a run repeats.
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,12 +11,21 @@
 
 namespace {
 
-void check_entry(const ListingEntry &entry)
+// Every text ends inside its field; the name and link target come from within the line
+// (a name of blanks alone never counts); the true size is never negative and the
+// 32-bit field holds it or, past 2 GiB, its largest value.
+void check_entry(const ListingEntry &entry, const char *original)
 {
     if (strnlen(entry.owner, sizeof entry.owner) >= sizeof entry.owner ||
         strnlen(entry.group, sizeof entry.group) >= sizeof entry.group ||
         strnlen(entry.name, sizeof entry.name) >= sizeof entry.name ||
         strnlen(entry.link_target, sizeof entry.link_target) >= sizeof entry.link_target)
+        abort();
+    if (entry.name[strspn(entry.name, " \t\n\v\f\r")] == '\0')
+        abort();
+    if (!strstr(original, entry.name) || !strstr(original, entry.link_target))
+        abort();
+    if (entry.size < 0 || entry.status.st_size != (entry.size > INT32_MAX ? INT32_MAX : entry.size))
         abort();
 }
 
@@ -50,21 +60,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     now.tm_hour = 12;
 
     ListingEntry *entry = (ListingEntry *)malloc(sizeof *entry);
+    char *original = line_copy(data, length);
     char *line = line_copy(data, length);
+    // A drive root's name (C:\ shown as C) is shorter than the line's text, still within it.
     if (parse_listing_line_at(line, entry, &now) == 0)
-        check_entry(*entry);
+        check_entry(*entry, original);
     free(line);
 
     line = line_copy(data, length);
     if (parse_dos_line(line, entry) == 0)
-        check_entry(*entry);
+        check_entry(*entry, original);
     free(line);
 
     line = line_copy(data, length);
     if (parse_unix_line_at(line, entry, &now) == 0)
-        check_entry(*entry);
+        check_entry(*entry, original);
     free(line);
 
+    free(original);
     free(entry);
     return 0;
 }

@@ -16,6 +16,8 @@ namespace {
 char tz_utc[] = "TZ=UTC0";
 char tz_west8[] = "TZ=PST8PDT";
 char tz_east1[] = "TZ=CET-1";
+char tz_west5[] = "TZ=EST5EDT";
+char tz_east1_dst[] = "TZ=CET-1CEST";
 
 struct tm local(int year, int month, int day, int hour, int minute, int second = 0)
 {
@@ -51,6 +53,9 @@ void expect_entry(const Expected &e, const struct tm &now)
     EXPECT_EQ(e.mode, entry.status.st_mode) << e.line;
     EXPECT_EQ(e.nlink, entry.status.st_nlink) << e.line;
     EXPECT_EQ(e.size, entry.status.st_size) << e.line;
+    if (e.size < INT32_MAX) {
+        EXPECT_EQ(e.size, entry.size) << e.line;   // the sizes past it: TrueSizes
+    }
     EXPECT_EQ(e.mtime, entry.status.st_mtime) << e.line;
     EXPECT_EQ(0, entry.status.st_atime + entry.status.st_ctime + (int)entry.status.st_dev) << e.line;
     EXPECT_STREQ(e.owner, entry.owner) << e.line;
@@ -86,6 +91,16 @@ TEST_F(ListingParser, DosLines)
         {"01-05-99  10:30AM  2147483647 max", 0x8100, 0, INT32_MAX, 915532200, "", "", "max", ""},
         {"01-05-99  10:30AM  2147483648 big", 0x8100, 0, INT32_MAX, 915532200, "", "", "big", ""},
         {"01-05-99  10:30AM  123456789012345678901234567890 huge", 0x8100, 0, INT32_MAX, 915532200, "", "", "huge", ""},
+        // The 24-hour clock.
+        {"05-26-95  13:08  <DIR>  name", 0x4100, 0, 0, 801493680, "", "", "name", ""},
+        {"05-26-95  00:00  4096 midnight.txt", 0x8100, 0, 4096, 801446400, "", "", "midnight.txt", ""},
+        {"05-26-1995  13:08       <DIR>          wide", 0x4100, 0, 0, 801493680, "", "", "wide", ""},
+        // In IIS's columns the name begins one blank behind the size column, its own
+        // leading blanks kept; elsewhere blanks after the size are padding.
+        {"01-05-99  10:30AM       <DIR>           leading", 0x4100, 0, 0, 915532200, "", "", " leading", ""},
+        {"12-31-00  12:15PM                 1234   two.txt", 0x8100, 0, 1234, 978264900, "", "", "  two.txt", ""},
+        {"12-31-00  12:15PM                 1234 arrow -> inside", 0x8100, 0, 1234, 978264900, "", "", "arrow -> inside", ""},
+        {"12-31-00  12:15PM       1234   padded", 0x8100, 0, 1234, 978264900, "", "", "padded", ""},
     };
     for (const Expected &e : cases)
         expect_entry(e, now);
@@ -98,7 +113,22 @@ TEST_F(ListingParser, UnixLines)
         {"drwxr-xr-x 2 u g 512 Dec 31 1998 old", 0x41ED, 2, 512, 915062400, "u", "g", "old", ""},
         {"lrwxrwxrwx 1 u g 11 Jan 2 2024 lib -> usr/lib", 0x41FF, 1, 11, 1704153600, "u", "g", "lib", "usr/lib"},
         {"lrwxrwxrwx 1 u g 11 Jan 2 2024 lib.so -> usr/lib", 0x81FF, 1, 11, 1704153600, "u", "g", "lib.so", "usr/lib"},
-        {"-rw-r--r-- 1 u g 5 Jan 2 2024 a -> b", 0x81A4, 1, 5, 1704153600, "u", "g", "a", "b"},
+        // Only a link's line has a target: any other name keeps its arrow.
+        {"-rw-r--r-- 1 u g 5 Jan 2 2024 a -> b", 0x81A4, 1, 5, 1704153600, "u", "g", "a -> b", ""},
+        {"-rw-r--r-- 1 u g 5 Jan 2 2024 arrow -> inside", 0x81A4, 1, 5, 1704153600, "u", "g", "arrow -> inside", ""},
+        {"drwxr-xr-x 2 u g 5 Jan 2 2024 d -> e", 0x41ED, 2, 5, 1704153600, "u", "g", "d -> e", ""},
+        // The name is all behind the one blank after the date, leading blanks too.
+        {"-rw-r--r-- 1 u g 5 Jan 2 2024  leading", 0x81A4, 1, 5, 1704153600, "u", "g", " leading", ""},
+        {"-rw-r--r-- 1 u g 5 Jan  2 12:30   three", 0x81A4, 1, 5, 1735821000, "u", "g", "  three", ""},
+        {"lrwxrwxrwx 1 u g 5 Jan 2 2024  lead -> x.txt", 0x41FF, 1, 5, 1704153600, "u", "g", " lead", "x.txt"},
+        // No group column; a group name with blanks.
+        {"-rw-r--r-- 1 owner 1234 Jan 1 12:00 name", 0x81A4, 1, 1234, 1735732800, "owner", "", "name", ""},
+        {"-rw-r--r--    1 1001         20 Jan 02  2024 two words", 0x81A4, 1, 20, 1704153600, "1001", "", "two words", ""},
+        {"-rw-r--r-- 1 owner Domain Users 1234 Jan 1 12:00 name", 0x81A4, 1, 1234, 1735732800, "owner", "Domain Users", "name", ""},
+        {"drwxr-xr-x 3 owner a  b c 4096 Dec 31 23:59  dir", 0x41ED, 3, 4096, 1735689540, "owner", "a  b c", " dir", ""},
+        {"lrwxrwxrwx 1 owner my group 7 Jan 2 2024 ln -> t", 0x41FF, 1, 7, 1704153600, "owner", "my group", "ln", "t"},
+        {"crw-rw-rw- 1 root 1, 3 Jan 2 2024 null", 0x21B6, 1, 0, 1704153600, "root", "", "null", ""},
+        {"crw--w---- 1 root tty group 4, 1 Jan 2 2024 tty1", 0x2190, 1, 0, 1704153600, "root", "tty group", "tty1", ""},
         {"-rwsr-S--t 1 u g 0 Jan 2 2024 s", 0x81A0, 1, 0, 1704153600, "u", "g", "s", ""},
         {"prw------- 1 u g 0 Jan 2 2024 fifo", 0x8180, 1, 0, 1704153600, "u", "g", "fifo", ""},
         {"crw-rw-rw- 1 root root 1,   3 Jan  2  2024 null", 0x21B6, 1, 0, 1704153600, "root", "root", "null", ""},
@@ -180,7 +210,15 @@ TEST_F(ListingParser, LinesThatFitNeitherForm)
         "01-05-99  10:30AM  <DIR>",              // no name
         "01-05-99  10:30AM  <DIR>    \r\n",
         "01-05-99  10:30AM  abc  x",             // size word neither <DIR> nor a number
-        "-rw-r--r-- 1 owner 1234 Jan 5 12:30 name",   // no group
+        "05-26-95  24:00  <DIR>  x",             // no 24-hour clock
+        "05-26-95  13:60  <DIR>  x",
+        "05-26-95  13:08  <DIR>   ",
+        "-rw-r--r-- 1 owner 1234 Jxn 5 12:30 name",   // no group and no month
+        "-rw-r--r-- 1 owner 1234 Jan 32 12:30 name",  // no group and no day
+        "-rw-r--r-- 1 owner 1234 Jan 5 12:3 name",
+        "-rw-r--r-- x owner 1234 Jan 5 12:30 name",   // no link count
+        "lrwxrwxrwx 1 u g 5 Jan 5 2024  -> target",   // a link without a name
+        "lrwxrwxrwx 1 u g 5 Jan 5 2024    -> target",
         "-rw-r--r-- 1 u g 5 Jan 5 12:30",        // no name
         "-rw-r--r-- 1 u g 5 Jan 5 12:30   ",
         "-rw-r--r-- 1 u g -5 Jan 5 2024 negative",
@@ -257,7 +295,8 @@ TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
     struct tm summer = local(2024, 7, 1, 0, 0);
     struct tm jan2 = local(2024, 1, 2, 0, 0);
     EXPECT_EQ(0, local_fields_to_time(&epoch, platform_zone_offset()));
-    putenv(tz_west8);   // eight hours west, with daylight saving that must not count
+    putenv(tz_west8);   // eight hours west; this sum is standard time alone, the zone's
+                        // daylight saving is LocalTimesCountDaylightSaving's
     EXPECT_EQ(28800, local_fields_to_time(&epoch, platform_zone_offset()));
     EXPECT_EQ(calendar_seconds(&summer) + 28800, local_fields_to_time(&summer, platform_zone_offset()));
     char line[] = "-rw-r--r-- 1 u g 1 Jan 2 2024 f";
@@ -266,6 +305,41 @@ TEST_F(ListingParser, LocalFieldsAddTheStandardZoneOffset)
     EXPECT_EQ(calendar_seconds(&jan2) + 28800, entry.status.st_mtime);
     putenv(tz_east1);
     EXPECT_EQ(-3600, local_fields_to_time(&epoch, platform_zone_offset()));
+}
+
+// Listing times are read through the zone's daylight saving, as the entry queries show
+// them: the seconds must turn back into the very fields the line gave. A zone written
+// without its rules follows the US ones, with glibc and under Wine alike.
+TEST_F(ListingParser, LocalTimesCountDaylightSaving)
+{
+    const struct {
+        char *zone;
+        const char *line;
+        int32_t mtime;
+        int hour, minute;
+    } cases[] = {
+        {tz_west5, "07-04-22 10:00AM 1 summer", 1656943200, 10, 0},
+        {tz_west5, "01-04-22 10:00AM 1 winter", 1641308400, 10, 0},
+        {tz_west5, "07-04-22 10:00PM 1 late", 1656986400, 22, 0},
+        {tz_west5, "07-04-22  22:00  <DIR>  24-hour clock", 1656986400, 22, 0},
+        {tz_west5, "-rw-r--r-- 1 u g 1 Jul  4  2022 unix", 1656907200, 0, 0},
+        {tz_west5, "03-13-22 03:30AM 1 after the change", 1647156600, 3, 30},
+        {tz_west5, "11-06-22 01:30AM 1 the hour shown twice", 1667716200, 1, 30},
+        {tz_west5, "11-06-22 02:30AM 1 after it", 1667719800, 2, 30},
+        {tz_east1_dst, "07-04-22 10:00AM 1 east", 1656921600, 10, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.zone) + " " + c.line);
+        putenv(c.zone);
+        std::string line = c.line;
+        ListingEntry entry;
+        ASSERT_EQ(0, parse_listing_line_at(&line[0], &entry, &now));
+        EXPECT_EQ(c.mtime, entry.status.st_mtime);
+        struct tm back;
+        ASSERT_EQ(0, platform_local_time(entry.status.st_mtime, &back));
+        EXPECT_EQ(c.hour, back.tm_hour);
+        EXPECT_EQ(c.minute, back.tm_min);
+    }
 }
 
 }  // namespace
