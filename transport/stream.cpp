@@ -398,62 +398,87 @@ int stream_send_text(SocketStream *stream, const char *text)
     return stream_send(stream, text, (int)length) == (int)length ? 0 : -1;
 }
 
+// Refills an empty ring with what the socket holds, after a wait: 0, or -1 at the end of
+// the data, on failure, cancel or time-out. The ring starts over at its first byte, so
+// the bytes land in it directly.
+static int fill_ring(SocketStream *stream)
+{
+    assert(stream->ring_count == 0);
+    if (wait_socket(stream, 0) != 0)
+        return -1;
+    int waiting = 0;
+    if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
+        return -1;
+    if (waiting < 0)
+        waiting = 0;
+    if (waiting > STREAM_RING_SIZE)
+        waiting = STREAM_RING_SIZE;
+    // Nothing waiting after a readable wait means the peer closed: recv reads 0.
+    int got = net_recv(stream->connected_socket, stream->ring, waiting);
+    if (got <= 0)
+        return -1;
+    assert(got <= STREAM_RING_SIZE);
+    stream->ring_start = 0;
+    stream->ring_count = got;
+    return 0;
+}
+
+static void consume_ring(SocketStream *stream, int count)
+{
+    assert(count >= 0 && count <= stream->ring_count);
+    stream->ring_count -= count;
+    stream->ring_start += count;
+    if (stream->ring_start >= STREAM_RING_SIZE)
+        stream->ring_start -= STREAM_RING_SIZE;
+}
+
 int stream_read_byte(SocketStream *stream)
 {
     if (stream == nullptr)
         return -1;
-    if (stream->ring_count == 0) {
-        if (wait_socket(stream, 0) != 0)
-            return -1;
-        int waiting = 0;
-        if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
-            return -1;
-        if (waiting < 0)
-            waiting = 0;
-        if (waiting > STREAM_RING_SIZE)
-            waiting = STREAM_RING_SIZE;
-        unsigned char scratch[STREAM_RING_SIZE];
-        // Nothing waiting after a readable wait means the peer closed: recv reads 0.
-        int got = net_recv(stream->connected_socket, scratch, waiting);
-        if (got <= 0)
-            return -1;
-        assert(got <= STREAM_RING_SIZE - stream->ring_count);
-        for (int i = 0; i < got; i++) {
-            stream->ring[(stream->ring_start + stream->ring_count) % STREAM_RING_SIZE] = scratch[i];
-            stream->ring_count++;
-        }
-    }
-    if (stream->ring_count == 0)
+    if (stream->ring_count == 0 && fill_ring(stream) != 0)
         return -1;
     assert(stream->ring_start >= 0 && stream->ring_start < STREAM_RING_SIZE);
     assert(stream->ring_count > 0 && stream->ring_count <= STREAM_RING_SIZE);
     int byte = stream->ring[stream->ring_start];
-    stream->ring_count--;
-    stream->ring_start++;
-    if (stream->ring_start >= STREAM_RING_SIZE)
-        stream->ring_start = 0;
+    consume_ring(stream, 1);
     return byte;
 }
 
 char *stream_read_line(SocketStream *stream, char *buffer, int limit)
 {
     // The buffer holds limit+1 bytes; a limit below 1 leaves no room for even one byte.
-    if (buffer == nullptr || limit < 1)
+    if (stream == nullptr || buffer == nullptr || limit < 1)
         return nullptr;
-    int byte = stream_read_byte(stream);
-    if (byte < 0)
-        return nullptr;
+    // A line ends behind its LF or a NUL byte, or after limit bytes; it is taken from the
+    // ring a run at a time, which matters for listings of a million lines.
     int stored = 0;
-    buffer[stored++] = (char)byte;
-    while (byte != '\n' && byte != '\0') {
-        limit--;
-        if (limit <= 0)
+    while (stored < limit) {
+        if (stream->ring_count == 0 && fill_ring(stream) != 0)
             break;
-        byte = stream_read_byte(stream);
-        if (byte < 0)
+        assert(stream->ring_start >= 0 && stream->ring_start < STREAM_RING_SIZE);
+        int run = stream->ring_count;
+        if (run > STREAM_RING_SIZE - stream->ring_start)
+            run = STREAM_RING_SIZE - stream->ring_start;
+        if (run > limit - stored)
+            run = limit - stored;
+        const char *from = (const char *)stream->ring + stream->ring_start;
+        const char *lf = (const char *)memchr(from, '\n', (size_t)run);
+        size_t take = lf ? (size_t)(lf - from) + 1 : (size_t)run;
+        size_t before_nul = strnlen(from, take);
+        bool ended = lf != nullptr;
+        if (before_nul < take) {
+            take = before_nul + 1;
+            ended = true;
+        }
+        memcpy(buffer + stored, from, take);
+        stored += (int)take;
+        consume_ring(stream, (int)take);
+        if (ended)
             break;
-        buffer[stored++] = (char)byte;
     }
+    if (stored == 0)
+        return nullptr;
     buffer[stored] = '\0';
     return buffer;
 }
