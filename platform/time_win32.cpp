@@ -1,11 +1,29 @@
 #include "platform/time.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <string>
 
+// Without TZ, _tzset asks the system for its zone on every call, and the parser asks once
+// per listing line (under Wine each ask is a round trip to the wine server): the offset
+// is kept until TZ itself changes.
 long platform_zone_offset(void)
 {
-    _tzset();
-    return _timezone;
+    static std::mutex lock;
+    static bool known;
+    static std::string seen_tz;
+    static long offset;
+    std::lock_guard<std::mutex> guard(lock);
+    const char *tz = getenv("TZ");
+    std::string current = tz ? std::string("=") + tz : std::string();
+    if (!known || current != seen_tz) {
+        _tzset();
+        offset = _timezone;
+        seen_tz = current;
+        known = true;
+    }
+    return offset;
 }
 
 int64_t platform_now(void)

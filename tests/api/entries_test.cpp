@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #ifdef _WIN32
 // FILETIME is the system's record there; the header only names it.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
