@@ -41,9 +41,13 @@ typedef void *HARC;
  * connects, so the Cancel of its status window reaches the open too.
  */
 
-/* The 64-bit queries' integer: long long, which C89 compilers know as an extension. */
+/* The 64-bit queries' integer: long long, which C89 and C++98 compilers know as an
+   extension (callers in those languages can hold one as KESTREL_LONGLONG). */
 #if defined(__GNUC__) || defined(__clang__)
-__extension__ typedef long long KESTREL_LONGLONG;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wlong-long"
+typedef long long KESTREL_LONGLONG;
+#pragma GCC diagnostic pop
 #else
 typedef long long KESTREL_LONGLONG;
 #endif
