@@ -192,6 +192,7 @@ static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLim
         stream_close(stream);
         return nullptr;
     }
+    stream->nonblocking = blocking ? 0 : 1;
     return stream;
 }
 
@@ -271,7 +272,7 @@ void stream_close(SocketStream *stream)
 void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
-        net_set_nonblocking(stream->connected_socket, 1);
+        stream->nonblocking = net_set_nonblocking(stream->connected_socket, 1) == 0 ? 1 : 0;
 }
 
 // Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
@@ -287,6 +288,8 @@ static int accept_peer(SocketStream *stream)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
+    // Whether an accepted socket inherits the listener's mode differs between systems.
+    stream->nonblocking = 0;
     return stream->connected_socket == NET_NO_SOCKET ? -1 : 0;
 }
 
@@ -400,26 +403,29 @@ int stream_send_text(SocketStream *stream, const char *text)
 
 // Refills an empty ring with what the socket holds, after a wait: 0, or -1 at the end of
 // the data, on failure, cancel or time-out. The ring starts over at its first byte, so
-// the bytes land in it directly.
+// the bytes land in it directly. After a readable wait a receive takes what is there
+// without blocking (0 bytes: the peer closed).
 static int fill_ring(SocketStream *stream)
 {
     assert(stream->ring_count == 0);
-    if (wait_socket(stream, 0) != 0)
-        return -1;
-    int waiting = 0;
-    if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
-        return -1;
-    if (waiting < 0)
-        waiting = 0;
-    if (waiting > STREAM_RING_SIZE)
-        waiting = STREAM_RING_SIZE;
-    // Nothing waiting after a readable wait means the peer closed: recv reads 0.
-    int got = net_recv(stream->connected_socket, stream->ring, waiting);
+    int got = -1;
+    bool asked = false;
+    if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
+        !is_stopped(stream)) {
+        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
+        asked = got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK;
+    }
+    if (!asked) {
+        if (wait_socket(stream, 0) != 0)
+            return -1;
+        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
+    }
     if (got <= 0)
         return -1;
     assert(got <= STREAM_RING_SIZE);
     stream->ring_start = 0;
     stream->ring_count = got;
+    stream->ring_was_full = got == STREAM_RING_SIZE ? 1 : 0;
     return 0;
 }
 

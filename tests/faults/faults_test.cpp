@@ -631,6 +631,7 @@ TEST(Faults, HugeGarbageAndNulListings)
         auto started = std::chrono::steady_clock::now();
         EntryInfo info;
         ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
+        long long listed_ms = elapsed_ms(started);
         EXPECT_EQ(0, listing_failed(rig.session()));
         EXPECT_STREQ("f0", info.file_name);
         int count = 1;
@@ -651,8 +652,8 @@ TEST(Faults, HugeGarbageAndNulListings)
         EXPECT_EQ(1, KestrelGetArcOriginalSizeEx(rig.archive, &total));
         EXPECT_EQ(499500LL * (lines / 1000), total);
         EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}), rig.since_open());
-        std::string note = "[   time   ] 1,000,000-line listing read and walked in " +
-                           std::to_string(elapsed_ms(started)) + " ms, arena " +
+        std::string note = "[   time   ] 1,000,000-line listing read in " + std::to_string(listed_ms) +
+                           " ms, read and walked in " + std::to_string(elapsed_ms(started)) + " ms, arena " +
                            std::to_string(rig.session()->arena_used >> 20) + " MiB\n";
         fputs(note.c_str(), stdout);
     }
