@@ -12,28 +12,11 @@
 
 #include "kestrel.h"
 
-/* A 64-bit count as decimal text; C89's printf has no conversion for it. */
-static const char *decimal(KESTREL_LONGLONG value, char text[22])
-{
-    char *p = text + 21;
-    int negative = value < 0;
-    *p = '\0';
-    do {
-        int digit = (int)(value % 10);
-        *--p = (char)('0' + (digit < 0 ? -digit : digit));
-        value /= 10;
-    } while (value != 0);
-    if (negative)
-        *--p = '-';
-    return p;
-}
-
 int main(int argc, char **argv)
 {
     HARC archive;
     EntryInfo entry;
     KESTREL_LONGLONG size, total = 0;
-    char digits[22];
     const char *destination;
     int found, entries = 0, extracted, closed;
 
@@ -50,18 +33,19 @@ int main(int argc, char **argv)
         return 1;
 
     /* The listing comes over once; the entries are then read like an archive's members.
-       The record's sizes stop at 2 GiB; the 64-bit queries give the true ones. */
+       The record's sizes stop at 2 GiB; the 64-bit queries give the true ones. C89's
+       printf has no conversion for them; a double holds every size below 8 PiB exactly. */
     found = KestrelFindFirst(archive, "*", &entry);
     while (found == 0) {
         if (KestrelGetOriginalSizeEx(archive, &size) != 1)
             size = entry.original_size;
-        printf("  %-24s %10s bytes%s\n", entry.file_name, decimal(size, digits),
+        printf("  %-24s %10.0f bytes%s\n", entry.file_name, (double)size,
                (KestrelGetAttribute(archive) & 0x10) ? "  (folder)" : "");
         entries++;
         found = KestrelFindNext(archive, &entry);
     }
     KestrelGetArcOriginalSizeEx(archive, &total);
-    printf("list: %d entries, %s bytes\n", entries, decimal(total, digits));
+    printf("list: %d entries, %.0f bytes\n", entries, (double)total);
 
     extracted = KestrelExtract(archive, argv[2], destination, 0);
     printf("extract %s into %s: %s\n", argv[2], destination, extracted == 1 ? "ok" : "failed");
