@@ -215,7 +215,8 @@ int KESTREL_API KestrelGetFileCount(const char *url);
 /* The current entry's name, cut to size - 2 characters, directories with a trailing '/';
    0, or -1 without a current entry or for a buffer of fewer than 2 bytes. */
 int KESTREL_API KestrelGetFileName(HARC archive, char *buffer, int size);
-/* The current entry's size in bytes; -1 without a current entry. */
+/* The current entry's size in bytes, 2147483647 for 2 GiB and more (the true size comes
+   from KestrelGetOriginalSizeEx); -1 without a current entry. */
 int KESTREL_API KestrelGetOriginalSize(HARC archive);
 /* The same size as KestrelGetOriginalSize (nothing is compressed). */
 int KESTREL_API KestrelGetCompressedSize(HARC archive);
