@@ -307,6 +307,24 @@ TEST_F(EntriesTest, QueriesWithoutACurrentEntryAnswerTheirNoEntryValues)
     EXPECT_EQ(11, KestrelGetArcOriginalSize(archive));
 }
 
+// A listing reads all its lines in the zone in force when it began, and a change of TZ
+// after it is seen again.
+TEST_F(EntriesTest, ZoneOffsetIsHeldOnlyWhileAListingIsRead)
+{
+    server.set_listing("-rw-r--r-- 1 u g 5 Jan 02 2024 a.txt\r\n");
+    HARC archive = connect();
+    EXPECT_EQ(0, platform_zone_offset());
+    platform_zone_offset_hold(1);
+    put_env("TZ=EST5");
+    EXPECT_EQ(0, platform_zone_offset());
+    platform_zone_offset_hold(0);
+    EXPECT_EQ(18000, platform_zone_offset());
+    ASSERT_EQ(0, KestrelFindFirst(archive, "", nullptr));
+    EXPECT_EQ(1704153600 + 18000, KestrelGetWriteTime(archive));
+    put_env("TZ=UTC0");
+    EXPECT_EQ(0, platform_zone_offset());
+}
+
 TEST_F(EntriesTest, EmptyDirectoryAndFailedListingBothGiveNoEntryButDifferLater)
 {
     server.expect_pasv();
