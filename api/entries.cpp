@@ -35,7 +35,7 @@ FtpSession *session_of(HARC archive)
     return (FtpSession *)archive;
 }
 
-const ListingEntry *entry_of(HARC archive)
+const StoredEntry *entry_of(HARC archive)
 {
     return current_entry(session_of(archive));
 }
@@ -49,9 +49,9 @@ void dos_stamp(int32_t seconds, uint16_t *date, uint16_t *time_of_day)
     dos_stamp_from_fields(known ? &local : nullptr, date, time_of_day);
 }
 
-int attribute_of(const ListingEntry *entry)
+int attribute_of(const StoredEntry *entry)
 {
-    int mode = entry->status.st_mode;
+    int mode = entry->mode;
     int value = 0;
     if (mode & LISTING_TYPE_DIR)
         value |= 0x10;
@@ -76,23 +76,22 @@ int os_type_of(const FtpSession *session)
 
 // Copies as the C library's bounded copy does: at most size bytes, the rest of the
 // buffer NUL-filled, no terminator when the text fills the buffer.
-int copy_padded(char *buffer, int size, const char *text, size_t text_size)
+int copy_padded(char *buffer, int size, const char *text, size_t text_length)
 {
     if (!buffer || size < 1)
         return -1;
-    size_t limit = (size_t)size < text_size ? (size_t)size : text_size;
-    size_t length = strnlen(text, limit);
+    size_t length = (size_t)size < text_length ? (size_t)size : text_length;
     memcpy(buffer, text, length);
     memset(buffer + length, 0, (size_t)size - length);
     return 0;
 }
 
-int file_name_of(const ListingEntry *entry, char *buffer, int size)
+int file_name_of(const StoredEntry *entry, char *buffer, int size)
 {
     // A directory's '/' must fit behind the name: the name takes at most size - 2.
     if (!buffer || size < 2)
         return -1;
-    text_copy(buffer, (size_t)size - 1, entry->name);
+    text_copy(buffer, (size_t)size - 1, entry_name(entry));
     size_t length = strlen(buffer);
     if ((attribute_of(entry) & 0x10) && (length == 0 || buffer[length - 1] != '/')) {
         buffer[length] = '/';
@@ -109,25 +108,35 @@ int method_of(char *buffer, int size)
     return 0;
 }
 
+// A FILETIME counts 100-ns intervals from 1601-01-01 00:00 UTC, 11,644,473,600 s before
+// 1970; every 32-bit time, negative ones too, lies after it.
+void filetime_from_unix(int32_t seconds, uint32_t *low, uint32_t *high)
+{
+    const int64_t EPOCH_DISTANCE = 11644473600LL;
+    uint64_t ticks = (uint64_t)((int64_t)seconds + EPOCH_DISTANCE) * 10000000ULL;
+    *low = (uint32_t)ticks;
+    *high = (uint32_t)(ticks >> 32);
+}
+
 // The directory's own time: that of its "." entry, the last one if the server listed
 // several; 0 without one.
 int32_t directory_time(const FtpSession *session)
 {
     int32_t seconds = 0;
-    for (int32_t i = 0; i < list_entry_count(session); i++)
-        if (strcmp(list_entry(session, i)->name, ".") == 0)
-            seconds = list_entry(session, i)->status.st_mtime;
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+        if (entry->name_length == 1 && entry_name(entry)[0] == '.')
+            seconds = entry->mtime;
     return seconds;
 }
 
 // Writes the record field by field, in its layout's order. The pad bytes and whatever
 // follows a terminator stay as the caller left them.
-void fill_entry_info(const FtpSession *session, const ListingEntry *entry, EntryInfo *info)
+void fill_entry_info(const FtpSession *session, const StoredEntry *entry, EntryInfo *info)
 {
     uint16_t date, time_of_day;
-    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
-    info->original_size = (uint32_t)entry->status.st_size;
-    info->compressed_size = (uint32_t)entry->status.st_size;
+    dos_stamp(entry->mtime, &date, &time_of_day);
+    info->original_size = (uint32_t)entry->size32;
+    info->compressed_size = (uint32_t)entry->size32;
     info->crc = 0;
     info->flag = 0;
     info->os_type = (uint32_t)os_type_of(session);
@@ -151,7 +160,7 @@ extern "C" int KESTREL_API KestrelFindNext(HARC archive, EntryInfo *info)
     FtpSession *session = session_of(archive);
     if (!session)
         return -1;
-    const ListingEntry *entry = next_entry(session);
+    const StoredEntry *entry = next_entry(session);
     if (!entry)
         return -1;
     if (info)
@@ -197,14 +206,14 @@ extern "C" int KESTREL_API KestrelGetFileCount(const char *url)
 
 extern "C" int KESTREL_API KestrelGetFileName(HARC archive, char *buffer, int size)
 {
-    const ListingEntry *entry = entry_of(archive);
+    const StoredEntry *entry = entry_of(archive);
     return entry ? file_name_of(entry, buffer, size) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetOriginalSize(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? entry->status.st_size : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? entry->size32 : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetCompressedSize(HARC archive)
@@ -220,28 +229,28 @@ extern "C" uint16_t KESTREL_API KestrelGetRatio(HARC archive)
 
 extern "C" uint16_t KESTREL_API KestrelGetDate(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
+    const StoredEntry *entry = entry_of(archive);
     if (!entry)
         return NO_STAMP;
     uint16_t date, time_of_day;
-    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
+    dos_stamp(entry->mtime, &date, &time_of_day);
     return date;
 }
 
 extern "C" uint16_t KESTREL_API KestrelGetTime(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
+    const StoredEntry *entry = entry_of(archive);
     if (!entry)
         return NO_STAMP;
     uint16_t date, time_of_day;
-    dos_stamp(entry->status.st_mtime, &date, &time_of_day);
+    dos_stamp(entry->mtime, &date, &time_of_day);
     return time_of_day;
 }
 
 extern "C" int KESTREL_API KestrelGetWriteTime(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? entry->status.st_mtime : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? entry->mtime : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetCreateTime(HARC archive)
@@ -251,14 +260,14 @@ extern "C" int KESTREL_API KestrelGetCreateTime(HARC archive)
 
 extern "C" int KESTREL_API KestrelGetAttribute(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
+    const StoredEntry *entry = entry_of(archive);
     return entry ? attribute_of(entry) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetFileMode(HARC archive)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? (int)entry->status.st_mode : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? (int)entry->mode : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetArcOSType(HARC archive)
@@ -279,20 +288,20 @@ extern "C" int KESTREL_API KestrelGetMethod(HARC archive, char *buffer, int size
 
 extern "C" int KESTREL_API KestrelGetLinkName(HARC archive, char *buffer, int size)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? copy_padded(buffer, size, entry->link_target, sizeof entry->link_target) : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry_link_target(entry), entry->link_length) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetUserName(HARC archive, char *buffer, int size)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? copy_padded(buffer, size, entry->owner, sizeof entry->owner) : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry_owner(entry), entry->owner_length) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetGroupName(HARC archive, char *buffer, int size)
 {
-    const ListingEntry *entry = entry_of(archive);
-    return entry ? copy_padded(buffer, size, entry->group, sizeof entry->group) : -1;
+    const StoredEntry *entry = entry_of(archive);
+    return entry ? copy_padded(buffer, size, entry_group(entry), entry->group_length) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetArcFileName(HARC archive, char *buffer, int size)
@@ -319,8 +328,8 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
     if (!session)
         return -1;
     uint32_t total = 0;
-    for (int32_t i = 0; i < list_entry_count(session); i++)
-        total += (uint32_t)list_entry(session, i)->status.st_size;
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+        total += (uint32_t)entry->size32;
     return (int)total;
 }
 
@@ -347,6 +356,55 @@ extern "C" uint16_t KESTREL_API KestrelGetArcTime(HARC archive)
     uint16_t date, time_of_day;
     dos_stamp(directory_time(session), &date, &time_of_day);
     return time_of_day;
+}
+
+// The 64-bit queries: the same values as their 32-bit counterparts, but the size as the
+// server gave it and the time as a FILETIME. 1 with the value written, 0 (nothing
+// written) without a current entry, for a null handle or a null pointer.
+extern "C" int KESTREL_API KestrelGetOriginalSizeEx(HARC archive, KESTREL_LONGLONG *size)
+{
+    const StoredEntry *entry = entry_of(archive);
+    if (!entry || !size)
+        return 0;
+    *size = entry->size;
+    return 1;
+}
+
+extern "C" int KESTREL_API KestrelGetCompressedSizeEx(HARC archive, KESTREL_LONGLONG *size)
+{
+    return KestrelGetOriginalSizeEx(archive, size);
+}
+
+// The totals count every entry of the listing, as KestrelGetArcOriginalSize does, but
+// without wrapping.
+extern "C" int KESTREL_API KestrelGetArcOriginalSizeEx(HARC archive, KESTREL_LONGLONG *size)
+{
+    FtpSession *session = session_of(archive);
+    if (!session || !size)
+        return 0;
+    int64_t total = 0;
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+        total += entry->size;
+    *size = total;
+    return 1;
+}
+
+extern "C" int KESTREL_API KestrelGetArcCompressedSizeEx(HARC archive, KESTREL_LONGLONG *size)
+{
+    return KestrelGetArcOriginalSizeEx(archive, size);
+}
+
+extern "C" int KESTREL_API KestrelGetWriteTimeEx(HARC archive, KESTREL_FILETIME *write_time)
+{
+    const StoredEntry *entry = entry_of(archive);
+    if (!entry || !write_time)
+        return 0;
+    uint32_t halves[2];
+    filetime_from_unix(entry->mtime, &halves[0], &halves[1]);
+    // The caller's record is two 32-bit halves, low first, on every target; on Windows
+    // its type is the system's, which this file does not see.
+    memcpy(write_time, halves, sizeof halves);
+    return 1;
 }
 
 // Names that share one implementation. The Windows export table maps each of them to

@@ -170,8 +170,10 @@ extern "C" int KESTREL_API KestrelCancel(HARC archive, int ignored)
 
 extern "C" int KESTREL_API KestrelQueryFunctionList(int function)
 {
-    static const int supported[] = {0,  1,  8,  16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
-                                    40, 41, 42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69};
+    // 70 to 74 are the 64-bit queries: original and compressed size, the archive's
+    // original and compressed totals, the write time.
+    static const int supported[] = {0,  1,  8,  16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 40, 41,
+                                    42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
     for (int number : supported)
         if (number == function)
             return 1;

@@ -41,6 +41,31 @@ typedef void *HARC;
  * connects, so the Cancel of its status window reaches the open too.
  */
 
+/* The 64-bit queries' integer: long long, which C89 and C++98 compilers know as an
+   extension (callers in those languages can hold one as KESTREL_LONGLONG). */
+#if defined(__GNUC__) || defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wlong-long"
+typedef long long KESTREL_LONGLONG;
+#pragma GCC diagnostic pop
+#else
+typedef long long KESTREL_LONGLONG;
+#endif
+
+/* A time as 100-ns intervals since 1601-01-01 00:00 UTC in two 32-bit halves, low half
+   first: FILETIME of <windows.h> on Windows (include it to hold one), a record of the
+   same name and layout elsewhere. */
+#ifdef _WIN32
+struct _FILETIME;
+#elif !defined(_FILETIME_)
+#define _FILETIME_
+typedef struct _FILETIME {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+} FILETIME;
+#endif
+#define KESTREL_FILETIME struct _FILETIME
+
 /* A window handle of the caller (HWND on Windows); the library never draws into it. */
 typedef void *KESTREL_WINDOW;
 
@@ -190,7 +215,8 @@ int KESTREL_API KestrelGetFileCount(const char *url);
 /* The current entry's name, cut to size - 2 characters, directories with a trailing '/';
    0, or -1 without a current entry or for a buffer of fewer than 2 bytes. */
 int KESTREL_API KestrelGetFileName(HARC archive, char *buffer, int size);
-/* The current entry's size in bytes; -1 without a current entry. */
+/* The current entry's size in bytes, 2147483647 for 2 GiB and more (the true size comes
+   from KestrelGetOriginalSizeEx); -1 without a current entry. */
 int KESTREL_API KestrelGetOriginalSize(HARC archive);
 /* The same size as KestrelGetOriginalSize (nothing is compressed). */
 int KESTREL_API KestrelGetCompressedSize(HARC archive);
@@ -236,6 +262,20 @@ int KESTREL_API KestrelGetArcCompressedSize(HARC archive);
    0xFFFF for a null handle. */
 uint16_t KESTREL_API KestrelGetArcDate(HARC archive);
 uint16_t KESTREL_API KestrelGetArcTime(HARC archive);
+
+/* ---- 64-bit queries (ordinals 63 and up): 1 with the value written, else 0. ---- */
+
+/* The current entry's size as the server gave it, 2 GiB and more included; 0 without a
+   current entry. The compressed size is the same value. */
+int KESTREL_API KestrelGetOriginalSizeEx(HARC archive, KESTREL_LONGLONG *size);
+int KESTREL_API KestrelGetCompressedSizeEx(HARC archive, KESTREL_LONGLONG *size);
+/* The sum of all entries' sizes without wrapping (0 without a listing); 0 for a null
+   handle. The compressed total is the same value. */
+int KESTREL_API KestrelGetArcOriginalSizeEx(HARC archive, KESTREL_LONGLONG *size);
+int KESTREL_API KestrelGetArcCompressedSizeEx(HARC archive, KESTREL_LONGLONG *size);
+/* The current entry's modification time (KestrelGetWriteTime) as a FILETIME; 0 without
+   a current entry. */
+int KESTREL_API KestrelGetWriteTimeEx(HARC archive, KESTREL_FILETIME *write_time);
 
 #ifdef __cplusplus
 }

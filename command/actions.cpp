@@ -140,22 +140,24 @@ int command_list(const ActionCall &call)
     EntryInfo record;
     memset(&record, 0, sizeof record);
     int entries = 0;
-    // The sums are kept here, 64-bit: the interface's own totals are 32-bit and wrap
-    // once the folder holds 2 GiB or more.
-    long long original = 0, compressed = 0;
     int found = KestrelFindFirst(handle, "", &record);
     while (found == 0) {
-        original += record.original_size;
-        compressed += record.compressed_size;
+        // The record's sizes are 32-bit; the 64-bit queries give the size the server
+        // listed, 2 GiB and more included.
+        long long original = 0, compressed = 0;
+        if (KestrelGetOriginalSizeEx(handle, &original) != 1)
+            original = record.original_size;
+        if (KestrelGetCompressedSizeEx(handle, &compressed) != 1)
+            compressed = record.compressed_size;
         struct tm at;
         dos_stamp_local_fields(record.date, record.time, &at);
         output_printf(output,
-                      "%14.*s  %8d  %8d %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
-                      (int)sizeof record.file_name, record.file_name, (int)record.original_size,
-                      (int)record.compressed_size, (uint16_t)record.ratio * 0.1,
-                      at.tm_year + 1900, at.tm_mon + 1, at.tm_mday, at.tm_hour, at.tm_min,
-                      at.tm_sec, (int)sizeof record.attribute, record.attribute,
-                      (int)sizeof record.method, record.method, (unsigned)record.crc);
+                      "%14.*s  %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
+                      (int)sizeof record.file_name, record.file_name, original, compressed,
+                      (uint16_t)record.ratio * 0.1, at.tm_year + 1900, at.tm_mon + 1, at.tm_mday,
+                      at.tm_hour, at.tm_min, at.tm_sec, (int)sizeof record.attribute,
+                      record.attribute, (int)sizeof record.method, record.method,
+                      (unsigned)record.crc);
         entries++;
         found = KestrelFindNext(handle, &record);
     }
@@ -171,9 +173,12 @@ int command_list(const ActionCall &call)
 
     struct tm at;
     dos_stamp_local_fields(KestrelGetArcDate(handle), KestrelGetArcTime(handle), &at);
-    // KestrelGetArcRatio and KestrelGetArcCompressedSize are export-table aliases of
-    // these two, with no symbol of their own inside the Windows library.
+    // KestrelGetArcRatio is an export-table alias of KestrelGetRatio, with no symbol of
+    // its own inside the Windows library.
     double ratio = (uint16_t)KestrelGetRatio(handle) * 0.1;
+    long long original = 0, compressed = 0;
+    KestrelGetArcOriginalSizeEx(handle, &original);
+    KestrelGetArcCompressedSizeEx(handle, &compressed);
     output_printf(output, "   %3d files    %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d\n",
                   entries, original, compressed, ratio, at.tm_year + 1900, at.tm_mon + 1,
                   at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec);

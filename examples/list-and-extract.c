@@ -16,6 +16,7 @@ int main(int argc, char **argv)
 {
     HARC archive;
     EntryInfo entry;
+    KESTREL_LONGLONG size, total = 0;
     const char *destination;
     int found, entries = 0, extracted, closed;
 
@@ -31,15 +32,20 @@ int main(int argc, char **argv)
     if (archive == NULL)
         return 1;
 
-    /* The listing comes over once; the entries are then read like an archive's members. */
+    /* The listing comes over once; the entries are then read like an archive's members.
+       The record's sizes stop at 2 GiB; the 64-bit queries give the true ones. C89's
+       printf has no conversion for them; a double holds every size below 8 PiB exactly. */
     found = KestrelFindFirst(archive, "*", &entry);
     while (found == 0) {
-        printf("  %-24s %10lu bytes%s\n", entry.file_name, (unsigned long)entry.original_size,
+        if (KestrelGetOriginalSizeEx(archive, &size) != 1)
+            size = entry.original_size;
+        printf("  %-24s %10.0f bytes%s\n", entry.file_name, (double)size,
                (KestrelGetAttribute(archive) & 0x10) ? "  (folder)" : "");
         entries++;
         found = KestrelFindNext(archive, &entry);
     }
-    printf("list: %d entries\n", entries);
+    KestrelGetArcOriginalSizeEx(archive, &total);
+    printf("list: %d entries, %.0f bytes\n", entries, (double)total);
 
     extracted = KestrelExtract(archive, argv[2], destination, 0);
     printf("extract %s into %s: %s\n", argv[2], destination, extracted == 1 ? "ok" : "failed");

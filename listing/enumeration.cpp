@@ -16,36 +16,64 @@
 
 namespace {
 
-enum { FIRST_CAPACITY = 16 };
+enum {
+    FIRST_ARENA_SIZE = 64 * 1024,
+    ENTRY_ALIGN = 8,   // every StoredEntry starts on this, so its 64-bit size is aligned
+};
+
+// The lengths of the texts fit the fixed part's fields.
+static_assert(LISTING_OWNER_SIZE <= 256 && LISTING_GROUP_SIZE <= 256, "owner and group lengths fit 8 bits");
+static_assert(LISTING_NAME_SIZE <= 65536 && LISTING_LINK_SIZE <= 65536, "name and link lengths fit 16 bits");
 
 int32_t g_entry_limit = INT32_MAX;
 
-// The array's capacity is never stored: it follows from the count alone. A listing
-// starts over at FIRST_CAPACITY entries (whatever an earlier listing left allocated)
-// and doubles whenever the count reaches a power of two from there on, so n entries
-// cost about log2(n) reallocations instead of n.
-bool needs_growth(int32_t count)
+size_t text_length(const char *text, size_t field_size)
 {
-    return count == 0 || (count >= FIRST_CAPACITY && (count & (count - 1)) == 0);
+    return strnlen(text, field_size - 1);
 }
 
-// Makes room for entry number `count`; false when the array cannot grow, which leaves
-// it and the entries in it as they were.
-bool make_room(FtpSession *session)
+// The bytes one kept entry takes in the arena, up to the start of the next.
+size_t entry_span(size_t name, size_t link, size_t owner, size_t group)
 {
-    int32_t count = session->entry_count;
-    if (count >= g_entry_limit)
-        return false;
-    if (!needs_growth(count))
+    size_t bytes = sizeof(StoredEntry) + name + link + owner + group + 4;
+    return (bytes + ENTRY_ALIGN - 1) & ~(size_t)(ENTRY_ALIGN - 1);
+}
+
+size_t span_of(const StoredEntry *entry)
+{
+    return entry_span(entry->name_length, entry->link_length, entry->owner_length, entry->group_length);
+}
+
+// Makes room for `bytes` more at the end of the arena, doubling it; false when it cannot
+// grow, which leaves it and the entries in it as they were.
+bool make_room(FtpSession *session, size_t bytes)
+{
+    size_t size = session->arena_size;
+    if (session->entry_arena && bytes <= size - session->arena_used)
         return true;
-    size_t capacity = count == 0 ? (size_t)FIRST_CAPACITY : (size_t)count * 2;
-    if (capacity > SIZE_MAX / sizeof(ListingEntry))
+    size_t wanted = session->arena_used + bytes;
+    if (wanted < bytes)
         return false;
-    void *grown = realloc(session->entries, capacity * sizeof(ListingEntry));
+    if (size < FIRST_ARENA_SIZE)
+        size = FIRST_ARENA_SIZE;
+    while (size < wanted) {
+        if (size > SIZE_MAX / 2)
+            return false;
+        size *= 2;
+    }
+    void *grown = realloc(session->entry_arena, size);
     if (!grown)
         return false;
-    session->entries = (ListingEntry *)grown;
+    session->entry_arena = (char *)grown;
+    session->arena_size = size;
     return true;
+}
+
+char *put_text(char *to, const char *text, size_t length)
+{
+    memcpy(to, text, length);
+    to[length] = '\0';
+    return to + length + 1;
 }
 
 int list_fail(FtpSession *session)
@@ -92,19 +120,17 @@ int index_line_type(const char *line, char *name, size_t name_size)
     return 0;
 }
 
-// Parses one listing line into the next free slot, which only counts once it parsed. A
-// listing with entries missing would pass for the whole directory: once an entry cannot
-// be kept, the rest of the data is only read, to keep the connection in step.
-static void keep_line(FtpSession *session, char *line, const struct tm *now, bool *complete)
+// Parses one listing line into the scratch record and packs it into the store. A listing
+// with entries missing would pass for the whole directory: once an entry cannot be kept,
+// the rest of the data is only read, to keep the connection in step.
+void keep_line(FtpSession *session, char *line, ListingEntry *scratch, const struct tm *now, bool *complete)
 {
-    if (strncmp(line, "total", 5) == 0 || !*complete)
+    if (!*complete || strncmp(line, "total", 5) == 0)
         return;
-    if (!make_room(session)) {
+    if (parse_listing_line_at(line, scratch, now) != 0)
+        return;
+    if (list_keep_entry(session, scratch) != 0)
         *complete = false;
-        return;
-    }
-    if (parse_listing_line_at(line, &session->entries[session->entry_count], now) == 0)
-        session->entry_count++;
 }
 
 void apply_index_line(FtpSession *session, char *line)
@@ -114,10 +140,11 @@ void apply_index_line(FtpSession *session, char *line)
     int type = index_line_type(line, name, sizeof name);
     if (type == 0)
         return;
-    for (int32_t i = 0; i < session->entry_count; i++) {
-        ListingEntry *entry = &session->entries[i];
-        if (strcmp(entry->name, name) == 0) {
-            entry->status.st_mode = (uint16_t)((entry->status.st_mode & 0x0FFF) | type);
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry)) {
+        if (strcmp(entry_name(entry), name) == 0) {
+            // The arena is the session's own; only this step changes a kept entry.
+            StoredEntry *kept = (StoredEntry *)entry;
+            kept->mode = (uint16_t)((kept->mode & 0x0FFF) | type);
             return;
         }
     }
@@ -132,6 +159,8 @@ int list_directory(FtpSession *session, const char *path)
     if (!path)
         path = "";
     session->entry_count = 0;
+    session->arena_used = 0;
+    session->cursor_at = 0;
     if (strlen(path) > LISTING_PATH_LIMIT)
         return list_fail(session);
     if (session_open_data(session) != 0)
@@ -147,6 +176,8 @@ int list_directory(FtpSession *session, const char *path)
 
     struct tm now;
     listing_now(&now);
+    // One parsed line at a time; the store keeps only what it holds.
+    ListingEntry scratch;
     char line[LISTING_LINE_LIMIT + 1];
     // A piece without its line end is a line cut short by its length or by a NUL byte
     // when more follows (its name would be cut and name another file: the whole line is
@@ -155,6 +186,9 @@ int list_directory(FtpSession *session, const char *path)
     bool holding = false;
     bool skipping = false;
     bool complete = true;
+    // Every line of one reply is read in the zone it began in; the parser asks for the
+    // offset once per line, and looking at TZ each time was a tenth of a listing's work.
+    platform_zone_offset_hold(1);
     while (stream_read_line(session->data, line, LISTING_LINE_LIMIT)) {
         size_t length = strlen(line);
         bool whole = length > 0 && line[length - 1] == '\n';
@@ -168,10 +202,11 @@ int list_directory(FtpSession *session, const char *path)
             holding = true;
             continue;
         }
-        keep_line(session, line, &now, &complete);
+        keep_line(session, line, &scratch, &now, &complete);
     }
     if (holding)
-        keep_line(session, held, &now, &complete);
+        keep_line(session, held, &scratch, &now, &complete);
+    platform_zone_offset_hold(0);
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
@@ -220,23 +255,77 @@ int apply_index_file(FtpSession *session, const char *path)
     return 0;
 }
 
-const ListingEntry *next_entry(FtpSession *session)
+const char *entry_name(const StoredEntry *entry)
+{
+    return (const char *)(entry + 1);
+}
+
+const char *entry_link_target(const StoredEntry *entry)
+{
+    return entry_name(entry) + entry->name_length + 1;
+}
+
+const char *entry_owner(const StoredEntry *entry)
+{
+    return entry_link_target(entry) + entry->link_length + 1;
+}
+
+const char *entry_group(const StoredEntry *entry)
+{
+    return entry_owner(entry) + entry->owner_length + 1;
+}
+
+int list_keep_entry(FtpSession *session, const ListingEntry *entry)
+{
+    if (!session || !entry || session->entry_count >= g_entry_limit)
+        return -1;
+    size_t name = text_length(entry->name, sizeof entry->name);
+    size_t link = text_length(entry->link_target, sizeof entry->link_target);
+    size_t owner = text_length(entry->owner, sizeof entry->owner);
+    size_t group = text_length(entry->group, sizeof entry->group);
+    size_t span = entry_span(name, link, owner, group);
+    if (!make_room(session, span))
+        return -1;
+    StoredEntry *kept = (StoredEntry *)(session->entry_arena + session->arena_used);
+    kept->size = entry->size;
+    kept->size32 = entry->status.st_size;
+    kept->mtime = entry->status.st_mtime;
+    kept->mode = entry->status.st_mode;
+    kept->name_length = (uint16_t)name;
+    kept->link_length = (uint16_t)link;
+    kept->owner_length = (uint8_t)owner;
+    kept->group_length = (uint8_t)group;
+    char *text = (char *)(kept + 1);
+    text = put_text(text, entry->name, name);
+    text = put_text(text, entry->link_target, link);
+    text = put_text(text, entry->owner, owner);
+    put_text(text, entry->group, group);
+    session->arena_used += span;
+    session->entry_count++;
+    return 0;
+}
+
+const StoredEntry *next_entry(FtpSession *session)
 {
     if (!session || session->cursor == LISTING_CURSOR_FAILED)
         return nullptr;
     // Only a listing moves the cursor anywhere but forward from -1.
     assert(session->cursor >= -1);
+    if (session->cursor == -1)
+        session->cursor_at = 0;
+    else if (session->cursor < session->entry_count)
+        session->cursor_at += span_of(current_entry(session));
     if (session->cursor < INT32_MAX)
         session->cursor++;
     return current_entry(session);
 }
 
-const ListingEntry *current_entry(const FtpSession *session)
+const StoredEntry *current_entry(const FtpSession *session)
 {
-    if (!session || !session->entries || session->cursor < 0 || session->cursor >= session->entry_count)
+    if (!session || !session->entry_arena || session->cursor < 0 || session->cursor >= session->entry_count)
         return nullptr;
-    assert(session->entry_count > 0);
-    return &session->entries[session->cursor];
+    assert(session->cursor_at + sizeof(StoredEntry) <= session->arena_used);
+    return (const StoredEntry *)(session->entry_arena + session->cursor_at);
 }
 
 int listing_failed(const FtpSession *session)
@@ -249,14 +338,24 @@ void list_set_entry_limit(int32_t limit)
     g_entry_limit = limit > 0 ? limit : INT32_MAX;
 }
 
-const ListingEntry *list_entry(const FtpSession *session, int32_t index)
+const StoredEntry *list_first(const FtpSession *session)
 {
-    if (!session || !session->entries || index < 0 || index >= session->entry_count)
+    if (!session || !session->entry_arena || session->entry_count <= 0)
         return nullptr;
-    return &session->entries[index];
+    return (const StoredEntry *)session->entry_arena;
+}
+
+const StoredEntry *list_after(const FtpSession *session, const StoredEntry *entry)
+{
+    if (!session || !entry)
+        return nullptr;
+    size_t next = (size_t)((const char *)entry - session->entry_arena) + span_of(entry);
+    if (next >= session->arena_used)
+        return nullptr;
+    return (const StoredEntry *)(session->entry_arena + next);
 }
 
 int32_t list_entry_count(const FtpSession *session)
 {
-    return session && session->entries ? session->entry_count : 0;
+    return session && session->entry_arena ? session->entry_count : 0;
 }

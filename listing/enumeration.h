@@ -1,11 +1,15 @@
 // A remote directory read into the session: LIST over a fresh data connection, every
-// line parsed into a ListingEntry, the entries kept in the session's array in the order
-// of the reply, and a cursor that walks them once. After a complete listing the
-// directory's "Index" file, when the server has one, corrects which entries are files
-// and which are directories.
+// line parsed into one reusable ListingEntry and packed from there into the session's
+// entry store, in the order of the reply, and a cursor that walks them once. After a
+// complete listing the directory's "Index" file, when the server has one, corrects which
+// entries are files and which are directories.
 //
-// The array belongs to the session: list_directory grows it (realloc), and only
-// session_clear_listing (which session_destroy calls) releases it (free).
+// The store is one arena that belongs to the session: each entry is a StoredEntry
+// followed by its four texts at their real length, so a listing costs what its lines
+// hold rather than a fixed 2.6 KB per line. list_directory grows the arena (realloc,
+// doubling), a new listing reuses it from the start, and only session_clear_listing
+// (which session_destroy calls) releases it (free). Pointers into it hold until the next
+// listing or the clear.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +17,24 @@
 #include "listing/listing_entry.h"
 
 struct FtpSession;
+
+// The fixed part of a kept entry. Its texts follow it in the arena, each ending in NUL:
+// name, link target, owner, group (read them through the entry_ calls below).
+struct StoredEntry {
+    int64_t size;          // as the server gave it
+    int32_t size32;        // the 32-bit size field: the size up to 2 GiB - 1
+    int32_t mtime;         // seconds since 1970, 32-bit
+    uint16_t mode;         // file type and permission bits, as the parser set them
+    uint16_t name_length;  // the texts' lengths, NUL not counted
+    uint16_t link_length;
+    uint8_t owner_length;
+    uint8_t group_length;
+};
+
+const char *entry_name(const StoredEntry *entry);
+const char *entry_link_target(const StoredEntry *entry);
+const char *entry_owner(const StoredEntry *entry);
+const char *entry_group(const StoredEntry *entry);
 
 enum {
     LISTING_PATH_LIMIT = 999,      // longest path or LIST argument, in characters
@@ -41,10 +63,10 @@ int apply_index_file(FtpSession *session, const char *path);
 
 // Steps the cursor and gives the entry it lands on, or null past the end (the cursor
 // goes on counting) or after a failed listing (the cursor stays where it is).
-const ListingEntry *next_entry(FtpSession *session);
+const StoredEntry *next_entry(FtpSession *session);
 
 // The entry under the cursor, or null when there is none.
-const ListingEntry *current_entry(const FtpSession *session);
+const StoredEntry *current_entry(const FtpSession *session);
 
 // 1 when the session's last listing failed, 0 when it succeeded or none was made: an
 // empty directory and a refused LIST both leave no entry, and only this tells them apart.
@@ -54,7 +76,15 @@ int listing_failed(const FtpSession *session);
 // listing fails as one that runs out of memory does; tests use it to reach that path.
 void list_set_entry_limit(int32_t limit);
 
-// The entry at index (0 .. count-1) of the last listing, or null; the cursor stays.
-const ListingEntry *list_entry(const FtpSession *session, int32_t index);
+// Walks every entry the last listing kept (a failed one included), in order, without
+// moving the cursor: list_first gives the first or null, list_after the one behind entry
+// or null after the last.
+const StoredEntry *list_first(const FtpSession *session);
+const StoredEntry *list_after(const FtpSession *session, const StoredEntry *entry);
+
+// Packs a parsed entry at the end of the session's listing: 0, or -1 when the entry
+// limit is reached or the arena cannot grow (the listing then stays as it was). The
+// entry's texts must end within their fields.
+int list_keep_entry(FtpSession *session, const ListingEntry *entry);
 // The number of entries the last listing kept (a failed one included); 0 for null.
 int32_t list_entry_count(const FtpSession *session);

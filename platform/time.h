@@ -10,6 +10,11 @@
 // C runtime knows it after tzset(): 28800 for eight hours west, -3600 for one hour east.
 long platform_zone_offset(void);
 
+// While a hold is on, platform_zone_offset answers on this thread what it answered when
+// the hold began, without looking at TZ again: a listing asks once per line, and one
+// listing is read in one zone. Holds nest; each on needs its off.
+void platform_zone_offset_hold(int on);
+
 // The current moment, seconds since 1970-01-01 00:00 UTC.
 int64_t platform_now(void);
 

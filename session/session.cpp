@@ -80,12 +80,15 @@ static int send_line(FtpSession *session, const char *line)
 
 int session_clear_listing(FtpSession *session)
 {
-    if (!session || !session->entries)
+    if (!session || !session->entry_arena)
         return 0;
-    free(session->entries);
-    session->entries = nullptr;
+    free(session->entry_arena);
+    session->entry_arena = nullptr;
+    session->arena_used = 0;
+    session->arena_size = 0;
     session->entry_count = 0;
     session->cursor = -1;
+    session->cursor_at = 0;
     return 0;
 }
 

@@ -4,12 +4,11 @@
 // this record. Operations answer 0 (or a count) or -1 and never show a message.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "api/kestrel.h"
 #include "transport/stream.h"
-
-struct ListingEntry;
 
 enum {
     SESSION_HOST_SIZE = 1024,
@@ -43,9 +42,14 @@ struct FtpSession {
     char current_dir[SESSION_DIR_SIZE];
     char transfer_type[SESSION_TYPE_SIZE];
     int32_t uploading;
-    ListingEntry *entries;
+    // The entry store of the last listing (listing/enumeration.h): one arena of packed
+    // entries, the bytes of it in use, its size, and where the cursor's entry starts.
+    char *entry_arena;
+    size_t arena_used;
+    size_t arena_size;
     int32_t entry_count;
     int32_t cursor;
+    size_t cursor_at;
     char system_type[SESSION_SYSTEM_SIZE];
     KESTREL_MESSAGE_CALLBACK callback;
     intptr_t callback_user;
@@ -71,7 +75,7 @@ struct FtpSession {
 // Record and replies.
 FtpSession *session_create(void);
 int session_destroy(FtpSession *session);
-// Releases the listing array (listing/enumeration.h grows it): no entries, cursor -1.
+// Releases the listing's arena (listing/enumeration.h grows it): no entries, cursor -1.
 // Always 0; a session without entries (or a null one) is left as it is.
 int session_clear_listing(FtpSession *session);
 // Sends one command line. A formatted line that would not fit, or that carries a CR or

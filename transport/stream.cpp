@@ -192,6 +192,7 @@ static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLim
         stream_close(stream);
         return nullptr;
     }
+    stream->nonblocking = blocking ? 0 : 1;
     return stream;
 }
 
@@ -271,7 +272,7 @@ void stream_close(SocketStream *stream)
 void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
-        net_set_nonblocking(stream->connected_socket, 1);
+        stream->nonblocking = net_set_nonblocking(stream->connected_socket, 1) == 0 ? 1 : 0;
 }
 
 // Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
@@ -287,6 +288,8 @@ static int accept_peer(SocketStream *stream)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
+    // Whether an accepted socket inherits the listener's mode differs between systems.
+    stream->nonblocking = 0;
     return stream->connected_socket == NET_NO_SOCKET ? -1 : 0;
 }
 
@@ -398,62 +401,90 @@ int stream_send_text(SocketStream *stream, const char *text)
     return stream_send(stream, text, (int)length) == (int)length ? 0 : -1;
 }
 
+// Refills an empty ring with what the socket holds, after a wait: 0, or -1 at the end of
+// the data, on failure, cancel or time-out. The ring starts over at its first byte, so
+// the bytes land in it directly. After a readable wait a receive takes what is there
+// without blocking (0 bytes: the peer closed).
+static int fill_ring(SocketStream *stream)
+{
+    assert(stream->ring_count == 0);
+    int got = -1;
+    bool asked = false;
+    if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
+        !is_stopped(stream)) {
+        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
+        asked = got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK;
+    }
+    if (!asked) {
+        if (wait_socket(stream, 0) != 0)
+            return -1;
+        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
+    }
+    if (got <= 0)
+        return -1;
+    assert(got <= STREAM_RING_SIZE);
+    stream->ring_start = 0;
+    stream->ring_count = got;
+    stream->ring_was_full = got == STREAM_RING_SIZE ? 1 : 0;
+    return 0;
+}
+
+static void consume_ring(SocketStream *stream, int count)
+{
+    assert(count >= 0 && count <= stream->ring_count);
+    stream->ring_count -= count;
+    stream->ring_start += count;
+    if (stream->ring_start >= STREAM_RING_SIZE)
+        stream->ring_start -= STREAM_RING_SIZE;
+}
+
 int stream_read_byte(SocketStream *stream)
 {
     if (stream == nullptr)
         return -1;
-    if (stream->ring_count == 0) {
-        if (wait_socket(stream, 0) != 0)
-            return -1;
-        int waiting = 0;
-        if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
-            return -1;
-        if (waiting < 0)
-            waiting = 0;
-        if (waiting > STREAM_RING_SIZE)
-            waiting = STREAM_RING_SIZE;
-        unsigned char scratch[STREAM_RING_SIZE];
-        // Nothing waiting after a readable wait means the peer closed: recv reads 0.
-        int got = net_recv(stream->connected_socket, scratch, waiting);
-        if (got <= 0)
-            return -1;
-        assert(got <= STREAM_RING_SIZE - stream->ring_count);
-        for (int i = 0; i < got; i++) {
-            stream->ring[(stream->ring_start + stream->ring_count) % STREAM_RING_SIZE] = scratch[i];
-            stream->ring_count++;
-        }
-    }
-    if (stream->ring_count == 0)
+    if (stream->ring_count == 0 && fill_ring(stream) != 0)
         return -1;
     assert(stream->ring_start >= 0 && stream->ring_start < STREAM_RING_SIZE);
     assert(stream->ring_count > 0 && stream->ring_count <= STREAM_RING_SIZE);
     int byte = stream->ring[stream->ring_start];
-    stream->ring_count--;
-    stream->ring_start++;
-    if (stream->ring_start >= STREAM_RING_SIZE)
-        stream->ring_start = 0;
+    consume_ring(stream, 1);
     return byte;
 }
 
 char *stream_read_line(SocketStream *stream, char *buffer, int limit)
 {
     // The buffer holds limit+1 bytes; a limit below 1 leaves no room for even one byte.
-    if (buffer == nullptr || limit < 1)
+    if (stream == nullptr || buffer == nullptr || limit < 1)
         return nullptr;
-    int byte = stream_read_byte(stream);
-    if (byte < 0)
-        return nullptr;
+    // A line ends behind its LF or a NUL byte, or after limit bytes; it is taken from the
+    // ring a run at a time, which matters for listings of a million lines.
     int stored = 0;
-    buffer[stored++] = (char)byte;
-    while (byte != '\n' && byte != '\0') {
-        limit--;
-        if (limit <= 0)
+    while (stored < limit) {
+        if (stream->ring_count == 0 && fill_ring(stream) != 0)
             break;
-        byte = stream_read_byte(stream);
-        if (byte < 0)
+        assert(stream->ring_start >= 0 && stream->ring_start < STREAM_RING_SIZE);
+        int run = stream->ring_count;
+        if (run > STREAM_RING_SIZE - stream->ring_start)
+            run = STREAM_RING_SIZE - stream->ring_start;
+        if (run > limit - stored)
+            run = limit - stored;
+        const char *from = (const char *)stream->ring + stream->ring_start;
+        const char *lf = (const char *)memchr(from, '\n', (size_t)run);
+        size_t take = lf ? (size_t)(lf - from) + 1 : (size_t)run;
+        size_t before_nul = strnlen(from, take);
+        bool ended = lf != nullptr;
+        if (before_nul < take) {
+            take = before_nul + 1;
+            ended = true;
+        }
+        memcpy(buffer + stored, from, take);
+        stored += (int)take;
+        consume_ring(stream, (int)take);
+        if (ended)
             break;
-        buffer[stored++] = (char)byte;
     }
+    if (stored == 0)
+        return nullptr;
     buffer[stored] = '\0';
     return buffer;
 }

@@ -36,6 +36,11 @@ struct SocketStream {
     StreamLimits own_limits;         // used while `limits` names no others
     StreamLimits *limits;            // null: own_limits
     int32_t broken;                  // a receive failed after handing out ring bytes
+    // The connected socket was made non-blocking (stream_set_nonblocking, a connect that
+    // stays so), and the last refill took a whole ring: then a refill asks the socket
+    // first and waits only when it has nothing, one call per ring while data streams in.
+    int32_t nonblocking;
+    int32_t ring_was_full;
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted

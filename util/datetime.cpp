@@ -13,7 +13,8 @@ static int32_t clamp_seconds(int64_t seconds)
 
 int64_t calendar_seconds_wide(const struct tm *fields)
 {
-    static const int month_days[11] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30};
+    // Days of the year before each month's first, February with 28 days.
+    static const int days_before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
     int64_t year = fields->tm_year;
     int64_t month = fields->tm_mon;
     // A month outside 0..11 rolls into the neighbouring years instead of reading past
@@ -30,8 +31,7 @@ int64_t calendar_seconds_wide(const struct tm *fields)
         // (1900 counts as year 0; 69/4 leap years lie before 1970).
         days = 365 * (year - 70) + ((year - 1) / 4 - 69 / 4);
     }
-    for (int64_t m = 0; m < month; m++)
-        days += month_days[m] + (m == 1 && year % 4 == 0 ? 1 : 0);
+    days += days_before[month] + (month > 1 && year % 4 == 0 ? 1 : 0);
     days += (int64_t)fields->tm_mday - 1;
     return days * 86400 + (int64_t)fields->tm_hour * 3600 + (int64_t)fields->tm_min * 60 +
            fields->tm_sec;

@@ -9,9 +9,7 @@ int text_copy_n(char *dst, size_t size, const char *src, size_t n)
 {
     if (size == 0)
         return -1;
-    size_t len = 0;
-    while (len < n && src[len] != '\0')
-        len++;
+    size_t len = strnlen(src, n);
     size_t take = len < size - 1 ? len : size - 1;
     memcpy(dst, src, take);
     dst[take] = '\0';

@@ -2,6 +2,16 @@
 // the LIST each wildcard sends, the EntryInfo record byte for byte, the queries' cuts
 // and no-entry values, the directory-level answers and KestrelGetFileCount.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+// FILETIME is the system's record there; the header only names it.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -301,6 +311,13 @@ TEST_F(EntriesTest, QueriesWithoutACurrentEntryAnswerTheirNoEntryValues)
                           KestrelGetGroupName(archive, buffer, 8), KestrelGetLinkName(archive, buffer, 8)})
             EXPECT_EQ(-1, value);
         EXPECT_STREQ("keep", buffer);
+        long long size = 77;
+        FILETIME stamp = {7, 7};
+        EXPECT_EQ(0, KestrelGetOriginalSizeEx(archive, &size));
+        EXPECT_EQ(0, KestrelGetCompressedSizeEx(archive, &size));
+        EXPECT_EQ(0, KestrelGetWriteTimeEx(archive, &stamp));
+        EXPECT_EQ(77, size);
+        EXPECT_EQ(7u, stamp.dwLowDateTime);
         EXPECT_EQ(1000, KestrelGetRatio(archive));
         EXPECT_EQ(1000, KestrelGetArcRatio(archive));
         EXPECT_EQ(2, KestrelGetArcOSType(archive));
@@ -315,10 +332,36 @@ TEST_F(EntriesTest, QueriesWithoutACurrentEntryAnswerTheirNoEntryValues)
     EXPECT_EQ(1704153600, KestrelGetAccessTime(archive));
     EXPECT_EQ(0x81A4, KestrelGetFileMode(archive));
     EXPECT_EQ(0, KestrelGetAttribute(archive));
+    long long size = 0;
+    EXPECT_EQ(1, KestrelGetOriginalSizeEx(archive, &size));
+    EXPECT_EQ(6, size);
+    EXPECT_EQ(0, KestrelGetOriginalSizeEx(archive, nullptr));
+    // 2024-01-02 00:00 UTC is 133,486,272,000,000,000 intervals of 100 ns after 1601.
+    FILETIME stamp = {0, 0};
+    EXPECT_EQ(1, KestrelGetWriteTimeEx(archive, &stamp));
+    EXPECT_EQ(133486272000000000ULL, ((unsigned long long)stamp.dwHighDateTime << 32) | stamp.dwLowDateTime);
     EXPECT_EQ(-1, KestrelFindNext(archive, nullptr));
     expect_no_entry("after the end");
     EXPECT_EQ(-1, KestrelFindNext(archive, nullptr));
     EXPECT_EQ(11, KestrelGetArcOriginalSize(archive));
+}
+
+// A listing reads all its lines in the zone in force when it began, and a change of TZ
+// after it is seen again.
+TEST_F(EntriesTest, ZoneOffsetIsHeldOnlyWhileAListingIsRead)
+{
+    server.set_listing("-rw-r--r-- 1 u g 5 Jan 02 2024 a.txt\r\n");
+    HARC archive = connect();
+    EXPECT_EQ(0, platform_zone_offset());
+    platform_zone_offset_hold(1);
+    put_env("TZ=EST5");
+    EXPECT_EQ(0, platform_zone_offset());
+    platform_zone_offset_hold(0);
+    EXPECT_EQ(18000, platform_zone_offset());
+    ASSERT_EQ(0, KestrelFindFirst(archive, "", nullptr));
+    EXPECT_EQ(1704153600 + 18000, KestrelGetWriteTime(archive));
+    put_env("TZ=UTC0");
+    EXPECT_EQ(0, platform_zone_offset());
 }
 
 TEST_F(EntriesTest, EmptyDirectoryAndFailedListingBothGiveNoEntryButDifferLater)
@@ -347,7 +390,7 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
 {
     struct Entry {
         const char *name;
-        int32_t size;
+        int64_t size;
         struct tm when;
     };
     struct Case {
@@ -356,28 +399,36 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
         uint16_t date, time;
         int total;
         bool first_is_dot;
+        long long total64;
     } cases[] = {
-        {"no entries", {}, 0x0021, 0x0000, 0, false},
-        {"no dot entry", {{"a", 100, local(2001, 2, 3, 4, 5, 6)}, {"b", 2048, local(2001, 2, 3, 4, 5, 6)}}, 0x0021, 0x0000, 2148, false},
-        {"dot entry", {{".", 0, local(1998, 5, 1, 12, 30, 10)}, {"f", 7, local(2001, 2, 3, 4, 5, 6)}}, 0x24A1, 0x63C5, 7, true},
-        {"last dot wins", {{".", 0, local(1990, 1, 1, 0, 0, 0)}, {".", 0, local(1998, 5, 1, 12, 30, 10)}}, 0x24A1, 0x63C5, 0, false},
-        {"sizes wrap", {{"x", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}, {"y", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}}, 0x0021, 0x0000, -2, false},
-        {"before 1980", {{".", 0, local(1975, 6, 1, 1, 2, 4)}}, 0x0021, 0x0000, 0, true},
+        {"no entries", {}, 0x0021, 0x0000, 0, false, 0},
+        {"no dot entry", {{"a", 100, local(2001, 2, 3, 4, 5, 6)}, {"b", 2048, local(2001, 2, 3, 4, 5, 6)}}, 0x0021, 0x0000, 2148, false, 2148},
+        {"dot entry", {{".", 0, local(1998, 5, 1, 12, 30, 10)}, {"f", 7, local(2001, 2, 3, 4, 5, 6)}}, 0x24A1, 0x63C5, 7, true, 7},
+        {"last dot wins", {{".", 0, local(1990, 1, 1, 0, 0, 0)}, {".", 0, local(1998, 5, 1, 12, 30, 10)}}, 0x24A1, 0x63C5, 0, false, 0},
+        {"sizes wrap", {{"x", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}, {"y", 0x7FFFFFFF, local(2001, 1, 1, 0, 0, 0)}}, 0x0021, 0x0000, -2, false, 4294967294LL},
+        {"past 2 GiB", {{"big", 3000000000LL, local(2001, 1, 1, 0, 0, 0)}, {"small", 5, local(2001, 1, 1, 0, 0, 0)}}, 0x0021, 0x0000, -2147483644, false, 3000000005LL},
+        {"before 1980", {{".", 0, local(1975, 6, 1, 1, 2, 4)}}, 0x0021, 0x0000, 0, true, 0},
     };
     HARC archive = (HARC)session;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         session_clear_listing(session);
-        session->entries = (ListingEntry *)calloc(c.entries.size() + 1, sizeof(ListingEntry));
-        ASSERT_NE(nullptr, session->entries);
-        for (size_t i = 0; i < c.entries.size(); i++) {
-            snprintf(session->entries[i].name, sizeof session->entries[i].name, "%s", c.entries[i].name);
-            session->entries[i].status.st_size = c.entries[i].size;
-            session->entries[i].status.st_mtime = local_fields_to_time(&c.entries[i].when, platform_zone_offset());
-            session->entries[i].status.st_mode = 0x81A4;
+        for (const Entry &e : c.entries) {
+            ListingEntry entry;
+            memset(&entry, 0, sizeof entry);
+            snprintf(entry.name, sizeof entry.name, "%s", e.name);
+            entry.size = e.size;
+            entry.status.st_size = e.size > INT32_MAX ? INT32_MAX : (int32_t)e.size;
+            entry.status.st_mtime = local_fields_to_time(&e.when, platform_zone_offset());
+            entry.status.st_mode = 0x81A4;
+            ASSERT_EQ(0, list_keep_entry(session, &entry));
         }
-        session->entry_count = (int32_t)c.entries.size();
         session->cursor = -1;
+        long long total64 = -1, compressed64 = -1;
+        EXPECT_EQ(1, KestrelGetArcOriginalSizeEx(archive, &total64));
+        EXPECT_EQ(1, KestrelGetArcCompressedSizeEx(archive, &compressed64));
+        EXPECT_EQ(c.total64, total64);
+        EXPECT_EQ(c.total64, compressed64);
         EXPECT_EQ(c.date, KestrelGetArcDate(archive));
         EXPECT_EQ(c.time, KestrelGetArcTime(archive));
         EXPECT_EQ(c.total, KestrelGetArcOriginalSize(archive));
@@ -446,6 +497,14 @@ TEST_F(EntriesTest, NullHandleAnswersEveryFailureValue)
     for (uint16_t value : {KestrelGetDate(nullptr), KestrelGetTime(nullptr), KestrelGetArcDate(nullptr),
                            KestrelGetArcTime(nullptr)})
         EXPECT_EQ(0xFFFF, value);
+    long long size = 5;
+    FILETIME stamp = {5, 5};
+    for (int value : {KestrelGetOriginalSizeEx(nullptr, &size), KestrelGetCompressedSizeEx(nullptr, &size),
+                      KestrelGetArcOriginalSizeEx(nullptr, &size), KestrelGetArcCompressedSizeEx(nullptr, &size),
+                      KestrelGetWriteTimeEx(nullptr, &stamp)})
+        EXPECT_EQ(0, value);
+    EXPECT_EQ(5, size);
+    EXPECT_EQ(5u, stamp.dwLowDateTime);
     EXPECT_EQ(1000, KestrelGetRatio(nullptr));
     EXPECT_STREQ("abc", buffer);
 }

@@ -47,7 +47,7 @@ int main(void)
     CHECK(get_version() == 15);
     CHECK(check_archive("FTP://host/dir", 0) == 1);
     CHECK(check_archive("http://host/dir", 0) == 0);
-    CHECK(query(69) == 1 && query(70) == 0);
+    CHECK(query(69) == 1 && query(74) == 1 && query(75) == 0);
     CHECK(close_archive(NULL) == 1);
 
     /* Names that share one implementation answer like it. */

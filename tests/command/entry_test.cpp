@@ -418,19 +418,23 @@ TEST_F(EntryTest, PrintFailsOnATransferThatDidNotEnd)
 }
 
 // The totals line sums the sizes in 64 bits: a folder of 2 GiB and more never wraps.
-TEST_F(EntryTest, ListingTotalsNeverWrap)
+// Entry lines and totals show the sizes the server listed, 2 GiB and more included.
+TEST_F(EntryTest, ListingShowsTrueSizesAndTotalsNeverWrap)
 {
     auto line = [](const std::string &name, const char *size) {
         return "-rw-r--r--   1 ftp  ftp  " + std::string(size) + " Jan 02  2024 " + name + "\r\n";
     };
     struct Case {
         std::string listing;
+        std::string entry;
         std::string totals;
     } cases[] = {
         {line("big", "3000000000") + line("a", "10") + line("b", "80"),
-         "     3 files    2147483737  2147483737  100.0 1980-01-01 00:00:00\n"},
+         "           big  3000000000  3000000000  100.0 ",
+         "     3 files    3000000090  3000000090  100.0 1980-01-01 00:00:00\n"},
         {line("big", "3000000000") + line("huge", "5000000000"),
-         "     2 files    4294967294  4294967294  100.0 1980-01-01 00:00:00\n"},
+         "          huge  5000000000  5000000000  100.0 ",
+         "     2 files    8000000000  8000000000  100.0 1980-01-01 00:00:00\n"},
     };
     for (const Case &c : cases) {
         FtpScriptServer s;
@@ -444,6 +448,7 @@ TEST_F(EntryTest, ListingTotalsNeverWrap)
         size_t at = report.rfind("--------\n");
         ASSERT_NE(std::string::npos, at);
         EXPECT_EQ(c.totals, report.substr(at + 9));
+        EXPECT_NE(std::string::npos, report.find("\n" + c.entry)) << report;
     }
 }
 

@@ -50,11 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fclose(out);
 
     FtpSession *session = session_create();
-    session->entries = (ListingEntry *)calloc((size_t)kCount, sizeof(ListingEntry));
-    session->entry_count = kCount;
+    ListingEntry scratch;
     for (int32_t i = 0; i < kCount; i++) {
-        text_copy(session->entries[i].name, sizeof session->entries[i].name, kListing[i].name);
-        session->entries[i].status.st_mode = kListing[i].mode;
+        memset(&scratch, 0, sizeof scratch);
+        text_copy(scratch.name, sizeof scratch.name, kListing[i].name);
+        scratch.status.st_mode = kListing[i].mode;
+        if (list_keep_entry(session, &scratch) != 0)
+            abort();
     }
 
     FILE *file = fopen(g_index, "r");
@@ -66,10 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fclose(file);
 
     // Only the type bits may change, and only to a file or a directory.
-    for (int32_t i = 0; i < kCount; i++) {
-        const ListingEntry &entry = session->entries[i];
-        uint16_t mode = entry.status.st_mode;
-        if ((mode & 0x0FFF) != (kListing[i].mode & 0x0FFF) || strcmp(entry.name, kListing[i].name) != 0)
+    const StoredEntry *entry = list_first(session);
+    for (int32_t i = 0; i < kCount; i++, entry = list_after(session, entry)) {
+        if (!entry)
+            abort();
+        uint16_t mode = entry->mode;
+        if ((mode & 0x0FFF) != (kListing[i].mode & 0x0FFF) || strcmp(entry_name(entry), kListing[i].name) != 0)
             abort();
         uint16_t type = mode & LISTING_TYPE_MASK;
         if (type != (kListing[i].mode & LISTING_TYPE_MASK) && type != LISTING_TYPE_FILE &&

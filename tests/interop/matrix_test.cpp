@@ -27,8 +27,8 @@ namespace {
 namespace fs = xfer::fs;
 using xfer::read_file;
 
-const char *const kOperations[] = {"login", "list",  "extract", "add",  "resume",
-                                   "print", "mkdir", "rmdir",   "move", "delete"};
+const char *const kOperations[] = {"login", "list",  "size64", "extract", "add",   "resume",
+                                   "print", "mkdir", "rmdir",  "move",    "delete"};
 
 // Every command, reply line and data connection of the cell under way, with the time it
 // happened: a failing cell shows the exchange that led to it.
@@ -180,6 +180,42 @@ void run_server(const RealServer &server, int mode, const std::string &folder, c
             sub_listed = sub_listed || entry.name == "sub/";
         cell("list", ok && sub_listed, "root listed " + std::to_string(root.size()) + ", sub " +
                                            std::to_string(sub.size()) + " entries");
+    }
+
+    // size64: a sparse file of 3,000,000,000 bytes in the work folder. The 64-bit query
+    // gives its size exactly where the record's 32-bit field cannot, and the listing
+    // report (the command entry, on a handle of its own in the same mode) shows it on the
+    // entry line and in the totals.
+    {
+        const long long big = 3000000000LL;
+        std::string name = folder + "/big.bin";
+        std::string path = on_disk(server, name);
+        xfer::write_file(path, "");
+        fs::resize_file(path, (uintmax_t)big, error);
+        bool made = !error && fs::file_size(path, error) == (uintmax_t)big;
+        long long size = 0, packed = 0, total = 0;
+        uint32_t field = 0;
+        int found = -1;
+        EntryInfo info;
+        for (int at = KestrelFindFirst(archive, (folder + "/*.*").c_str(), &info); at == 0;
+             at = KestrelFindNext(archive, &info)) {
+            if (std::string(info.file_name) == "big.bin") {
+                found = KestrelGetOriginalSizeEx(archive, &size) + KestrelGetCompressedSizeEx(archive, &packed);
+                field = info.original_size;
+            }
+        }
+        int totals = KestrelGetArcOriginalSizeEx(archive, &total);
+        std::string command = "-lqi --dataconnectionmode " + std::to_string(mode) + " " + url + folder + "/";
+        char area[4000] = "";
+        int listed = Kestrel(nullptr, command.c_str(), area, (int)sizeof area - 1);
+        std::string report = area;
+        bool line_ok = report.find("       big.bin  3000000000  3000000000  100.0 ") != std::string::npos;
+        bool totals_ok = report.find("     1 files    3000000000  3000000000  100.0 ") != std::string::npos;
+        cell("size64", made && found == 2 && size == big && packed == big && field == 0x7FFFFFFF && totals == 1 &&
+                           total == big && listed == 0 && line_ok && totals_ok,
+             "size " + std::to_string(size) + ", 32-bit field " + std::to_string(field) + ", total " +
+                 std::to_string(total) + ", report " + std::to_string(listed) + ":\n" + report);
+        fs::remove(path, error);
     }
 
     // extract: the whole file into a folder, under its own name.

@@ -32,8 +32,8 @@ Lines concat(Lines a, const Lines &b)
 std::vector<std::string> names_of(const FtpSession *session)
 {
     std::vector<std::string> names;
-    for (int i = 0; i < session->entry_count; i++)
-        names.push_back(session->entries[i].name);
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+        names.push_back(entry_name(entry));
     return names;
 }
 
@@ -217,16 +217,16 @@ TEST_F(EnumerationTest, CursorWalksOnceAndKeepsCountingPastTheEnd)
     EXPECT_EQ(nullptr, current_entry(session));
     ASSERT_EQ(0, list_directory(session, ""));
     EXPECT_EQ(-1, session->cursor);
-    EXPECT_STREQ("one", next_entry(session)->name);
-    EXPECT_STREQ("one", current_entry(session)->name);
-    EXPECT_STREQ("two", next_entry(session)->name);
+    EXPECT_STREQ("one", entry_name(next_entry(session)));
+    EXPECT_STREQ("one", entry_name(current_entry(session)));
+    EXPECT_STREQ("two", entry_name(next_entry(session)));
     for (int i = 0; i < 3; i++) {
         EXPECT_EQ(nullptr, next_entry(session));
         EXPECT_EQ(nullptr, current_entry(session));
     }
     EXPECT_EQ(4, session->cursor);
     EXPECT_EQ(0, session_clear_listing(session));
-    EXPECT_EQ(nullptr, session->entries);
+    EXPECT_EQ(nullptr, session->entry_arena);
     EXPECT_EQ(0, session->entry_count);
     EXPECT_EQ(-1, session->cursor);
     // Freeing what is already free changes nothing.
@@ -260,7 +260,7 @@ TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
         ASSERT_EQ(0, list_directory(session, ""));
         EXPECT_EQ(expected, names_of(session));
         for (int i = 0; i < size; i++)
-            ASSERT_EQ(i, next_entry(session)->status.st_size);
+            ASSERT_EQ(i, next_entry(session)->size32);
         EXPECT_EQ(nullptr, next_entry(session));
     }
 }
@@ -289,10 +289,13 @@ TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)
         {"dup", 0x41A4},       {"dup", 0x81A4},    {"lib.so", 0x41FF},    {"two words", 0x4180},
     };
     ASSERT_EQ(8, session->entry_count);
-    for (int i = 0; i < 8; i++) {
-        EXPECT_STREQ(expected[i].name, session->entries[i].name);
-        EXPECT_EQ(expected[i].mode, session->entries[i].status.st_mode) << expected[i].name;
+    const StoredEntry *entry = list_first(session);
+    for (int i = 0; i < 8; i++, entry = list_after(session, entry)) {
+        ASSERT_NE(nullptr, entry);
+        EXPECT_STREQ(expected[i].name, entry_name(entry));
+        EXPECT_EQ(expected[i].mode, entry->mode) << expected[i].name;
     }
+    EXPECT_EQ(nullptr, entry);
     EXPECT_EQ(Lines({"PASV", "LIST pub", "TYPE I", "PASV", "RETR pub/Index"}), transcript());
     EXPECT_TRUE(folder_contents(temp.path).empty());
 }
@@ -328,7 +331,7 @@ TEST_F(EnumerationTest, IndexCopyLivesInTheTemporaryFolderAndIsAlwaysDeleted)
     connect();
 
     EXPECT_EQ(0, list_directory(session, "broken"));
-    EXPECT_EQ(0x81A4, session->entries[0].status.st_mode);  // a download that failed is not read
+    EXPECT_EQ(0x81A4, list_first(session)->mode);  // a download that failed is not read
     EXPECT_TRUE(folder_contents(temp.path).empty());
 
     EXPECT_EQ(0, list_directory(session, ""));  // no Index at all
@@ -351,7 +354,7 @@ TEST_F(EnumerationTest, IndexDownloadLeavesTheCallersRestartOffsetAlone)
     connect();
     session_set_resume_offset(session, 500);
     ASSERT_EQ(0, list_directory(session, ""));
-    EXPECT_EQ(0x41A4, session->entries[0].status.st_mode);
+    EXPECT_EQ(0x41A4, list_first(session)->mode);
     EXPECT_EQ(500, session->resume_offset);
     EXPECT_EQ(concat({"PASV", "LIST"}, kIndexMissing), transcript());
 }

@@ -10,6 +10,11 @@ int main(int argc, char **argv);
 int __cdecl __getmainargs(int *argc, char ***argv, char ***env, int expand, StartupInfo *info);
 __declspec(noreturn) void __cdecl exit(int code);
 
+/* A compiler in MSVC mode marks every object that uses floating point with a reference to
+   this symbol, which the runtime's start-up objects define (the example prints a 64-bit
+   size through a double). */
+int _fltused = 0;
+
 void __cdecl kestrel_example_start(void)
 {
     int argc = 0;
