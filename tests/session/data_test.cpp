@@ -58,10 +58,17 @@ struct Listener {
     uint16_t port = 0;
     explicit Listener(uint32_t address, uint16_t at = 0)
     {
+        if (!listen(address, at))
+            ADD_FAILURE() << "cannot listen";
+    }
+    Listener() = default;
+    bool listen(uint32_t address, uint16_t at)
+    {
+        net_close(socket);
         socket = net_socket_tcp();
         uint32_t bound;
-        if (net_bind(socket, address, at) != 0 || net_listen(socket, 1) != 0 || net_local_name(socket, &bound, &port) != 0)
-            ADD_FAILURE() << "cannot listen";
+        return net_bind(socket, address, at) == 0 && net_listen(socket, 1) == 0 &&
+               net_local_name(socket, &bound, &port) == 0;
     }
     ~Listener() { net_close(socket); }
 };
@@ -112,8 +119,12 @@ TEST_F(DataTest, PassiveRepliesAreReadFromTheirFirstParenthesis)
 // (127.0.0.1), never to the address the server names, where a listener waits in vain.
 TEST_F(DataTest, PassiveConnectsToTheControlPeerWhatever227Names)
 {
+    // The decoy's free port may be taken on 127.0.0.1 by anyone else on the machine:
+    // another pair is drawn until both addresses have it.
     Listener decoy(ipv4(127, 0, 0, 2));
-    Listener peer(ipv4(127, 0, 0, 1), decoy.port);
+    Listener peer;
+    for (int attempt = 0; attempt < 50 && !peer.listen(ipv4(127, 0, 0, 1), decoy.port); attempt++)
+        ASSERT_TRUE(decoy.listen(ipv4(127, 0, 0, 2), 0));
     ASSERT_EQ(decoy.port, peer.port);
     std::string port = std::to_string(decoy.port >> 8) + "," + std::to_string(decoy.port & 0xff);
     const char *named[] = {"127,0,0,2,", "127,0,0,5,"};
