@@ -255,6 +255,9 @@ void stream_disconnect(SocketStream *stream)
     stream->connected_socket = NET_NO_SOCKET;
     stream->ring_count = 0;
     stream->ring_start = 0;
+    stream->ahead_count = 0;
+    stream->ahead_start = 0;
+    stream->unsent_count = 0;
     stream->broken = 1;
 }
 
@@ -265,6 +268,8 @@ void stream_close(SocketStream *stream)
     stream_disconnect(stream);
     if (stream->listen_socket != NET_NO_SOCKET)
         net_close(stream->listen_socket);
+    delete[] stream->ahead;
+    delete[] stream->unsent;
     delete stream;
 }
 
@@ -272,6 +277,19 @@ void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
         net_set_nonblocking(stream->connected_socket, 1);
+}
+
+// The one place where bytes come off a connection, and the one below where they go onto
+// it: whatever wraps a connection (a TLS layer) hooks in at these two. Each is a single
+// recv or send with its result: the count, 0 from a receive at the end, -1 on failure.
+static int raw_receive(SocketStream *stream, void *buffer, int size)
+{
+    return net_recv(stream->connected_socket, buffer, size);
+}
+
+static int raw_send(SocketStream *stream, const void *bytes, int length)
+{
+    return net_send(stream->connected_socket, bytes, length);
 }
 
 // Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
@@ -371,7 +389,7 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
     while (remaining > 0) {
         if (wait_socket(stream, 1) != 0)
             return -1;
-        int sent = net_send(stream->connected_socket, position, remaining);
+        int sent = raw_send(stream, position, remaining);
         if (sent < 0) {
             if (net_last_error_kind() == NET_ERROR_WOULD_BLOCK && retries < SEND_RETRIES) {
                 net_pause_ms(SEND_RETRY_PAUSE_MS);
@@ -382,6 +400,63 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
         }
         position += sent;
         remaining -= sent;
+    }
+    return length;
+}
+
+int stream_flush(SocketStream *stream)
+{
+    if (stream == nullptr || stream->send_failed)
+        return -1;
+    if (stream->unsent_count == 0)
+        return 0;
+    int count = stream->unsent_count;
+    stream->unsent_count = 0;
+    if (stream_send(stream, stream->unsent, count) != count) {
+        stream->send_failed = 1;
+        return -1;
+    }
+    return 0;
+}
+
+int stream_send_buffered(SocketStream *stream, const void *bytes, int length)
+{
+    if (stream == nullptr || bytes == nullptr || length < 0 || stream->send_failed)
+        return -1;
+    // A cancel stops the writer at once, also when its bytes would only be kept.
+    if (is_stopped(stream))
+        return -1;
+    if (length == 0)
+        return 0;
+    const unsigned char *from = (const unsigned char *)bytes;
+    int left = length;
+    while (left > 0) {
+        if (stream->unsent_count == 0 && left >= STREAM_SEND_BUFFER_SIZE) {
+            if (stream_send(stream, from, left) != left) {
+                stream->send_failed = 1;
+                return -1;
+            }
+            break;
+        }
+        if (stream->unsent == nullptr) {
+            stream->unsent = new (std::nothrow) unsigned char[STREAM_SEND_BUFFER_SIZE];
+            // Without a buffer the bytes go out as they come.
+            if (stream->unsent == nullptr) {
+                if (stream_send(stream, from, left) != left) {
+                    stream->send_failed = 1;
+                    return -1;
+                }
+                break;
+            }
+        }
+        int room = STREAM_SEND_BUFFER_SIZE - stream->unsent_count;
+        int n = left < room ? left : room;
+        memcpy(stream->unsent + stream->unsent_count, from, (size_t)n);
+        stream->unsent_count += n;
+        from += n;
+        left -= n;
+        if (stream->unsent_count == STREAM_SEND_BUFFER_SIZE && stream_flush(stream) != 0)
+            return -1;
     }
     return length;
 }
@@ -403,25 +478,26 @@ int stream_read_byte(SocketStream *stream)
     if (stream == nullptr)
         return -1;
     if (stream->ring_count == 0) {
-        if (wait_socket(stream, 0) != 0)
-            return -1;
-        int waiting = 0;
-        if (net_bytes_waiting(stream->connected_socket, &waiting) != 0)
-            return -1;
-        if (waiting < 0)
-            waiting = 0;
-        if (waiting > STREAM_RING_SIZE)
-            waiting = STREAM_RING_SIZE;
-        unsigned char scratch[STREAM_RING_SIZE];
-        // Nothing waiting after a readable wait means the peer closed: recv reads 0.
-        int got = net_recv(stream->connected_socket, scratch, waiting);
-        if (got <= 0)
-            return -1;
-        assert(got <= STREAM_RING_SIZE - stream->ring_count);
-        for (int i = 0; i < got; i++) {
-            stream->ring[(stream->ring_start + stream->ring_count) % STREAM_RING_SIZE] = scratch[i];
-            stream->ring_count++;
+        // The ring is refilled only when empty, so the refill may start at its front.
+        stream->ring_start = 0;
+        int got;
+        if (stream->ahead_count > 0) {
+            // Bytes a block read took ahead come first.
+            got = stream->ahead_count < STREAM_RING_SIZE ? stream->ahead_count : STREAM_RING_SIZE;
+            memcpy(stream->ring, stream->ahead + stream->ahead_start, (size_t)got);
+            stream->ahead_start += got;
+            stream->ahead_count -= got;
+        } else {
+            if (wait_socket(stream, 0) != 0)
+                return -1;
+            // After a readable wait the receive takes what is there (at most the ring's
+            // size) without blocking; 0 means the peer closed.
+            got = raw_receive(stream, stream->ring, STREAM_RING_SIZE);
+            if (got <= 0)
+                return -1;
         }
+        assert(got <= STREAM_RING_SIZE);
+        stream->ring_count = got;
     }
     if (stream->ring_count == 0)
         return -1;
@@ -458,6 +534,19 @@ char *stream_read_line(SocketStream *stream, char *buffer, int limit)
     return buffer;
 }
 
+// Hands out up to size bytes of the read-ahead; 0 when it holds none.
+static int take_ahead(SocketStream *stream, unsigned char *out, int size)
+{
+    int n = stream->ahead_count < size ? stream->ahead_count : size;
+    if (n <= 0)
+        return 0;
+    memcpy(out, stream->ahead + stream->ahead_start, (size_t)n);
+    stream->ahead_start += n;
+    stream->ahead_count -= n;
+    assert(stream->ahead_count >= 0 && stream->ahead_start + stream->ahead_count <= STREAM_AHEAD_SIZE);
+    return n;
+}
+
 int stream_receive(SocketStream *stream, void *buffer, int size)
 {
     if (stream == nullptr || buffer == nullptr || size <= 0)
@@ -468,11 +557,30 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
         out[placed++] = (unsigned char)stream_read_byte(stream);
     if (placed == size)
         return size;
+    // Bytes taken ahead are there already: no wait, no receive.
+    if (stream->ahead_count > 0)
+        return placed + take_ahead(stream, out + placed, size - placed);
     if (stream->broken)
         return placed > 0 ? placed : -1;
+    // A small read with nothing in hand fills the read-ahead with one receive and is
+    // served from it, as are the reads after it until it is empty.
+    if (placed == 0 && size < STREAM_DIRECT_RECEIVE) {
+        if (stream->ahead == nullptr)
+            stream->ahead = new (std::nothrow) unsigned char[STREAM_AHEAD_SIZE];
+        if (stream->ahead != nullptr) {
+            if (wait_socket(stream, 0) != 0)
+                return -1;
+            int got = raw_receive(stream, stream->ahead, STREAM_AHEAD_SIZE);
+            if (got <= 0)
+                return got;
+            stream->ahead_start = 0;
+            stream->ahead_count = got;
+            return take_ahead(stream, out, size);
+        }
+    }
     if (wait_socket(stream, 0) != 0)
         return placed > 0 ? placed : -1;
-    int got = net_recv(stream->connected_socket, out + placed, size - placed);
+    int got = raw_receive(stream, out + placed, size - placed);
     if (placed == 0)
         return got;
     // Bytes taken from the ring are handed out whatever the recv said. The end shows again
