@@ -192,6 +192,7 @@ static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLim
         stream_close(stream);
         return nullptr;
     }
+    stream->nonblocking = !blocking;
     return stream;
 }
 
@@ -253,6 +254,7 @@ void stream_disconnect(SocketStream *stream)
     if (stream->connected_socket != NET_NO_SOCKET)
         net_close(stream->connected_socket);
     stream->connected_socket = NET_NO_SOCKET;
+    stream->nonblocking = 0;
     stream->ring_count = 0;
     stream->ring_start = 0;
     stream->ahead_count = 0;
@@ -276,7 +278,7 @@ void stream_close(SocketStream *stream)
 void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
-        net_set_nonblocking(stream->connected_socket, 1);
+        stream->nonblocking = net_set_nonblocking(stream->connected_socket, 1) == 0;
 }
 
 // The one place where bytes come off a connection, and the one below where they go onto
@@ -292,6 +294,24 @@ static int raw_send(SocketStream *stream, const void *bytes, int length)
     return net_send(stream->connected_socket, bytes, length);
 }
 
+// A block receive with nothing in hand. During a transfer the data is mostly there
+// already: a non-blocking socket is asked first, and only when it has nothing does the
+// receive wait (in the usual cancellable slices) and ask again. The count, 0 at the end,
+// -1 on failure, cancel or time-out.
+static int wait_socket(SocketStream *stream, int for_write);
+
+static int receive_waiting_if_needed(SocketStream *stream, void *buffer, int size)
+{
+    if (stream->nonblocking && stream->connected_socket != NET_NO_SOCKET && !is_stopped(stream)) {
+        int got = raw_receive(stream, buffer, size);
+        if (got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
+            return got;
+    }
+    if (wait_socket(stream, 0) != 0)
+        return -1;
+    return raw_receive(stream, buffer, size);
+}
+
 // Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
 // the accept failed. A failed wait ends the slices too: the accept shows the outcome.
 static int accept_peer(SocketStream *stream)
@@ -305,6 +325,7 @@ static int accept_peer(SocketStream *stream)
             break;
     }
     stream->connected_socket = net_accept(stream->listen_socket);
+    stream->nonblocking = 0;  // an accepted socket starts out blocking
     return stream->connected_socket == NET_NO_SOCKET ? -1 : 0;
 }
 
@@ -568,9 +589,7 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
         if (stream->ahead == nullptr)
             stream->ahead = new (std::nothrow) unsigned char[STREAM_AHEAD_SIZE];
         if (stream->ahead != nullptr) {
-            if (wait_socket(stream, 0) != 0)
-                return -1;
-            int got = raw_receive(stream, stream->ahead, STREAM_AHEAD_SIZE);
+            int got = receive_waiting_if_needed(stream, stream->ahead, STREAM_AHEAD_SIZE);
             if (got <= 0)
                 return got;
             stream->ahead_start = 0;
@@ -578,11 +597,11 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
             return take_ahead(stream, out, size);
         }
     }
-    if (wait_socket(stream, 0) != 0)
-        return placed > 0 ? placed : -1;
-    int got = raw_receive(stream, out + placed, size - placed);
     if (placed == 0)
-        return got;
+        return receive_waiting_if_needed(stream, out, size);
+    if (wait_socket(stream, 0) != 0)
+        return placed;
+    int got = raw_receive(stream, out + placed, size - placed);
     // Bytes taken from the ring are handed out whatever the recv said. The end shows again
     // at the next call; a failure (a reset) does not, as the recv has taken it: keep it.
     if (got < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)

@@ -49,6 +49,7 @@ struct SocketStream {
     StreamLimits own_limits;         // used while `limits` names no others
     StreamLimits *limits;            // null: own_limits
     int32_t broken;                  // a receive failed after handing out ring bytes
+    int32_t nonblocking;             // connected_socket is known to be non-blocking
     // Read-ahead of block receives (null until the first small one): the bytes at
     // ahead[ahead_start], ... ahead_count of them, come before anything on the socket.
     unsigned char *ahead;
