@@ -20,7 +20,7 @@ enum {
     // buffer; a smaller one is served from the stream's read-ahead, which one receive
     // fills with up to STREAM_AHEAD_SIZE bytes.
     STREAM_DIRECT_RECEIVE = 64 * 1024,
-    STREAM_AHEAD_SIZE = 256 * 1024,
+    STREAM_AHEAD_SIZE = 1024 * 1024,
     // Buffered sends gather in a buffer of this size and go out when it is full or
     // flushed; a send at least this large goes out at once.
     STREAM_SEND_BUFFER_SIZE = 256 * 1024,
