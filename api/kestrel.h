@@ -177,10 +177,12 @@ int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, i
 int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored);
 /* The next bytes of a streamed download: the count, 0 at the end, -1 on failure or cancel. */
 int KESTREL_API KestrelRead(HARC archive, void *buffer, int length);
-/* Sends bytes of a streamed upload: the length, or 0 or less on failure or cancel. */
+/* Sends bytes of a streamed upload: the length, or 0 or less on failure or cancel. Small
+   writes are gathered and sent in larger pieces, so a send that fails is reported by the
+   write that set it off, by every later write and by KestrelCloseFile. */
 int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length);
-/* Ends a streamed transfer and clears the restart offset; 0, or -1 when the server's
-   final reply is not a success. */
+/* Ends a streamed transfer and clears the restart offset; 0, or -1 when an upload's
+   gathered bytes cannot be sent or the server's final reply is not a success. */
 int KESTREL_API KestrelCloseFile(HARC archive);
 /* Downloads a remote file (to the DefaultDir setting when no destination is given); 1, or
    0 when the download fails, ends early or is refused (a partial file is kept). */

@@ -139,14 +139,20 @@ int session_close_data(FtpSession *session);
 // Transfers. Sizes, offsets and counts are 64-bit, so files of 2 GiB and more move and
 // resume correctly. The block level: open, then read (download) or write (upload) until
 // done, then close, which reads the final reply and clears the restart offset and size.
-enum { SESSION_BLOCK_SIZE = 4096, SESSION_PATH_SIZE = 1000 };
+// Whole-file transfers move blocks of SESSION_FILE_BLOCK_SIZE between the connection and
+// the local file, one file read or write per block.
+enum { SESSION_FILE_BLOCK_SIZE = 1 << 20, SESSION_PATH_SIZE = 1000 };
 // The offset of the next transfer (REST); -1 for a negative offset, which is not stored.
 int session_set_resume_offset(FtpSession *session, int64_t offset);
 // Mode text: 'w' uploads (STOR), else downloads (RETR); 'b' is image type, else ASCII.
 int session_open_transfer(FtpSession *session, const char *remote_name, const char *mode);
 int session_read_data(FtpSession *session, void *buffer, int size);
+// Small writes gather in the data connection's send buffer, so a send that fails may be
+// reported by a later write or by session_close_transfer.
 int session_write_data(FtpSession *session, const void *bytes, int length);
-// 0, or -1 when there was a data connection and the final reply is neither 226 nor 250.
+// Sends what an upload's writes left buffered, then closes the data connection and reads
+// the final reply. 0, or -1 when there was a data connection and the buffered bytes could
+// not be sent or the final reply is neither 226 nor 250.
 int session_close_transfer(FtpSession *session);
 // Whole files. A download that ends early, cannot write its local file, or whose final
 // reply is not a success answers -1 and keeps the partial local file (a later download

@@ -3,6 +3,7 @@
 // are 64-bit throughout, so files of 2 GiB and more move, resume and report correctly.
 #include <cctype>
 #include <cstring>
+#include <new>
 
 #include "platform/file.h"
 #include "platform/time.h"
@@ -167,7 +168,7 @@ int session_write_data(FtpSession *session, const void *bytes, int length)
 {
     if (!session || !session->data)
         return -1;
-    int sent = stream_send(session->data, bytes, length);
+    int sent = stream_send_buffered(session->data, bytes, length);
     if (sent <= 0)
         return sent;
     session->transferred += sent;
@@ -198,10 +199,13 @@ int session_close_transfer(FtpSession *session)
     session->data_ended = 0;
     if (!session->data)
         return 0;
+    // The writes were told their bytes were taken: bytes that cannot be sent now leave
+    // the server's file short, whatever its reply says.
+    int flushed = stream_flush(session->data);
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
     int reply = session_reply(session, SESSION_CODE_ONLY);
-    return (reply == 226 || reply == 250) && !mismatch ? 0 : -1;
+    return (reply == 226 || reply == 250) && !mismatch && flushed == 0 ? 0 : -1;
 }
 
 static int ends_with_separator(const char *path)
@@ -280,6 +284,37 @@ static int download_path(char *path, const char *remote_name, const char *local_
     return text_append(path, SESSION_PATH_SIZE, leaf);
 }
 
+// The data of an open download into its local file, a block at a time: the reads fill
+// one block (each asking for all the room left, which the stream receives straight into
+// it) and the block goes to the file in one write once too little room is left for
+// another such read, and at the end. 0 at the end of the data; -1 when a read fails or
+// is cancelled or the file cannot take the data (a full disk). Whatever arrived is
+// written first, so a partial file keeps every byte received.
+static int receive_into_file(FtpSession *session, FILE *file)
+{
+    unsigned char *block = new (std::nothrow) unsigned char[SESSION_FILE_BLOCK_SIZE];
+    if (!block)
+        return -1;
+    setvbuf(file, nullptr, _IONBF, 0);
+    int filled = 0, ended = 0, failed = 0;
+    while (!ended && !failed) {
+        int got = session_read_data(session, block + filled, SESSION_FILE_BLOCK_SIZE - filled);
+        if (got > 0)
+            filled += got;
+        else if (got == 0)
+            ended = 1;
+        else
+            failed = 1;
+        if (filled > 0 && (ended || failed || SESSION_FILE_BLOCK_SIZE - filled < STREAM_DIRECT_RECEIVE)) {
+            if (fwrite(block, 1, (size_t)filled, file) != (size_t)filled)
+                failed = 1;
+            filled = 0;
+        }
+    }
+    delete[] block;
+    return failed ? -1 : 0;
+}
+
 int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
 {
     if (!session || !remote_name || !*remote_name || !mode)
@@ -310,18 +345,7 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
             file = platform_file_open(path, binary ? "wb" : "w");
     }
     if (file) {
-        char block[SESSION_BLOCK_SIZE];
-        for (;;) {
-            int got = session_read_data(session, block, (int)sizeof block);
-            if (got == 0) {
-                result = 0;
-                break;
-            }
-            // A broken or cancelled read, or a local file that cannot take the data (a
-            // full disk), ends the download as a failure; what arrived stays on disk.
-            if (got < 0 || fwrite(block, 1, (size_t)got, file) != (size_t)got)
-                break;
-        }
+        result = receive_into_file(session, file);
         if (fclose(file) != 0)
             result = -1;
     }
@@ -359,19 +383,22 @@ int session_put_file(FtpSession *session, const char *remote_name, const char *l
     session->local_size = info.size;
 
     int result = -1;
-    if (session_open_transfer(session, remote_name, binary ? "wb" : "w") == 0) {
-        char block[SESSION_BLOCK_SIZE];
+    unsigned char *block = new (std::nothrow) unsigned char[SESSION_FILE_BLOCK_SIZE];
+    if (block && session_open_transfer(session, remote_name, binary ? "wb" : "w") == 0) {
+        // One file read per block, straight into it.
+        setvbuf(file, nullptr, _IONBF, 0);
         for (;;) {
-            size_t got = fread(block, 1, sizeof block, file);
+            size_t got = fread(block, 1, SESSION_FILE_BLOCK_SIZE, file);
             if (got > 0 && session_write_data(session, block, (int)got) != (int)got)
                 break;
-            if (got < sizeof block) {
+            if (got < (size_t)SESSION_FILE_BLOCK_SIZE) {
                 if (!ferror(file))
                     result = 0;
                 break;
             }
         }
     }
+    delete[] block;
     fclose(file);
     if (session_close_transfer(session) != 0)
         result = -1;

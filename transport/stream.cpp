@@ -254,8 +254,12 @@ void stream_disconnect(SocketStream *stream)
     if (stream->connected_socket != NET_NO_SOCKET)
         net_close(stream->connected_socket);
     stream->connected_socket = NET_NO_SOCKET;
+    stream->nonblocking = 0;
     stream->ring_count = 0;
     stream->ring_start = 0;
+    stream->ahead_count = 0;
+    stream->ahead_start = 0;
+    stream->unsent_count = 0;
     stream->broken = 1;
 }
 
@@ -266,6 +270,8 @@ void stream_close(SocketStream *stream)
     stream_disconnect(stream);
     if (stream->listen_socket != NET_NO_SOCKET)
         net_close(stream->listen_socket);
+    delete[] stream->ahead;
+    delete[] stream->unsent;
     delete stream;
 }
 
@@ -273,6 +279,37 @@ void stream_set_nonblocking(SocketStream *stream)
 {
     if (stream != nullptr && stream->connected_socket != NET_NO_SOCKET)
         stream->nonblocking = net_set_nonblocking(stream->connected_socket, 1) == 0 ? 1 : 0;
+}
+
+// The one place where bytes come off a connection, and the one below where they go onto
+// it: whatever wraps a connection (a TLS layer) hooks in at these two. Each is a single
+// recv or send with its result: the count, 0 from a receive at the end, -1 on failure.
+static int raw_receive(SocketStream *stream, void *buffer, int size)
+{
+    return net_recv(stream->connected_socket, buffer, size);
+}
+
+static int raw_send(SocketStream *stream, const void *bytes, int length)
+{
+    return net_send(stream->connected_socket, bytes, length);
+}
+
+// A block receive with nothing in hand. During a transfer the data is mostly there
+// already: a non-blocking socket is asked first, and only when it has nothing does the
+// receive wait (in the usual cancellable slices) and ask again. The count, 0 at the end,
+// -1 on failure, cancel or time-out.
+static int wait_socket(SocketStream *stream, int for_write);
+
+static int receive_waiting_if_needed(SocketStream *stream, void *buffer, int size)
+{
+    if (stream->nonblocking && stream->connected_socket != NET_NO_SOCKET && !is_stopped(stream)) {
+        int got = raw_receive(stream, buffer, size);
+        if (got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
+            return got;
+    }
+    if (wait_socket(stream, 0) != 0)
+        return -1;
+    return raw_receive(stream, buffer, size);
 }
 
 // Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
@@ -374,7 +411,7 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
     while (remaining > 0) {
         if (wait_socket(stream, 1) != 0)
             return -1;
-        int sent = net_send(stream->connected_socket, position, remaining);
+        int sent = raw_send(stream, position, remaining);
         if (sent < 0) {
             if (net_last_error_kind() == NET_ERROR_WOULD_BLOCK && retries < SEND_RETRIES) {
                 net_pause_ms(SEND_RETRY_PAUSE_MS);
@@ -385,6 +422,63 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
         }
         position += sent;
         remaining -= sent;
+    }
+    return length;
+}
+
+int stream_flush(SocketStream *stream)
+{
+    if (stream == nullptr || stream->send_failed)
+        return -1;
+    if (stream->unsent_count == 0)
+        return 0;
+    int count = stream->unsent_count;
+    stream->unsent_count = 0;
+    if (stream_send(stream, stream->unsent, count) != count) {
+        stream->send_failed = 1;
+        return -1;
+    }
+    return 0;
+}
+
+int stream_send_buffered(SocketStream *stream, const void *bytes, int length)
+{
+    if (stream == nullptr || bytes == nullptr || length < 0 || stream->send_failed)
+        return -1;
+    // A cancel stops the writer at once, also when its bytes would only be kept.
+    if (is_stopped(stream))
+        return -1;
+    if (length == 0)
+        return 0;
+    const unsigned char *from = (const unsigned char *)bytes;
+    int left = length;
+    while (left > 0) {
+        if (stream->unsent_count == 0 && left >= STREAM_SEND_BUFFER_SIZE) {
+            if (stream_send(stream, from, left) != left) {
+                stream->send_failed = 1;
+                return -1;
+            }
+            break;
+        }
+        if (stream->unsent == nullptr) {
+            stream->unsent = new (std::nothrow) unsigned char[STREAM_SEND_BUFFER_SIZE];
+            // Without a buffer the bytes go out as they come.
+            if (stream->unsent == nullptr) {
+                if (stream_send(stream, from, left) != left) {
+                    stream->send_failed = 1;
+                    return -1;
+                }
+                break;
+            }
+        }
+        int room = STREAM_SEND_BUFFER_SIZE - stream->unsent_count;
+        int n = left < room ? left : room;
+        memcpy(stream->unsent + stream->unsent_count, from, (size_t)n);
+        stream->unsent_count += n;
+        from += n;
+        left -= n;
+        if (stream->unsent_count == STREAM_SEND_BUFFER_SIZE && stream_flush(stream) != 0)
+            return -1;
     }
     return length;
 }
@@ -409,19 +503,27 @@ static int fill_ring(SocketStream *stream)
 {
     assert(stream->ring_count == 0);
     int got = -1;
-    bool asked = false;
-    if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
-        !is_stopped(stream)) {
-        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
-        asked = got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK;
-    }
-    if (!asked) {
-        if (wait_socket(stream, 0) != 0)
+    if (stream->ahead_count > 0) {
+        // Bytes a block read took ahead come first.
+        got = stream->ahead_count < STREAM_RING_SIZE ? stream->ahead_count : STREAM_RING_SIZE;
+        memcpy(stream->ring, stream->ahead + stream->ahead_start, (size_t)got);
+        stream->ahead_start += got;
+        stream->ahead_count -= got;
+    } else {
+        bool asked = false;
+        if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
+            !is_stopped(stream)) {
+            got = raw_receive(stream, stream->ring, STREAM_RING_SIZE);
+            asked = got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK;
+        }
+        if (!asked) {
+            if (wait_socket(stream, 0) != 0)
+                return -1;
+            got = raw_receive(stream, stream->ring, STREAM_RING_SIZE);
+        }
+        if (got <= 0)
             return -1;
-        got = net_recv(stream->connected_socket, stream->ring, STREAM_RING_SIZE);
     }
-    if (got <= 0)
-        return -1;
     assert(got <= STREAM_RING_SIZE);
     stream->ring_start = 0;
     stream->ring_count = got;
@@ -489,6 +591,19 @@ char *stream_read_line(SocketStream *stream, char *buffer, int limit)
     return buffer;
 }
 
+// Hands out up to size bytes of the read-ahead; 0 when it holds none.
+static int take_ahead(SocketStream *stream, unsigned char *out, int size)
+{
+    int n = stream->ahead_count < size ? stream->ahead_count : size;
+    if (n <= 0)
+        return 0;
+    memcpy(out, stream->ahead + stream->ahead_start, (size_t)n);
+    stream->ahead_start += n;
+    stream->ahead_count -= n;
+    assert(stream->ahead_count >= 0 && stream->ahead_start + stream->ahead_count <= STREAM_AHEAD_SIZE);
+    return n;
+}
+
 int stream_receive(SocketStream *stream, void *buffer, int size)
 {
     if (stream == nullptr || buffer == nullptr || size <= 0)
@@ -499,13 +614,30 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
         out[placed++] = (unsigned char)stream_read_byte(stream);
     if (placed == size)
         return size;
+    // Bytes taken ahead are there already: no wait, no receive.
+    if (stream->ahead_count > 0)
+        return placed + take_ahead(stream, out + placed, size - placed);
     if (stream->broken)
         return placed > 0 ? placed : -1;
-    if (wait_socket(stream, 0) != 0)
-        return placed > 0 ? placed : -1;
-    int got = net_recv(stream->connected_socket, out + placed, size - placed);
+    // A small read with nothing in hand fills the read-ahead with one receive and is
+    // served from it, as are the reads after it until it is empty.
+    if (placed == 0 && size < STREAM_DIRECT_RECEIVE) {
+        if (stream->ahead == nullptr)
+            stream->ahead = new (std::nothrow) unsigned char[STREAM_AHEAD_SIZE];
+        if (stream->ahead != nullptr) {
+            int got = receive_waiting_if_needed(stream, stream->ahead, STREAM_AHEAD_SIZE);
+            if (got <= 0)
+                return got;
+            stream->ahead_start = 0;
+            stream->ahead_count = got;
+            return take_ahead(stream, out, size);
+        }
+    }
     if (placed == 0)
-        return got;
+        return receive_waiting_if_needed(stream, out, size);
+    if (wait_socket(stream, 0) != 0)
+        return placed;
+    int got = raw_receive(stream, out + placed, size - placed);
     // Bytes taken from the ring are handed out whatever the recv said. The end shows again
     // at the next call; a failure (a reset) does not, as the recv has taken it: keep it.
     if (got < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)

@@ -13,6 +13,19 @@
 
 enum { STREAM_RING_SIZE = 2000 };
 
+// File data moves in large pieces: every receive and send costs a readiness wait and a
+// system call (and under Wine a round trip through its server), whatever its size.
+enum {
+    // A block receive asking for at least this much goes straight into the caller's
+    // buffer; a smaller one is served from the stream's read-ahead, which one receive
+    // fills with up to STREAM_AHEAD_SIZE bytes.
+    STREAM_DIRECT_RECEIVE = 64 * 1024,
+    STREAM_AHEAD_SIZE = 1024 * 1024,
+    // Buffered sends gather in a buffer of this size and go out when it is full or
+    // flushed; a send at least this large goes out at once.
+    STREAM_SEND_BUFFER_SIZE = 256 * 1024,
+};
+
 // What bounds the waits of every stream that points at it. Its owner keeps it for longer
 // than any of those streams (a session: for the whole life of its handle), so a cancel
 // from another thread, which only sets `cancelled`, never touches a stream that the busy
@@ -41,6 +54,17 @@ struct SocketStream {
     // first and waits only when it has nothing, one call per ring while data streams in.
     int32_t nonblocking;
     int32_t ring_was_full;
+    // Read-ahead of block receives (null until the first small one): the bytes at
+    // ahead[ahead_start], ... ahead_count of them, come before anything on the socket.
+    unsigned char *ahead;
+    int32_t ahead_start;
+    int32_t ahead_count;
+    // Buffered sends not yet handed to the socket (null until the first one), and whether
+    // a send of them failed: their writers were told they were taken, so every later
+    // buffered send and the flush must fail.
+    unsigned char *unsent;
+    int32_t unsent_count;
+    int32_t send_failed;
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted
@@ -95,9 +119,20 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other);
 
 int stream_send(SocketStream *stream, const void *bytes, int length);
 int stream_send_text(SocketStream *stream, const char *text);
+// Takes length bytes for sending: small pieces wait in the stream's send buffer, which
+// goes out when it is full; anything at least as large as that buffer goes out at once
+// behind what waits. length, or -1 when the stream is cancelled or out of time, or when
+// this or an earlier send of buffered bytes failed (then every later call fails too).
+int stream_send_buffered(SocketStream *stream, const void *bytes, int length);
+// Sends what waits in the send buffer: 0, or -1 when that fails or an earlier buffered
+// send failed. Closing a stream never sends what waits: its owner flushes first.
+int stream_flush(SocketStream *stream);
 
 int stream_read_byte(SocketStream *stream);
 char *stream_read_line(SocketStream *stream, char *buffer, int limit);
+// A block read: bytes from the ring first, then from the read-ahead (which needs no wait
+// while it holds bytes), then from the socket. At most size bytes; 0 at the end of the
+// data, -1 on failure or cancel.
 int stream_receive(SocketStream *stream, void *buffer, int size);
 
 uint32_t stream_local_address(SocketStream *stream);

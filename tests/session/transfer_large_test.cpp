@@ -58,7 +58,7 @@ TEST(LargeTransfer, DownloadAndResumeBeyondTwoGigabytes)
     {
         FILE *f = fopen(local.c_str(), "wb");
         ASSERT_NE(nullptr, f);
-        static char block[SESSION_BLOCK_SIZE * 16];
+        static char block[65536];
         while (session->transferred < (9LL << 28)) {
             int got = session_read_data(session, block, (int)sizeof block);
             ASSERT_GT(got, 0);

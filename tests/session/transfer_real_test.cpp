@@ -63,7 +63,7 @@ void exercise(const RealServer &server, int mode, const xfer::TempDir &dir)
     {
         FILE *f = fopen(partial.c_str(), "wb");
         ASSERT_NE(nullptr, f);
-        char block[SESSION_BLOCK_SIZE];
+        char block[4096];
         for (int i = 0; i < 3; i++) {
             int got = session_read_data(session, block, (int)sizeof block);
             ASSERT_GT(got, 0);

@@ -310,7 +310,8 @@ TEST_F(TransferTest, Upload)
         EXPECT_EQ(bytes, uploads[i].bytes);
     }
     ASSERT_FALSE(messages.texts.empty());
-    EXPECT_EQ("WRITE: 4096/10000\n", messages.texts[0]);
+    // The whole 10000 bytes are one block of the upload.
+    EXPECT_EQ("WRITE: 10000/10000\n", messages.texts[0]);
     EXPECT_EQ((Lines{"TYPE I", "PASV", "STOR up.bin", "TYPE I", "PASV", "STOR up.bin", "TYPE I", "PASV",
                      "STOR refused.bin", "TYPE I", "PASV", "STOR other.bin"}),
               after_login());

@@ -486,6 +486,71 @@ TEST_F(StreamTest, SendRetriesAWouldBlockFiveTimesInOneCall)
     EXPECT_EQ("datadata", peer_drains());
 }
 
+TEST_F(StreamTest, SmallReceivesComeFromTheReadAheadInOrderEvenAfterACancel)
+{
+    connect_stream();
+    std::string data;
+    for (int i = 0; i < 10000; i++)
+        data += (char)(i * 13);
+    peer_sends(data + "line one\r\nline two\r\n");
+    net_close(peer);
+    peer = NET_NO_SOCKET;
+    net_pause_ms(100);
+    char buffer[4096];
+    ASSERT_EQ(4096, stream_receive(stream, buffer, sizeof buffer));
+    EXPECT_EQ(data.substr(0, 4096), std::string(buffer, 4096));
+    EXPECT_EQ((int)data.size() + 20 - 4096, stream->ahead_count) << "one receive took all that was there";
+    // What was read ahead needs no wait, so a cancel does not hold it back.
+    stream_cancel(stream);
+    ASSERT_EQ(4096, stream_receive(stream, buffer, sizeof buffer));
+    EXPECT_EQ(data.substr(4096, 4096), std::string(buffer, 4096));
+    ASSERT_EQ(1808, stream_receive(stream, buffer, 1808));
+    EXPECT_EQ(data.substr(8192), std::string(buffer, 1808));
+    EXPECT_EQ("line one\r\n", read_line(1000));
+    EXPECT_EQ("line two\r\n", read_line(1000));
+    EXPECT_EQ(-1, stream_receive(stream, buffer, sizeof buffer));
+}
+
+TEST_F(StreamTest, BufferedSendsGoOutInOrderAndAFailedOneIsReportedFromThenOn)
+{
+    connect_stream();
+    stream_set_nonblocking(stream);
+    std::string received;
+    std::thread reader([&] { received = peer_drains(); });
+    std::string sent;
+    std::string piece(4096, '\0');
+    for (int i = 0; i < 100; i++) {
+        for (size_t j = 0; j < piece.size(); j++)
+            piece[j] = (char)(i + j);
+        ASSERT_EQ(4096, stream_send_buffered(stream, piece.data(), 4096));
+        sent += piece;
+    }
+    EXPECT_EQ((100 * 4096) % STREAM_SEND_BUFFER_SIZE, stream->unsent_count) << "sent once the buffer was full";
+    std::string large(STREAM_SEND_BUFFER_SIZE + 5, 'L');
+    ASSERT_EQ((int)large.size(), stream_send_buffered(stream, large.data(), (int)large.size()));
+    sent += large;
+    EXPECT_EQ(0, stream_send_buffered(stream, "", 0));
+    ASSERT_EQ(3, stream_send_buffered(stream, "end", 3));
+    sent += "end";
+    EXPECT_EQ(0, stream_flush(stream));
+    EXPECT_EQ(0, stream->unsent_count);
+    EXPECT_EQ(0, stream_flush(stream)) << "nothing waits";
+
+    fault_target = stream->connected_socket;
+    fault_failures_left = 1000;
+    net_set_send_fault(&would_block);
+    EXPECT_EQ(5, stream_send_buffered(stream, "lost!", 5));
+    EXPECT_EQ(-1, stream_flush(stream));
+    net_set_send_fault(nullptr);
+    EXPECT_EQ(-1, stream_send_buffered(stream, "x", 1));
+    EXPECT_EQ(-1, stream_flush(stream));
+    stream_close(stream);
+    stream = nullptr;
+    reader.join();
+    EXPECT_EQ(sent.size(), received.size());
+    EXPECT_TRUE(sent == received);
+}
+
 TEST_F(StreamTest, SendToAClosedPeerFailsWithoutKillingTheProcess)
 {
     connect_stream();
