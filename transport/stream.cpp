@@ -250,6 +250,7 @@ void stream_disconnect(SocketStream *stream)
 {
     if (stream == nullptr)
         return;
+    stream_tls_end(stream);
     if (stream->connected_socket != NET_NO_SOCKET)
         net_close(stream->connected_socket);
     stream->connected_socket = NET_NO_SOCKET;
@@ -315,6 +316,11 @@ static int wait_socket(SocketStream *stream, int for_write)
     }
 }
 
+int stream_wait(SocketStream *stream, int for_write)
+{
+    return wait_socket(stream, for_write);
+}
+
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
@@ -344,7 +350,7 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
         if (is_stopped(listening) || (other != nullptr && is_stopped(other)))
             return -1;
         // Bytes already in the other stream's ring are there to be read.
-        if (other != nullptr && other->ring_count > 0)
+        if (other != nullptr && (other->ring_count > 0 || stream_tls_pending(other) > 0))
             return 2;
         int slice = next_slice(listening, started);
         if (slice < 0)
@@ -365,6 +371,8 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
         return 0;
     if (stream == nullptr || bytes == nullptr || length < 0)
         return -1;
+    if (stream->tls != nullptr)
+        return stream_tls_send(stream, bytes, length);
     const char *position = (const char *)bytes;
     int remaining = length;
     int retries = 0;
@@ -403,6 +411,11 @@ int stream_read_byte(SocketStream *stream)
     if (stream == nullptr)
         return -1;
     if (stream->ring_count == 0) {
+        unsigned char scratch[STREAM_RING_SIZE];
+        int got;
+        if (stream->tls != nullptr) {
+            got = stream_tls_recv(stream, scratch, STREAM_RING_SIZE);
+        } else {
         if (wait_socket(stream, 0) != 0)
             return -1;
         int waiting = 0;
@@ -412,9 +425,9 @@ int stream_read_byte(SocketStream *stream)
             waiting = 0;
         if (waiting > STREAM_RING_SIZE)
             waiting = STREAM_RING_SIZE;
-        unsigned char scratch[STREAM_RING_SIZE];
         // Nothing waiting after a readable wait means the peer closed: recv reads 0.
-        int got = net_recv(stream->connected_socket, scratch, waiting);
+        got = net_recv(stream->connected_socket, scratch, waiting);
+        }
         if (got <= 0)
             return -1;
         assert(got <= STREAM_RING_SIZE - stream->ring_count);
@@ -470,9 +483,14 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
         return size;
     if (stream->broken)
         return placed > 0 ? placed : -1;
+    int got;
+    if (stream->tls != nullptr) {
+        got = stream_tls_recv(stream, out + placed, size - placed);
+    } else {
     if (wait_socket(stream, 0) != 0)
         return placed > 0 ? placed : -1;
-    int got = net_recv(stream->connected_socket, out + placed, size - placed);
+    got = net_recv(stream->connected_socket, out + placed, size - placed);
+    }
     if (placed == 0)
         return got;
     // Bytes taken from the ring are handed out whatever the recv said. The end shows again
