@@ -37,8 +37,12 @@ void tls_client_free(TlsClient *client);
 // in the handshake, as servers demand of FTP data connections. Null on no memory.
 TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsConnection *resume);
 void tls_connection_set_socket(TlsConnection *connection, net_socket_t socket);
-// Releases the connection; sends the closing alert first when `graceful` and the
-// handshake had ended, without waiting for anything.
+// Starts an orderly end: reads what already came (without waiting) and sends the closing
+// alert. 1 when the caller should then read until the peer's end before it closes the
+// socket: a data connection that sent data (an upload), whose server would otherwise
+// meet a reset and may drop the upload's last bytes. 0 otherwise.
+int tls_close_begin(TlsConnection *connection);
+// Releases the connection; when `graceful`, tls_close_begin first (nothing awaited).
 void tls_connection_free(TlsConnection *connection, int graceful);
 
 // One step of the handshake: 0 done, TLS_WANT_READ / TLS_WANT_WRITE, or -1 failed (the

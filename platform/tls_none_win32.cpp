@@ -23,6 +23,11 @@ void tls_connection_set_socket(TlsConnection *, net_socket_t)
 {
 }
 
+int tls_close_begin(TlsConnection *)
+{
+    return 0;
+}
+
 void tls_connection_free(TlsConnection *, int)
 {
 }

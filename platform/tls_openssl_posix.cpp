@@ -17,11 +17,18 @@ struct TlsClient {
     SSL_CTX *context;
     int32_t verify;
     char host[1024];
+    // The newest TLS session the server handed out on any connection of this client. A
+    // data connection resumes it: with TLS 1.3 a server may take each ticket only once,
+    // and sends a fresh one on every connection that resumed.
+    SSL_SESSION *latest;
 };
 
 struct TlsConnection {
     SSL *ssl;
     int32_t handshake_done;
+    int32_t data_connection;  // made to resume another: an FTP data connection
+    int32_t wrote;            // application bytes went out
+    int32_t peer_closed;      // the peer's end was read
     char reason[TLS_REASON_SIZE];
 };
 
@@ -73,6 +80,16 @@ static BIO_METHOD *socket_method(void)
     return method;
 }
 
+static int keep_session(SSL *ssl, SSL_SESSION *session)
+{
+    TlsClient *client = (TlsClient *)SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl));
+    if (!client)
+        return 0;
+    SSL_SESSION_free(client->latest);
+    client->latest = session;
+    return 1;  // the reference is ours now
+}
+
 TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
 {
     text_copy(reason, TLS_REASON_SIZE, "");
@@ -100,7 +117,9 @@ TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
     // transfer's final reply and size still tell whether all bytes came.
     SSL_CTX_set_options(client->context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     // Keep the sessions the server hands out, so data connections can resume them.
+    SSL_CTX_set_app_data(client->context, client);
     SSL_CTX_set_session_cache_mode(client->context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(client->context, keep_session);
     if (client->verify) {
         SSL_CTX_set_verify(client->context, SSL_VERIFY_PEER, nullptr);
         SSL_CTX_set_default_verify_paths(client->context);
@@ -121,6 +140,7 @@ void tls_client_free(TlsClient *client)
     if (!client)
         return;
     SSL_CTX_free(client->context);
+    SSL_SESSION_free(client->latest);
     delete client;
 }
 
@@ -155,12 +175,11 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
         else
             X509_VERIFY_PARAM_set1_host(param, client->host, 0);
     }
+    connection->data_connection = resume != nullptr;
     if (resume && resume->ssl) {
-        SSL_SESSION *session = SSL_get1_session(resume->ssl);
-        if (session) {
+        SSL_SESSION *session = client->latest ? client->latest : SSL_get_session(resume->ssl);
+        if (session)
             SSL_set_session(connection->ssl, session);
-            SSL_SESSION_free(session);
-        }
     }
     return connection;
 }
@@ -171,14 +190,33 @@ void tls_connection_set_socket(TlsConnection *connection, net_socket_t socket)
         BIO_set_data(SSL_get_rbio(connection->ssl), (void *)(intptr_t)socket);
 }
 
+// What the server sent and nobody read (a session ticket during an upload) would make
+// the close a reset, which can drop the end of an upload at the server: take it first (it
+// may be the ticket the next connection needs), then send the closing alert.
+int tls_close_begin(TlsConnection *connection)
+{
+    if (!connection || !connection->handshake_done)
+        return 0;
+    char scratch[4096];
+    for (int round = 0; round < 64 && !connection->peer_closed; round++) {
+        ERR_clear_error();
+        int got = SSL_read(connection->ssl, scratch, (int)sizeof scratch);
+        if (got == 0 || (got < 0 && SSL_get_error(connection->ssl, got) == SSL_ERROR_ZERO_RETURN))
+            connection->peer_closed = 1;
+        if (got <= 0)
+            break;
+    }
+    ERR_clear_error();
+    SSL_shutdown(connection->ssl);
+    return connection->data_connection && connection->wrote && !connection->peer_closed;
+}
+
 void tls_connection_free(TlsConnection *connection, int graceful)
 {
     if (!connection)
         return;
-    if (graceful && connection->handshake_done) {
-        ERR_clear_error();
-        SSL_shutdown(connection->ssl);
-    }
+    if (graceful)
+        tls_close_begin(connection);
     SSL_free(connection->ssl);
     delete connection;
 }
@@ -262,8 +300,10 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
     int got = SSL_read(connection->ssl, buffer, size);
     if (got > 0)
         return got;
-    if (SSL_get_error(connection->ssl, got) == SSL_ERROR_ZERO_RETURN)
+    if (SSL_get_error(connection->ssl, got) == SSL_ERROR_ZERO_RETURN) {
+        connection->peer_closed = 1;
         return 0;
+    }
     return failure(connection, got);
 }
 
@@ -273,6 +313,8 @@ int tls_write(TlsConnection *connection, const void *bytes, int length)
         return -1;
     ERR_clear_error();
     int sent = SSL_write(connection->ssl, bytes, length);
+    if (sent > 0)
+        connection->wrote = 1;
     return sent > 0 ? sent : failure(connection, sent);
 }
 

@@ -94,7 +94,18 @@ void stream_tls_end(SocketStream *stream)
     if (stream == nullptr || stream->tls == nullptr)
         return;
     // After a cancel or a broken connection the alert has nobody to go to.
-    int graceful = !stream->broken && stream->connected_socket != NET_NO_SOCKET;
-    tls_connection_free(stream->tls, graceful);
+    if (!stream->broken && stream->connected_socket != NET_NO_SOCKET && tls_close_begin(stream->tls)) {
+        // An upload ends when the server has read it all and closes: wait for that, in the
+        // stream's waits (a cancel or the time limit cut it short), dropping what comes.
+        char scratch[4096];
+        for (;;) {
+            int got = tls_read(stream->tls, scratch, (int)sizeof scratch);
+            if (got == 0 || got == -1)
+                break;
+            if (got < 0 && stream_wait(stream, got == TLS_WANT_WRITE ? 1 : 0) != 0)
+                break;
+        }
+    }
+    tls_connection_free(stream->tls, 0);
     stream->tls = nullptr;
 }

@@ -16,9 +16,11 @@
 #include <mutex>
 
 #include "api/kestrel.h"
+#include "config/settings.h"
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
+#include "util/text.h"
 
 const char *interop_target(void);
 
@@ -151,7 +153,7 @@ void run_server(const RealServer &server, int mode, const std::string &folder, c
     std::error_code error;
     fs::remove_all(on_disk(server, folder), error);
 
-    std::string url = "ftp://" + real_server_user() + ":" + real_server_password() + "@" + server.host + ":" +
+    std::string url = server.scheme + "://" + real_server_user() + ":" + real_server_password() + "@" + server.host + ":" +
                       std::to_string(server.port) + "/";
     // Mode bit 2: the settings stay as they are in memory (never loaded here, so the
     // defaults); under Wine the stored ones are shared with programs that change them.
@@ -278,9 +280,24 @@ void run_mode(int mode)
     std::string folder = std::string("interop-") + interop_target() + "-" + mode_name(mode);
     for (const RealServer &server : real_servers())
         run_server(server, mode, folder, dir, record);
+    // The TLS rows: certificates checked against the run's own CA, whose file this
+    // program reaches on drive Z: under Wine.
+    std::vector<RealServer> tls = real_tls_servers();
+    if (!tls.empty()) {
+        std::string ca = real_tls_certs() + "/ca.pem";
+        std::error_code error;
+        if (!fs::exists(ca, error))
+            ca = "Z:" + ca;
+        g_settings.TlsVerify = 1;
+        text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, ca.c_str());
+        for (const RealServer &server : tls)
+            run_server(server, mode, folder, dir, record);
+        g_settings.TlsCaFile[0] = '\0';
+    }
     session_set_trace(nullptr);
     record.save(mode);
-    EXPECT_EQ(real_servers().size() * (sizeof kOperations / sizeof kOperations[0]), record.lines.size());
+    EXPECT_EQ((real_servers().size() + tls.size()) * (sizeof kOperations / sizeof kOperations[0]),
+              record.lines.size());
     EXPECT_EQ("", record.failures);
 }
 
