@@ -5,7 +5,15 @@
 
 #include "util/text.h"
 
-Settings g_settings;
+// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off.
+static Settings initial_settings(void)
+{
+    Settings s = {};
+    s.TlsVerify = 1;
+    return s;
+}
+
+Settings g_settings = initial_settings();
 
 RegistryKey registry_root_from_name(const char *path)
 {

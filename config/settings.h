@@ -27,7 +27,7 @@ struct Settings {
     // TLS certificates: checked (non-zero) or taken as they come (0); a PEM file of extra
     // trusted roots ("" none). On also before the first load, so that settings never
     // loaded cannot switch the check off.
-    int32_t TlsVerify = 1;
+    int32_t TlsVerify;
     char TlsCaFile[SETTINGS_TEXT_SIZE];
 };
 

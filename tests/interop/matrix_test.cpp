@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "api/kestrel.h"
+#include "api/report.h"
 #include "config/settings.h"
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
@@ -28,6 +29,12 @@ namespace {
 
 namespace fs = xfer::fs;
 using xfer::read_file;
+
+#ifdef _WIN32
+const bool kTlsBackend = false;  // the Windows build refuses ftpes:// and ftps:// for now
+#else
+const bool kTlsBackend = true;
+#endif
 
 const char *const kOperations[] = {"login", "list",  "extract", "add",  "resume",
                                    "print", "mkdir", "rmdir",   "move", "delete"};
@@ -282,7 +289,9 @@ void run_mode(int mode)
         run_server(server, mode, folder, dir, record);
     // The TLS rows: certificates checked against the run's own CA, whose file this
     // program reaches on drive Z: under Wine.
-    std::vector<RealServer> tls = real_tls_servers();
+    std::vector<RealServer> tls = kTlsBackend ? real_tls_servers() : std::vector<RealServer>();
+    if (!kTlsBackend)
+        printf("[   skip   ] TLS rows: this build has no TLS backend (ftpes:// and ftps:// are refused)\n");
     if (!tls.empty()) {
         std::string ca = real_tls_certs() + "/ca.pem";
         std::error_code error;
@@ -319,4 +328,91 @@ TEST(Interop, Active)
 TEST(Interop, Automatic)
 {
     run_mode(2);
+}
+
+// The command lines of the open under way, as the session sent them.
+std::mutex sent_lock;
+std::vector<std::string> sent;
+
+void record_sent(const FtpSession *, char direction, const char *text)
+{
+    if (direction != '>')
+        return;
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    std::lock_guard<std::mutex> hold(sent_lock);
+    sent.push_back(line.compare(0, 5, "PASS ") == 0 ? "PASS ***" : line);
+}
+
+// Certificates that must be refused and a server that refuses PROT P: the open fails with
+// the reason in plain words, and no USER or PASS goes out before TLS protects it (AUTH TLS
+// is all that is sent in clear). With TlsVerify 0 the same certificates are taken.
+TEST(InteropTls, RefusedCertificatesAndProtection)
+{
+    REQUIRE_REAL_SERVERS();
+    if (!kTlsBackend)
+        GTEST_SKIP() << "this build has no TLS backend: ftpes:// and ftps:// are refused";
+    std::map<std::string, RealServer> by_name;
+    for (const RealServer &server : real_tls_servers())
+        by_name[server.name] = server;
+    for (const RealServer &server : real_servers_of("KESTREL_FTP_TLS_FAULTS"))
+        by_name[server.name] = server;
+    for (const char *name : {"vsftpd-tls", "pyftpdlib-tls", "tls-expired", "tls-wrong-name", "tls-untrusted"})
+        ASSERT_EQ(1u, by_name.count(name)) << name << " is not running";
+    const std::string ca = real_tls_certs() + "/ca.pem";
+    using Lines = std::vector<std::string>;
+    struct Case {
+        const char *label;
+        const char *server;
+        const char *user;
+        int verify;
+        bool run_ca;        // the run's CA is trusted besides the system's store
+        bool opens;
+        const char *reason;
+        Lines commands;     // every command sent
+    } cases[] = {
+        {"expired certificate", "tls-expired", "anonymous", 1, true, false, "TLS: certificate has expired", {"AUTH TLS"}},
+        {"certificate for another host", "tls-wrong-name", "anonymous", 1, true, false,
+         "TLS: certificate name does not match the host", {"AUTH TLS"}},
+        {"certificate from a CA nobody trusts", "tls-untrusted", "anonymous", 1, true, false,
+         "TLS: certificate issuer is unknown (not trusted)", {"AUTH TLS"}},
+        {"the run's CA not trusted (system store only)", "vsftpd-tls", "anonymous", 1, false, false,
+         "TLS: certificate issuer is unknown (not trusted)", {"AUTH TLS"}},
+        {"PROT P refused", "pyftpdlib-tls", "noprot", 1, true, false, "TLS: the server refused PROT P (reply 536)",
+         {"USER noprot", "PASS ***", "PBSZ 0", "PROT P"}},
+        {"TlsVerify 0 takes an expired certificate", "tls-expired", "anonymous", 0, true, true, "", {}},
+        {"TlsVerify 0 takes a certificate for another host", "tls-wrong-name", "anonymous", 0, false, true, "", {}},
+    };
+    session_set_trace(record_sent);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        const RealServer &server = by_name[c.server];
+        g_settings.TlsVerify = c.verify;
+        text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, c.run_ca ? ca.c_str() : "");
+        {
+            std::lock_guard<std::mutex> hold(sent_lock);
+            sent.clear();
+        }
+        std::string url = server.scheme + "://" + c.user + ":" + real_server_password() + "@" + server.host + ":" +
+                          std::to_string(server.port) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        int opened = frame_open_handle(handle, url.c_str(), 2);
+        EXPECT_EQ(c.opens ? 0 : -1, opened);
+        EXPECT_EQ(std::string(c.reason), kestrel_open_failure(handle));
+        std::lock_guard<std::mutex> hold(sent_lock);
+        if (c.opens) {
+            // Logged in: the TLS commands came after AUTH TLS, and the directory was read.
+            ASSERT_GE(sent.size(), 5u);
+            EXPECT_EQ((Lines{"AUTH TLS", "USER anonymous", "PASS ***", "PBSZ 0", "PROT P"}),
+                      Lines(sent.begin(), sent.begin() + 5));
+        } else {
+            EXPECT_EQ(c.commands, sent);
+        }
+        KestrelCloseArchive(handle);
+    }
+    session_set_trace(nullptr);
+    g_settings.TlsVerify = 1;
+    g_settings.TlsCaFile[0] = '\0';
 }

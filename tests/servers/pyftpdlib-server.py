@@ -34,20 +34,25 @@ class HandedOverActiveDTP(ActiveDTP):
 NO_PROT_USER = "noprot"
 
 
-def implicit_tls_handler(base):
-    """FTP over TLS from the first byte (ftps://): the handshake before the greeting."""
+def tls_handler(implicit):
+    """FTP over TLS only: from the first byte (ftps://, the handshake before the
+    greeting) or after AUTH TLS (ftpes://)."""
     from pyftpdlib.handlers import TLS_FTPHandler
 
-    class Implicit(TLS_FTPHandler, base):
+    class Tls(TLS_FTPHandler):
         tls_control_required = True
         tls_data_required = True
 
         def handle(self):
-            self.secure_connection(self.ssl_context)
+            if implicit:
+                self.secure_connection(self.ssl_context)
             TLS_FTPHandler.handle(self)
 
         def ftp_AUTH(self, line):
-            self.respond("503 Already using TLS.")
+            if implicit:
+                self.respond("503 Already using TLS.")
+            else:
+                TLS_FTPHandler.ftp_AUTH(self, line)
 
         def ftp_PROT(self, line):
             if self.username == NO_PROT_USER:
@@ -55,7 +60,7 @@ def implicit_tls_handler(base):
             else:
                 TLS_FTPHandler.ftp_PROT(self, line)
 
-    return Implicit
+    return Tls
 
 
 def main():
@@ -68,6 +73,7 @@ def main():
     ap.add_argument("--password", required=True)
     ap.add_argument("--home", required=True)
     ap.add_argument("--implicit-tls", action="store_true")
+    ap.add_argument("--explicit-tls", action="store_true")
     ap.add_argument("--certfile")
     ap.add_argument("--keyfile")
     args = ap.parse_args()
@@ -83,9 +89,9 @@ def main():
     auth.add_anonymous(args.anon_root, perm="elr")
 
     handler = FTPHandler
-    if args.implicit_tls:
+    if args.implicit_tls or args.explicit_tls:
         auth.add_user(NO_PROT_USER, args.password, args.home, perm="elr")
-        handler = implicit_tls_handler(FTPHandler)
+        handler = tls_handler(args.implicit_tls)
         handler.certfile = args.certfile
         handler.keyfile = args.keyfile
     handler.active_dtp = HandedOverActiveDTP

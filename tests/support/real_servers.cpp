@@ -50,6 +50,11 @@ static std::vector<RealServer> servers_of(const char *variable)
     return servers;
 }
 
+std::vector<RealServer> real_servers_of(const char *variable)
+{
+    return servers_of(variable);
+}
+
 std::vector<RealServer> real_servers()
 {
     return servers_of("KESTREL_FTP_SERVERS");

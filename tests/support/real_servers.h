@@ -19,6 +19,9 @@ std::vector<RealServer> real_servers();
 // and the folder of the run's certificates (tests/servers/make-tls-certs), "" without.
 std::vector<RealServer> real_tls_servers();
 std::string real_tls_certs();
+// The servers an environment variable names in the same form (KESTREL_FTP_TLS_FAULTS:
+// TLS servers whose certificates a client must refuse).
+std::vector<RealServer> real_servers_of(const char *variable);
 std::string real_server_user();
 std::string real_server_password();
 
