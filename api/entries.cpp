@@ -315,7 +315,10 @@ extern "C" int KESTREL_API KestrelGetArcFileName(HARC archive, char *buffer, int
     char url[ARC_URL_SIZE];
     // A URL that does not fit is refused rather than cut: it carries the password, and a
     // cut one would name another place.
-    if (compose_url(url, sizeof url, "ftp", session->user, session->password, host, (int)session->server_port,
+    const char *scheme = session->tls_mode == SESSION_TLS_EXPLICIT   ? "ftpes"
+                         : session->tls_mode == SESSION_TLS_IMPLICIT ? "ftps"
+                                                                     : "ftp";
+    if (compose_url(url, sizeof url, scheme, session->user, session->password, host, (int)session->server_port,
                     session->current_dir) != 0)
         return -1;
     text_copy(buffer, (size_t)size, url);

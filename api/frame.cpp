@@ -19,6 +19,24 @@ static KESTREL_WINDOW g_owner_window;
 static KESTREL_WINDOW g_owner_window_ex;
 static intptr_t g_owner_value_ex;
 
+// The TLS of an FTP scheme, or -1 for a scheme that is not FTP.
+static int frame_tls_mode(const char *scheme)
+{
+    if (strcmp(scheme, "ftp") == 0)
+        return SESSION_TLS_NONE;
+    if (strcmp(scheme, "ftpes") == 0)
+        return SESSION_TLS_EXPLICIT;
+    if (strcmp(scheme, "ftps") == 0)
+        return SESSION_TLS_IMPLICIT;
+    return -1;
+}
+
+const char *kestrel_open_failure(HARC archive)
+{
+    FtpSession *session = (FtpSession *)archive;
+    return session ? session->failure : "";
+}
+
 HARC frame_new_handle(void)
 {
     return (HARC)session_create();
@@ -37,12 +55,20 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
     int port = 0;
     if (parse_url(url, scheme, user, password, host, &port, path) != 0)
         return -1;
-    if (strcmp(scheme, "ftp") != 0)
+    int tls = frame_tls_mode(scheme);
+    if (tls < 0)
         return -1;
     if (strcmp(user, "anonymous") == 0 && password[0] == '\0')
         text_copy(password, sizeof password, g_settings.EMailAddress);
-    if (port == 21)
+    // The configured control port stands for plain FTP's 21 only.
+    if (port == 21 && tls == SESSION_TLS_NONE)
         port = g_settings.FtpCtrlPort;
+    if (tls != SESSION_TLS_NONE) {
+        // The certificate must name the host of the URL, not where a proxy leads.
+        TlsClientSettings checks = {g_settings.TlsVerify != 0 ? 1 : 0, g_settings.TlsCaFile, host};
+        if (session_set_tls(session, tls, &checks) != 0)
+            return -1;
+    }
 
     // A negative stored limit means none, like 0.
     session_set_timeout(session, g_settings.Timeout > 0 ? g_settings.Timeout : 0);
@@ -86,7 +112,7 @@ extern "C" int KESTREL_API KestrelCheckArchive(const char *url, int mode)
     int port = 0;
     if (!url || parse_url(url, scheme, user, password, host, &port, path) != 0)
         return 0;
-    return strcmp(scheme, "ftp") == 0 ? 1 : 0;
+    return frame_tls_mode(scheme) >= 0 ? 1 : 0;
 }
 
 extern "C" uint16_t KESTREL_API KestrelGetVersion(void)

@@ -27,6 +27,9 @@ int dos_stamp_local_fields(uint16_t date, uint16_t time_of_day, struct tm *out);
 // A handle that is not connected yet; null when there is no memory. Closed with
 // KestrelCloseArchive whatever happens to the open.
 HARC frame_new_handle(void);
+// Why the handle's open failed, when TLS was the cause ("certificate has expired", the
+// server refused AUTH TLS, ...); "" otherwise or for a null handle.
+const char *kestrel_open_failure(HARC archive);
 // What KestrelOpenArchive does with the handle: 0 when the directory is open, -1 when the
 // URL, the connect, the login or the directory change fails (or was cancelled).
 int frame_open_handle(HARC handle, const char *url, uint32_t mode);

@@ -210,9 +210,13 @@ static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDO
     status_set_handle(handle, opening);
     if (!opening || frame_open_handle(opening, parsed->url, parsed->open_mode) != 0) {
         status_set_handle(handle, nullptr);
-        KestrelCloseArchive(opening);
         output_printf(output, "Error: Can't KestrelOpenArchive(%lld,%s,0)\n",
                       (long long)(intptr_t)window, parsed->display_url);
+        // A plain FTP open has no reason to add; a TLS one says what went wrong.
+        const char *reason = opening ? kestrel_open_failure(opening) : "";
+        if (reason[0] != '\0')
+            output_printf(output, "Error: %s\n", reason);
+        KestrelCloseArchive(opening);
         // An unknown long option is found only once the handle is open.
         return row ? row->open_failure : COMMAND_LINE_ERROR;
     }

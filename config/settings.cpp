@@ -5,7 +5,15 @@
 
 #include "util/text.h"
 
-Settings g_settings;
+// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off.
+static Settings initial_settings(void)
+{
+    Settings s = {};
+    s.TlsVerify = 1;
+    return s;
+}
+
+Settings g_settings = initial_settings();
 
 RegistryKey registry_root_from_name(const char *path)
 {
@@ -143,6 +151,8 @@ void settings_load(void)
     s->ResumeGetMode = 0;
     // What common command-line clients wait before they give up on a server.
     s->Timeout = 300;
+    s->TlsVerify = 1;
+    s->TlsCaFile[0] = '\0';
 
     RegistryKey key;
     if (registry_open_key(SETTINGS_KEY_PATH, &key) != REGISTRY_OK)
@@ -157,6 +167,8 @@ void settings_load(void)
     registry_read_string(key, "ProxyHost", s->ProxyHost, SETTINGS_READ_LIMIT, s->ProxyHost);
     s->ResumeGetMode = registry_read_dword(key, "ResumeGetMode", s->ResumeGetMode);
     s->Timeout = registry_read_dword(key, "Timeout", s->Timeout);
+    s->TlsVerify = registry_read_dword(key, "TlsVerify", s->TlsVerify);
+    registry_read_string(key, "TlsCaFile", s->TlsCaFile, SETTINGS_READ_LIMIT, s->TlsCaFile);
     registry_close_key(key);
 }
 

@@ -24,9 +24,14 @@ struct Settings {
     int32_t ProxyPort;
     int32_t ResumeGetMode;                  // non-zero: downloads continue local files
     int32_t Timeout;                        // seconds a wait may go without progress; 0: none
+    // TLS certificates: checked (non-zero) or taken as they come (0); a PEM file of extra
+    // trusted roots ("" none). On also before the first load, so that settings never
+    // loaded cannot switch the check off.
+    int32_t TlsVerify;
+    char TlsCaFile[SETTINGS_TEXT_SIZE];
 };
 
-// Zero until the first settings_load; shared by every thread without a lock, so callers
+// Zero (but TlsVerify) until the first settings_load; shared by every thread without a lock, so callers
 // load, edit and save it from one thread at a time.
 extern Settings g_settings;
 

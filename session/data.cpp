@@ -43,6 +43,19 @@ static int parse_host_port(const char *line, unsigned char address[4], int *port
     return 0;
 }
 
+// On a TLS session the data connection is protected as well, resuming the control
+// connection's TLS session (servers refuse data connections that do not). The handshake
+// itself waits for the first read or send: the server starts it after the command.
+static int protect_data(FtpSession *session)
+{
+    if (session->tls_mode == SESSION_TLS_NONE)
+        return 0;
+    if (stream_start_tls(session->data, session->tls_client, session->control) == 0)
+        return 0;
+    session_close_data(session);
+    return -1;
+}
+
 static int open_fail(FtpSession *session)
 {
     session_close_data(session);
@@ -108,7 +121,7 @@ int session_open_data(FtpSession *session)
     if (session->data_mode != DATA_MODE_ACTIVE) {
         int refused = 0;
         if (open_passive(session, &refused) == 0)
-            return 0;
+            return protect_data(session);
         session_close_data(session);
         if (!(refused && session->data_mode == DATA_MODE_AUTO))
             return -1;
@@ -116,7 +129,7 @@ int session_open_data(FtpSession *session)
     }
     if (open_active(session) != 0)
         return open_fail(session);
-    return 0;
+    return protect_data(session);
 }
 
 int session_accept_data(FtpSession *session)

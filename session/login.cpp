@@ -68,6 +68,54 @@ static void record_system_type(FtpSession *session, const char *line)
     text_copy_n(session->system_type, sizeof session->system_type, word, len);
 }
 
+int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *settings)
+{
+    if (!session || !settings || mode < SESSION_TLS_NONE || mode > SESSION_TLS_IMPLICIT)
+        return -1;
+    tls_client_free(session->tls_client);
+    session->tls_client = nullptr;
+    session->tls_mode = mode;
+    if (mode == SESSION_TLS_NONE)
+        return 0;
+    char reason[TLS_REASON_SIZE];
+    session->tls_client = tls_client_create(settings, reason);
+    if (!session->tls_client) {
+        text_format(session->failure, sizeof session->failure, "TLS: %s", reason);
+        return -1;
+    }
+    return 0;
+}
+
+// The handshake on the control connection, right after the connect (ftps://) or after
+// the server granted AUTH TLS (ftpes://).
+static int protect_control(FtpSession *session)
+{
+    if (stream_start_tls(session->control, session->tls_client, nullptr) != 0) {
+        text_copy(session->failure, sizeof session->failure, "TLS: out of memory");
+        return -1;
+    }
+    if (stream_tls_handshake(session->control) != 0) {
+        const char *reason = stream_tls_reason(session->control);
+        text_format(session->failure, sizeof session->failure, "TLS: %s",
+                    reason[0] ? reason : "handshake cancelled or timed out");
+        return -1;
+    }
+    return 0;
+}
+
+// A command that TLS needs granted: 0, or -1 with the refusal noted (a lost connection
+// or a missing reply says nothing about TLS and is noted as nothing).
+static int require_reply(FtpSession *session, int wanted, const char *command)
+{
+    int reply = session_command(session, SESSION_CODE_ONLY, "%s\r\n", command);
+    if (reply == wanted)
+        return 0;
+    if (reply != 0)
+        text_format(session->failure, sizeof session->failure, "TLS: the server refused %s (reply %d)",
+                    command, reply);
+    return -1;
+}
+
 static int login_fail(FtpSession *session)
 {
     if (session->control) {
@@ -90,7 +138,14 @@ int session_login(FtpSession *session)
     session->server_address = stream_peer_address(session->control);
     session->server_port = stream_peer_port(session->control);
 
+    session->failure[0] = '\0';
+    // Nothing is read or sent in clear once TLS was asked for: a refusal ends the login.
+    if (session->tls_mode == SESSION_TLS_IMPLICIT && protect_control(session) != 0)
+        return login_fail(session);
     if (session_reply(session, SESSION_CODE_ONLY) != 220)
+        return login_fail(session);
+    if (session->tls_mode == SESSION_TLS_EXPLICIT &&
+        (require_reply(session, 234, "AUTH TLS") != 0 || protect_control(session) != 0))
         return login_fail(session);
 
     int reply = session->proxy_type == PROXY_USER_AT_HOST
@@ -110,6 +165,11 @@ int session_login(FtpSession *session)
                             session->host) != 220)
             return login_fail(session);
     }
+
+    // Every data connection is protected too.
+    if (session->tls_mode != SESSION_TLS_NONE &&
+        (require_reply(session, 200, "PBSZ 0") != 0 || require_reply(session, 200, "PROT P") != 0))
+        return login_fail(session);
 
     if (session_command(session, SESSION_REPLY_LIMIT, "SYST\r\n") == 215)
         record_system_type(session, session->reply);

@@ -53,6 +53,7 @@ int session_destroy(FtpSession *session)
         session->control = nullptr;
     }
     stream_limits_release(&session->limits);
+    tls_client_free(session->tls_client);
     free(session);
     return 0;
 }

@@ -20,6 +20,9 @@ enum {
 };
 
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
+// ftpes:// asks for TLS with AUTH TLS after the greeting, ftps:// starts it at the connect.
+enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 };
+enum { SESSION_FAILURE_SIZE = 200 };
 
 struct FtpSession {
     SocketStream *control;
@@ -70,6 +73,12 @@ struct FtpSession {
     // The cancel flag and time limit of every stream of this session. It lives as long as
     // the record, so a cancel from another thread only ever touches this.
     StreamLimits limits;
+    // TLS: how the control connection is protected (every data connection then is too),
+    // the certificate settings and trust store all its connections are made with, and
+    // why the last connect or login failed when TLS was the cause ("" otherwise).
+    int32_t tls_mode;
+    TlsClient *tls_client;
+    char failure[SESSION_FAILURE_SIZE];
 };
 
 // Record and replies.
@@ -117,6 +126,9 @@ int session_set_proxy(FtpSession *session, uint32_t type, const char *proxy_host
 int session_connect(FtpSession *session, const char *host, int port, const char *user,
                     const char *password);
 int session_login(FtpSession *session);
+// Asks for TLS on every connection of the session (before session_connect): 0, or -1 with
+// `failure` saying why (TLS cannot start here, an unreadable CA file).
+int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *settings);
 int session_set_data_mode(FtpSession *session, int mode);
 int session_set_type(FtpSession *session, const char *type);
 int session_change_dir(FtpSession *session, const char *directory);

@@ -251,6 +251,7 @@ void stream_disconnect(SocketStream *stream)
 {
     if (stream == nullptr)
         return;
+    stream_tls_end(stream);
     if (stream->connected_socket != NET_NO_SOCKET)
         net_close(stream->connected_socket);
     stream->connected_socket = NET_NO_SOCKET;
@@ -281,9 +282,10 @@ void stream_set_nonblocking(SocketStream *stream)
         stream->nonblocking = net_set_nonblocking(stream->connected_socket, 1) == 0 ? 1 : 0;
 }
 
-// The one place where bytes come off a connection, and the one below where they go onto
-// it: whatever wraps a connection (a TLS layer) hooks in at these two. Each is a single
-// recv or send with its result: the count, 0 from a receive at the end, -1 on failure.
+// The one place where bytes come off a plain connection, and the one below where they go
+// onto it. Each is a single recv or send with its result: the count, 0 from a receive at
+// the end, -1 on failure. A TLS stream reads and sends through stream_tls_* instead,
+// which wait on their own: decrypted bytes may be held where no socket wait sees them.
 static int raw_receive(SocketStream *stream, void *buffer, int size)
 {
     return net_recv(stream->connected_socket, buffer, size);
@@ -302,6 +304,9 @@ static int wait_socket(SocketStream *stream, int for_write);
 
 static int receive_waiting_if_needed(SocketStream *stream, void *buffer, int size)
 {
+    // TLS may hold decrypted bytes the socket no longer shows: it does its own waiting.
+    if (stream->tls != nullptr)
+        return stream_tls_recv(stream, buffer, size);
     if (stream->nonblocking && stream->connected_socket != NET_NO_SOCKET && !is_stopped(stream)) {
         int got = raw_receive(stream, buffer, size);
         if (got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
@@ -355,6 +360,11 @@ static int wait_socket(SocketStream *stream, int for_write)
     }
 }
 
+int stream_wait(SocketStream *stream, int for_write)
+{
+    return wait_socket(stream, for_write);
+}
+
 int stream_cancel(SocketStream *stream)
 {
     if (stream != nullptr)
@@ -384,7 +394,7 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
         if (is_stopped(listening) || (other != nullptr && is_stopped(other)))
             return -1;
         // Bytes already in the other stream's ring are there to be read.
-        if (other != nullptr && other->ring_count > 0)
+        if (other != nullptr && (other->ring_count > 0 || stream_tls_pending(other) > 0))
             return 2;
         int slice = next_slice(listening, started);
         if (slice < 0)
@@ -405,6 +415,8 @@ int stream_send(SocketStream *stream, const void *bytes, int length)
         return 0;
     if (stream == nullptr || bytes == nullptr || length < 0)
         return -1;
+    if (stream->tls != nullptr)
+        return stream_tls_send(stream, bytes, length);
     const char *position = (const char *)bytes;
     int remaining = length;
     int retries = 0;
@@ -510,8 +522,10 @@ static int fill_ring(SocketStream *stream)
         stream->ahead_start += got;
         stream->ahead_count -= got;
     } else {
-        bool asked = false;
-        if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
+        bool asked = stream->tls != nullptr;
+        if (asked)
+            got = stream_tls_recv(stream, stream->ring, STREAM_RING_SIZE);
+        else if (stream->nonblocking && stream->ring_was_full && stream->connected_socket != NET_NO_SOCKET &&
             !is_stopped(stream)) {
             got = raw_receive(stream, stream->ring, STREAM_RING_SIZE);
             asked = got >= 0 || net_last_error_kind() != NET_ERROR_WOULD_BLOCK;
@@ -635,9 +649,14 @@ int stream_receive(SocketStream *stream, void *buffer, int size)
     }
     if (placed == 0)
         return receive_waiting_if_needed(stream, out, size);
-    if (wait_socket(stream, 0) != 0)
-        return placed;
-    int got = raw_receive(stream, out + placed, size - placed);
+    int got;
+    if (stream->tls != nullptr) {
+        got = stream_tls_recv(stream, out + placed, size - placed);
+    } else {
+        if (wait_socket(stream, 0) != 0)
+            return placed;
+        got = raw_receive(stream, out + placed, size - placed);
+    }
     // Bytes taken from the ring are handed out whatever the recv said. The end shows again
     // at the next call; a failure (a reset) does not, as the recv has taken it: keep it.
     if (got < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/net.h"
+#include "platform/tls.h"
 
 enum { STREAM_RING_SIZE = 2000 };
 
@@ -65,6 +66,7 @@ struct SocketStream {
     unsigned char *unsent;
     int32_t unsent_count;
     int32_t send_failed;
+    TlsConnection *tls;              // null: plain; else every byte goes through it
 };
 
 // Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted
@@ -139,3 +141,26 @@ uint32_t stream_local_address(SocketStream *stream);
 uint32_t stream_peer_address(SocketStream *stream);
 uint16_t stream_local_port(SocketStream *stream);
 uint16_t stream_peer_port(SocketStream *stream);
+
+// --- TLS over a stream (transport/stream_tls.cpp). A stream with TLS reads and sends
+// through it; its handshake runs at the first read or send (a data connection's server
+// starts it only after the transfer command) or at once with stream_tls_handshake, in
+// the stream's cancellable waits under its limits.
+
+// Puts TLS over the stream, offering the TLS session of `resume` (a control stream) again.
+// 0, or -1 (no memory).
+int stream_start_tls(SocketStream *stream, TlsClient *client, SocketStream *resume);
+// Runs the handshake now: 0, or -1 when it failed, was cancelled or ran out of time.
+int stream_tls_handshake(SocketStream *stream);
+// Why the stream's TLS failed, in plain words; "" when it did not.
+const char *stream_tls_reason(SocketStream *stream);
+// The stream's reads and sends when TLS is on: as net_recv and a whole stream_send.
+int stream_tls_recv(SocketStream *stream, void *buffer, int size);
+int stream_tls_send(SocketStream *stream, const void *bytes, int length);
+// Bytes the TLS layer holds already decrypted.
+int stream_tls_pending(SocketStream *stream);
+// Ends the stream's TLS: the closing alert goes out when the handshake had ended.
+void stream_tls_end(SocketStream *stream);
+// The stream's own wait (accepting a listening stream's peer first): 0 ready, -1 when
+// cancelled or out of time.
+int stream_wait(SocketStream *stream, int for_write);

@@ -68,7 +68,9 @@ int parse_url(const char *url, char *scheme, char *user, char *password, char *h
     if (text_copy_n(scheme, URL_TEXT_SIZE, url, (size_t)(colon - url)) != 0)
         return -1;
     lowercase_in_place(scheme);
-    bool ftp = strcmp(scheme, "ftp") == 0;
+    // ftpes (TLS asked for after the greeting) and ftps (TLS from the connect) are FTP.
+    bool implicit_tls = strcmp(scheme, "ftps") == 0;
+    bool ftp = strcmp(scheme, "ftp") == 0 || strcmp(scheme, "ftpes") == 0 || implicit_tls;
     bool http = strcmp(scheme, "http") == 0;
     if (!ftp && !http)
         return -1;
@@ -95,7 +97,7 @@ int parse_url(const char *url, char *scheme, char *user, char *password, char *h
         return -1;
 
     if (*port == 0 && ftp)
-        *port = 21;
+        *port = implicit_tls ? 990 : 21;
     if (user[0] == '\0' && ftp && text_copy(user, URL_TEXT_SIZE, "anonymous") != 0)
         return -1;
     if (*port == 0 && http)

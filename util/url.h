@@ -1,4 +1,5 @@
-// URLs of the form scheme://[user[:password]@]host[:port][/path], scheme ftp or http.
+// URLs of the form scheme://[user[:password]@]host[:port][/path], scheme ftp, ftpes (FTP
+// with TLS asked for by AUTH TLS), ftps (FTP with TLS from the connect) or http.
 //
 // The parser writes into buffers its caller owns; every text output must hold
 // URL_TEXT_SIZE bytes. Nothing is percent-decoded: '%' is an ordinary character.
@@ -9,10 +10,10 @@
 const size_t URL_TEXT_SIZE = 1000;
 
 // Splits url into its components and fills in the scheme's defaults: user "anonymous"
-// and port 21 for ftp, port 80 for http (a port that reads as 0 counts as none). The
-// password is never defaulted; the path keeps its leading '/' and is "/" when absent;
+// and port 21 for ftp and ftpes, user "anonymous" and port 990 for ftps, port 80 for
+// http (a port that reads as 0 counts as none). The password is never defaulted; the path keeps its leading '/' and is "/" when absent;
 // scheme and host come out in lower case.
-// Returns 0, or -1 when the text has no ':', names a scheme other than ftp or http,
+// Returns 0, or -1 when the text has no ':', names a scheme other than those four,
 // lacks "//" after the scheme, or has a component or an authority longer than 999
 // characters (a cut host or path would name something else). On -1 the outputs hold
 // nothing usable.

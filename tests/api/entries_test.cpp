@@ -464,6 +464,14 @@ TEST_F(EntriesTest, ArcFileNameNamesTheConnectedEndAndTheDirectory)
     EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
     EXPECT_EQ(expected, url);
     EXPECT_EQ("USER alice@127.0.0.2", server.commands().at(0));
+    // A TLS session names its own scheme.
+    session->tls_mode = SESSION_TLS_EXPLICIT;
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ("ftpes" + expected.substr(3), url);
+    session->tls_mode = SESSION_TLS_IMPLICIT;
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ("ftps" + expected.substr(3), url);
+    session->tls_mode = SESSION_TLS_NONE;
 
     memset(url, 'Z', sizeof url);
     EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, 12));

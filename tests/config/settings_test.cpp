@@ -68,7 +68,37 @@ TEST_F(SettingsTest, LoadWithoutKeyGivesDefaultsAndCreatesNothing)
     EXPECT_EQ(21, g_settings.ProxyPort);
     EXPECT_EQ(0, g_settings.ResumeGetMode);
     EXPECT_EQ(300, g_settings.Timeout);
+    EXPECT_EQ(1, g_settings.TlsVerify);
+    EXPECT_STREQ("", g_settings.TlsCaFile);
     EXPECT_TRUE(store_env_untouched());
+}
+
+// The TLS values are set outside the dialog: read with the others, and left as they are
+// by a save of what the dialog edits.
+TEST_F(SettingsTest, TlsValuesAreReadAndNeverOverwritten)
+{
+    const struct {
+        const char *name;
+        uint32_t type;
+        std::string bytes;
+    } stored[] = {
+        {"TlsVerify", REGISTRY_TYPE_DWORD, dword_bytes(0)},
+        {"TlsCaFile", REGISTRY_TYPE_SZ, std::string("C:\\certs\\roots.pem", 19)},
+    };
+    for (const auto &v : stored)
+        store_raw(v.name, v.type, v.bytes.data(), (uint32_t)v.bytes.size());
+    memset(&g_settings, 0x5a, sizeof g_settings);
+    settings_load();
+    EXPECT_EQ(0, g_settings.TlsVerify);
+    EXPECT_STREQ("C:\\certs\\roots.pem", g_settings.TlsCaFile);
+    g_settings.TlsVerify = 1;
+    g_settings.TlsCaFile[0] = '\0';
+    ASSERT_EQ(0, settings_save());
+    for (const auto &v : stored) {
+        Stored s = query_raw(v.name);
+        ASSERT_EQ(REGISTRY_OK, s.status) << v.name;
+        EXPECT_EQ(v.bytes, s.bytes) << v.name;
+    }
 }
 
 TEST_F(SettingsTest, SaveOfDefaultsWritesAllNineValuesWithTheirTypes)

@@ -11,7 +11,8 @@ import subprocess
 import sys
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "advapi32.dll", "user32.dll", "gdi32.dll",
-               "comctl32.dll", "wsock32.dll", "ws2_32.dll", "shell32.dll", "ole32.dll"}
+               "comctl32.dll", "wsock32.dll", "ws2_32.dll", "shell32.dll", "ole32.dll",
+               "secur32.dll", "crypt32.dll"}
 
 
 def read_def(path):

@@ -1127,3 +1127,94 @@ TEST(Faults, PassiveReplyNamingAnotherAddress)
     }
     net_close(decoy);
 }
+
+// The command lines a server read in clear: a TLS handshake that reaches a line-reading
+// server comes out as lines of binary bytes, which are not commands anyone sent.
+Lines clear_commands(const Lines &lines)
+{
+    Lines clear;
+    for (const std::string &line : lines) {
+        bool text = !line.empty();
+        for (unsigned char c : line)
+            text = text && c >= 0x20 && c < 0x7f;
+        if (text)
+            clear.push_back(line);
+    }
+    return clear;
+}
+
+// Opens that ask for TLS and cannot have it: a refusal, a server that stops in the middle
+// of the handshake (a cancel or the time limit ends it), a server that hangs up. Each
+// fails the open with its reason, and no USER or PASS ever crosses in clear.
+TEST(Faults, TlsOpensThatFail)
+{
+    enum End { AT_ONCE, CANCEL, TIME_LIMIT };
+    struct Case {
+        const char *label;
+        const char *scheme;
+        std::function<void(FtpScriptServer &)> script;
+        End end;
+        Lines clear;         // what the server read in clear
+        const char *reason;  // the failed-open report's reason
+    } cases[] = {
+        {"AUTH TLS refused", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Command not implemented"}); }, AT_ONCE, {"AUTH TLS"},
+         "TLS: the server refused AUTH TLS (reply 502)"},
+        {"AUTH TLS granted, then no answer to the handshake, cancelled", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"234 Proceed"}); s.expect("").silence(); }, CANCEL,
+         {"AUTH TLS"}, "TLS: handshake cancelled or timed out"},
+        {"AUTH TLS granted, then no answer to the handshake, time limit", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"234 Proceed"}); s.expect("").silence(); }, TIME_LIMIT,
+         {"AUTH TLS"}, "TLS: handshake cancelled or timed out"},
+        {"AUTH TLS granted, then the server hangs up", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"234 Proceed"}).close_connection(); }, AT_ONCE,
+         {"AUTH TLS"}, "TLS: server closed the connection during the handshake"},
+        {"implicit TLS, the server never answers the handshake, cancelled", "ftps",
+         [](FtpScriptServer &s) { s.greeting().silence(); }, CANCEL, {}, "TLS: handshake cancelled or timed out"},
+        {"implicit TLS, the server never answers the handshake, time limit", "ftps",
+         [](FtpScriptServer &s) { s.greeting().silence(); }, TIME_LIMIT, {},
+         "TLS: handshake cancelled or timed out"},
+        // A plain server's greeting is no handshake.
+        {"implicit TLS, a plain server greets in clear", "ftps", [](FtpScriptServer &) {}, AT_ONCE, {},
+         "TLS: handshake failed"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, c.end == TIME_LIMIT ? kTimeoutSeconds : 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        c.script(server);
+        ASSERT_TRUE(server.start());
+        std::string url = std::string(c.scheme) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        CancelRun run = run_cancelled([&] { return frame_open_handle(handle, url.c_str(), 2); },
+                                      [&] {
+                                          for (int i = 0; i < 250 && server.connections_accepted() == 0; i++)
+                                              std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                          return true;
+                                      },
+                                      [&] {
+                                          if (c.end == CANCEL)
+                                              KestrelCancel(handle, 0);
+                                      });
+        EXPECT_EQ(-1, run.result);
+        std::string reason = kestrel_open_failure(handle);
+        EXPECT_EQ(0u, reason.rfind(c.reason, 0)) << reason;
+        if (c.end == CANCEL) {
+            EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+            EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        } else if (c.end == TIME_LIMIT) {
+            EXPECT_GE(run.total_ms, kTimeoutEarliestMs - 50);
+            EXPECT_LT(run.total_ms, kTimeoutLatestMs);
+        } else {
+            EXPECT_LT(run.total_ms, kBoundMs);
+        }
+        EXPECT_EQ(nullptr, ((FtpSession *)handle)->control);
+        Lines clear = clear_commands(server.commands());
+        EXPECT_EQ(c.clear, clear);
+        for (const std::string &line : server.commands())
+            EXPECT_TRUE(line.rfind("USER", 0) != 0 && line.rfind("PASS", 0) != 0) << line;
+        KestrelCloseArchive(handle);
+    }
+}

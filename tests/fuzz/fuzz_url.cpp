@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const char *text : {scheme, user, password, host, path})
             if (strnlen(text, URL_TEXT_SIZE) >= URL_TEXT_SIZE)
                 abort();
-        if (strcmp(scheme, "ftp") != 0 && strcmp(scheme, "http") != 0)
+        if (strcmp(scheme, "ftp") != 0 && strcmp(scheme, "ftpes") != 0 && strcmp(scheme, "ftps") != 0 &&
+            strcmp(scheme, "http") != 0)
             abort();
         if (path[0] != '/')
             abort();

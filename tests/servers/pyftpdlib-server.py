@@ -30,6 +30,39 @@ class HandedOverActiveDTP(ActiveDTP):
         self._fileno = None
 
 
+# The login of the TLS server whose PROT P is refused, for the client's refusal case.
+NO_PROT_USER = "noprot"
+
+
+def tls_handler(implicit):
+    """FTP over TLS only: from the first byte (ftps://, the handshake before the
+    greeting) or after AUTH TLS (ftpes://)."""
+    from pyftpdlib.handlers import TLS_FTPHandler
+
+    class Tls(TLS_FTPHandler):
+        tls_control_required = True
+        tls_data_required = True
+
+        def handle(self):
+            if implicit:
+                self.secure_connection(self.ssl_context)
+            TLS_FTPHandler.handle(self)
+
+        def ftp_AUTH(self, line):
+            if implicit:
+                self.respond("503 Already using TLS.")
+            else:
+                TLS_FTPHandler.ftp_AUTH(self, line)
+
+        def ftp_PROT(self, line):
+            if self.username == NO_PROT_USER:
+                self.respond("536 Protection level refused for this login.")
+            else:
+                TLS_FTPHandler.ftp_PROT(self, line)
+
+    return Tls
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--port", type=int, required=True)
@@ -39,6 +72,10 @@ def main():
     ap.add_argument("--user", required=True)
     ap.add_argument("--password", required=True)
     ap.add_argument("--home", required=True)
+    ap.add_argument("--implicit-tls", action="store_true")
+    ap.add_argument("--explicit-tls", action="store_true")
+    ap.add_argument("--certfile")
+    ap.add_argument("--keyfile")
     args = ap.parse_args()
 
     # KESTREL_FTP_DEBUG=1 logs every command and reply of every control connection.
@@ -52,6 +89,11 @@ def main():
     auth.add_anonymous(args.anon_root, perm="elr")
 
     handler = FTPHandler
+    if args.implicit_tls or args.explicit_tls:
+        auth.add_user(NO_PROT_USER, args.password, args.home, perm="elr")
+        handler = tls_handler(args.implicit_tls)
+        handler.certfile = args.certfile
+        handler.keyfile = args.keyfile
     handler.active_dtp = HandedOverActiveDTP
     handler.authorizer = auth
     handler.banner = "pyftpdlib ready."

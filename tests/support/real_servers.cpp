@@ -12,14 +12,15 @@ static std::string env(const char *name)
 static std::string upper(std::string text)
 {
     for (char &c : text)
-        c = (char)toupper((unsigned char)c);
+        c = c == '-' ? '_' : (char)toupper((unsigned char)c);
     return text;
 }
 
-std::vector<RealServer> real_servers()
+// name=127.0.0.1:port or, for the TLS servers, name=scheme://127.0.0.1:port.
+static std::vector<RealServer> servers_of(const char *variable)
 {
     std::vector<RealServer> servers;
-    std::string list = env("KESTREL_FTP_SERVERS");
+    std::string list = env(variable);
     size_t at = 0;
     while (at < list.size()) {
         size_t end = list.find(';', at);
@@ -32,6 +33,11 @@ std::vector<RealServer> real_servers()
             continue;
         RealServer server;
         server.name = item.substr(0, eq);
+        size_t scheme_end = item.find("://", eq);
+        if (scheme_end != std::string::npos && scheme_end < colon) {
+            server.scheme = item.substr(eq + 1, scheme_end - eq - 1);
+            eq = scheme_end + 2;
+        }
         server.host = item.substr(eq + 1, colon - eq - 1);
         server.port = atoi(item.substr(colon + 1).c_str());
         // Never anything but loopback, whatever the environment says.
@@ -42,6 +48,26 @@ std::vector<RealServer> real_servers()
         servers.push_back(server);
     }
     return servers;
+}
+
+std::vector<RealServer> real_servers_of(const char *variable)
+{
+    return servers_of(variable);
+}
+
+std::vector<RealServer> real_servers()
+{
+    return servers_of("KESTREL_FTP_SERVERS");
+}
+
+std::vector<RealServer> real_tls_servers()
+{
+    return servers_of("KESTREL_FTP_TLS_SERVERS");
+}
+
+std::string real_tls_certs()
+{
+    return env("KESTREL_FTP_TLS_CERTS");
 }
 
 std::string real_server_user()

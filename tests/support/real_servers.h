@@ -6,7 +6,8 @@
 #include <vector>
 
 struct RealServer {
-    std::string name;     // vsftpd, pureftpd, proftpd, pyftpdlib
+    std::string name;     // vsftpd, pureftpd, proftpd, pyftpdlib; vsftpd-tls, pyftpdlib-tls
+    std::string scheme = "ftp";  // ftpes or ftps for the TLS servers
     std::string host;     // always a 127.x address
     int port;
     std::string anon_root;  // the anonymous tree on disk (a Unix path)
@@ -14,6 +15,13 @@ struct RealServer {
 };
 
 std::vector<RealServer> real_servers();
+// The servers that speak only TLS (KESTREL_FTP_TLS_SERVERS), each with its URL scheme,
+// and the folder of the run's certificates (tests/servers/make-tls-certs), "" without.
+std::vector<RealServer> real_tls_servers();
+std::string real_tls_certs();
+// The servers an environment variable names in the same form (KESTREL_FTP_TLS_FAULTS:
+// TLS servers whose certificates a client must refuse).
+std::vector<RealServer> real_servers_of(const char *variable);
 std::string real_server_user();
 std::string real_server_password();
 

@@ -52,6 +52,11 @@ TEST(ParseUrl, SplitsComponentsAndFillsDefaults)
         {"ftp://h:99999999999/", "ftp", "anonymous", "", "h", INT_MAX, "/"},
         {"ftp://h:-2147483648/", "ftp", "anonymous", "", "h", INT_MIN, "/"},
         {"ftp://h:-99999999999/", "ftp", "anonymous", "", "h", INT_MIN, "/"},
+        // FTP with TLS: explicit on the plain port, implicit on 990 unless told otherwise.
+        {"ftpes://h/d/", "ftpes", "anonymous", "", "h", 21, "/d/"},
+        {"FTPS://u:p@H/", "ftps", "u", "p", "h", 990, "/"},
+        {"ftps://h:2990", "ftps", "anonymous", "", "h", 2990, "/"},
+        {"ftpes://h:0/", "ftpes", "anonymous", "", "h", 21, "/"},
     };
     for (const Case &c : cases) {
         Parsed p;
@@ -68,7 +73,7 @@ TEST(ParseUrl, SplitsComponentsAndFillsDefaults)
 
 TEST(ParseUrl, RefusesNonUrls)
 {
-    const char *bad[] = {"ftp:/h/", "ftp:h", "gopher://h/", "h:21/x", "ftp//h", "", "ftps://h/"};
+    const char *bad[] = {"ftp:/h/", "ftp:h", "gopher://h/", "h:21/x", "ftp//h", "", "sftp://h/", "ftpse://h/", "ftpes:/h/"};
     for (const char *url : bad) {
         Parsed p;
         EXPECT_EQ(-1, parse(url, p)) << url;
@@ -130,6 +135,8 @@ TEST(ComposeDisplayUrl, HidesPasswordAndShowsDefaults)
         {"ftp://u:secret@h/d", "ftp://u@h:21/d"},
         {"ftp://H", "ftp://anonymous@h:21/"},
         {"http://h:8080/x", "http://@h:8080/x"},
+        {"ftpes://u:secret@h/d", "ftpes://u@h:21/d"},
+        {"ftps://u:secret@h/d", "ftps://u@h:990/d"},
         {"no colon here", "no colon here"},
         {"gopher://h/", "gopher://h/"},
         // Text that does not parse still loses its password.
