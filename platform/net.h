@@ -67,8 +67,6 @@ int net_send(net_socket_t socket, const void *bytes, int length);
 int net_recv(net_socket_t socket, void *buffer, int size);
 
 int net_set_nonblocking(net_socket_t socket, int on);
-// The number of bytes that a recv would return at once (FIONREAD).
-int net_bytes_waiting(net_socket_t socket, int *count);
 
 // The address and port of this end (peer 0) or the far end of a socket; 0 or -1.
 int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port);

@@ -178,15 +178,6 @@ int net_set_nonblocking(net_socket_t socket, int on)
     return ioctl(to_fd(socket), FIONBIO, &value) == 0 ? 0 : -1;
 }
 
-int net_bytes_waiting(net_socket_t socket, int *count)
-{
-    int value = 0;
-    if (ioctl(to_fd(socket), FIONREAD, &value) != 0)
-        return -1;
-    *count = value;
-    return 0;
-}
-
 int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
 {
     sockaddr_in a;

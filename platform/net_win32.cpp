@@ -170,15 +170,6 @@ int net_set_nonblocking(net_socket_t socket, int on)
     return ioctlsocket(to_socket(socket), FIONBIO, &value) == 0 ? 0 : -1;
 }
 
-int net_bytes_waiting(net_socket_t socket, int *count)
-{
-    u_long value = 0;
-    if (ioctlsocket(to_socket(socket), FIONREAD, &value) != 0)
-        return -1;
-    *count = value > 0x7fffffffUL ? 0x7fffffff : (int)value;
-    return 0;
-}
-
 int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
 {
     sockaddr_in a;
