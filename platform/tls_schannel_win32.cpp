@@ -211,6 +211,18 @@ static int fill(TlsConnection *connection)
     return 1;
 }
 
+// fill during a handshake: 0 when bytes came, else what the handshake step answers (the
+// peer's close is a failure with its reason).
+static int fill_handshake(TlsConnection *connection)
+{
+    int got = fill(connection);
+    if (got == 0) {
+        set_reason(connection, "server closed the connection during the handshake");
+        return -1;
+    }
+    return got < 0 ? got : 0;
+}
+
 // Keeps the bytes that the last call did not use (an SECBUFFER_EXTRA) at the front.
 static void keep_extra(TlsConnection *connection, const SecBuffer *buffers, int count)
 {
@@ -415,12 +427,8 @@ int tls_handshake(TlsConnection *connection)
             continue;
         }
         if (connection->in_used == 0) {
-            int got = fill(connection);
-            if (got == 0) {
-                set_reason(connection, "server closed the connection during the handshake");
-                return -1;
-            }
-            if (got < 0)
+            int got = fill_handshake(connection);
+            if (got != 0)
                 return got;
         }
         // A TLS record begins with its content type (20 to 24). Anything else (a plain
@@ -431,12 +439,8 @@ int tls_handshake(TlsConnection *connection)
         }
         SECURITY_STATUS status = next_token(connection);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            int got = fill(connection);
-            if (got == 0) {
-                set_reason(connection, "server closed the connection during the handshake");
-                return -1;
-            }
-            if (got < 0)
+            int got = fill_handshake(connection);
+            if (got != 0)
                 return got;
             continue;
         }
