@@ -470,6 +470,17 @@ int tls_handshake_done(TlsConnection *connection)
     return connection && connection->handshake_done ? 1 : 0;
 }
 
+enum { TLS_ALERT_RECORD = 21 };
+
+static bool has_data(const SecBuffer *buffers, int count)
+{
+    for (int i = 0; i < count; i++) {
+        if (buffers[i].BufferType == SECBUFFER_DATA && buffers[i].cbBuffer > 0)
+            return true;
+    }
+    return false;
+}
+
 // Decrypts the records `in` holds into `plain`: 1 some plaintext, 0 the peer closed,
 // TLS_WANT_READ (a record is still incomplete), -1.
 static int decrypt(TlsConnection *connection)
@@ -485,10 +496,15 @@ static int decrypt(TlsConnection *connection)
             buffers[i].cbBuffer = 0;
         }
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
+        // The record's content type, read before DecryptMessage works on the buffer in place.
+        const bool alert = connection->in[0] == TLS_ALERT_RECORD;
         SECURITY_STATUS status = DecryptMessage(&connection->context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return TLS_WANT_READ;
-        if (status == SEC_I_CONTEXT_EXPIRED) {
+        // Windows reports the server's closing alert as SEC_I_CONTEXT_EXPIRED; Wine as a
+        // record that decrypts to nothing. A server that waits for our own closing alert
+        // before it answers 226 (vsftpd) would otherwise wait for us while we wait for it.
+        if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && !has_data(buffers, 4))) {
             connection->peer_closed = 1;
             connection->in_used = 0;
             return 0;
