@@ -53,7 +53,8 @@ int tls_handshake_done(TlsConnection *connection);
 // Count read (0: the peer closed), count written, TLS_WANT_*, or -1.
 int tls_read(TlsConnection *connection, void *buffer, int size);
 int tls_write(TlsConnection *connection, const void *bytes, int length);
-// Bytes already decrypted that a read hands out without the network.
+// More than 0 when bytes came off the socket that a read has still to hand out (decrypted,
+// or records still to be decrypted): a socket wait would not see them.
 int tls_pending(TlsConnection *connection);
 // Why the last call failed, in plain words ("certificate has expired", ...); "" when
 // nothing failed.

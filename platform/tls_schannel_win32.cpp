@@ -614,7 +614,8 @@ int tls_write(TlsConnection *connection, const void *bytes, int length)
 
 int tls_pending(TlsConnection *connection)
 {
-    return connection ? connection->plain_used : 0;
+    // Records received but not yet decrypted count too: the socket no longer shows them.
+    return connection ? connection->plain_used + connection->in_used : 0;
 }
 
 const char *tls_reason(TlsConnection *connection)

@@ -157,7 +157,7 @@ const char *stream_tls_reason(SocketStream *stream);
 // The stream's reads and sends when TLS is on: as net_recv and a whole stream_send.
 int stream_tls_recv(SocketStream *stream, void *buffer, int size);
 int stream_tls_send(SocketStream *stream, const void *bytes, int length);
-// Bytes the TLS layer holds already decrypted.
+// More than 0 when the TLS layer holds received bytes not handed out yet.
 int stream_tls_pending(SocketStream *stream);
 // Ends the stream's TLS: the closing alert goes out when the handshake had ended.
 void stream_tls_end(SocketStream *stream);
