@@ -90,6 +90,13 @@ int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *sett
 // the server granted AUTH TLS (ftpes://).
 static int protect_control(FtpSession *session)
 {
+    // Whatever came in clear behind the 234 would be read after the handshake as if it
+    // had come protected: an attacker's way to answer USER and PASS. Nothing may be there.
+    SocketStream *control = session->control;
+    if (control->ring_count > 0 || control->ahead_count > 0) {
+        text_copy(session->failure, sizeof session->failure, "TLS: the server sent more in clear after AUTH TLS");
+        return -1;
+    }
     if (stream_start_tls(session->control, session->tls_client, nullptr) != 0) {
         text_copy(session->failure, sizeof session->failure, "TLS: out of memory");
         return -1;
