@@ -472,13 +472,11 @@ int tls_handshake_done(TlsConnection *connection)
 
 enum { TLS_ALERT_RECORD = 21 };
 
-static bool has_data(const SecBuffer *buffers, int count)
+static int closed_by_peer(TlsConnection *connection)
 {
-    for (int i = 0; i < count; i++) {
-        if (buffers[i].BufferType == SECBUFFER_DATA && buffers[i].cbBuffer > 0)
-            return true;
-    }
-    return false;
+    connection->peer_closed = 1;
+    connection->in_used = 0;
+    return 0;
 }
 
 // Decrypts the records `in` holds into `plain`: 1 some plaintext, 0 the peer closed,
@@ -501,14 +499,8 @@ static int decrypt(TlsConnection *connection)
         SECURITY_STATUS status = DecryptMessage(&connection->context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return TLS_WANT_READ;
-        // Windows reports the server's closing alert as SEC_I_CONTEXT_EXPIRED; Wine as a
-        // record that decrypts to nothing. A server that waits for our own closing alert
-        // before it answers 226 (vsftpd) would otherwise wait for us while we wait for it.
-        if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && !has_data(buffers, 4))) {
-            connection->peer_closed = 1;
-            connection->in_used = 0;
-            return 0;
-        }
+        if (status == SEC_I_CONTEXT_EXPIRED)
+            return closed_by_peer(connection);
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
             set_reason(connection, "connection broken");
             return -1;
@@ -524,6 +516,11 @@ static int decrypt(TlsConnection *connection)
                 produced = 1;
             }
         }
+        // Wine reports the server's closing alert not as SEC_I_CONTEXT_EXPIRED but as a
+        // record that decrypts to nothing. A server that waits for our own closing alert
+        // before it answers 226 (vsftpd) would otherwise wait for us while we wait for it.
+        if (!produced && alert && status == SEC_E_OK)
+            return closed_by_peer(connection);
         keep_extra(connection, buffers, 4);
         if (produced)
             return 1;
