@@ -120,19 +120,13 @@ void use_settings(int data_mode, int timeout = 0)
     g_settings.Timeout = timeout;
 }
 
-// A port on 127.0.0.1 that nothing listens on: bound, read and closed again.
+// A port on 127.0.0.1 that nothing listens on.
 uint16_t closed_port()
 {
-    net_startup();
     unsigned char loopback[4] = {127, 0, 0, 1};
     uint32_t address;
     memcpy(&address, loopback, 4);
-    net_socket_t s = net_socket_tcp();
-    uint16_t port = 0;
-    if (net_bind(s, address, 0) == 0)
-        net_local_name(s, &address, &port);
-    net_close(s);
-    return port;
+    return quiet_port({address});
 }
 
 // One scripted server, one handle on it and a private local folder.
@@ -1090,14 +1084,17 @@ TEST(Faults, RemoteNamesNeverLeaveTheDestination)
 TEST(Faults, PassiveReplyNamingAnotherAddress)
 {
     net_startup();
-    net_socket_t decoy = net_socket_tcp();
-    unsigned char named[4] = {127, 0, 0, 2};
-    uint32_t address;
+    // The server listens for the data connection on 127.0.0.1 at the decoy's port, so that
+    // port must be free there too.
+    const unsigned char named[4] = {127, 0, 0, 2}, peer[4] = {127, 0, 0, 1};
+    uint32_t address, peer_address;
     memcpy(&address, named, 4);
-    uint16_t port = 0;
-    ASSERT_EQ(0, net_bind(decoy, address, 0));
+    memcpy(&peer_address, peer, 4);
+    uint16_t port = quiet_port({address, peer_address});
+    ASSERT_NE(0, port);
+    net_socket_t decoy = net_socket_tcp();
+    ASSERT_EQ(0, net_bind(decoy, address, port));
     ASSERT_EQ(0, net_listen(decoy, 4));
-    ASSERT_EQ(0, net_local_name(decoy, &address, &port));
     const std::string bytes = pattern(5000);
     struct Case {
         const char *label;

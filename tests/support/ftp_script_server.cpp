@@ -600,3 +600,21 @@ FtpScriptStep FtpScriptServer::default_step(const std::string &command)
     }
     return step;
 }
+
+uint16_t quiet_port(const std::vector<uint32_t> &addresses)
+{
+    net_startup();
+    unsigned draw = (unsigned)std::chrono::steady_clock::now().time_since_epoch().count();
+    for (unsigned attempt = 0; attempt < 200; attempt++) {
+        uint16_t candidate = (uint16_t)(12000 + (draw + attempt * 7919u) % 9000);
+        bool free = true;
+        for (uint32_t address : addresses) {
+            net_socket_t probe = net_socket_tcp();
+            free = free && net_bind(probe, address, candidate) == 0;
+            net_close(probe);
+        }
+        if (free)
+            return candidate;
+    }
+    return 0;
+}

@@ -201,3 +201,9 @@ private:
     std::vector<std::string> errors_;
     std::vector<FtpScriptUpload> uploads_;
 };
+
+// A loopback port that is free on every one of the given addresses (127.x in network
+// order) and stays free: it lies below the ephemeral range and below the real test servers'
+// ports, so no connect and no bind to port 0 anywhere on the machine is handed it between
+// this check and the caller's own bind. 0 when none was found.
+uint16_t quiet_port(const std::vector<uint32_t> &addresses);

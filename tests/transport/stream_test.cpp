@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ftp_script_server.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -213,21 +215,10 @@ TEST_F(StreamTest, StreamEndsAndPortsAreReported)
     EXPECT_EQ(port, stream_peer_port(stream));
 }
 
-// A free loopback port, found by binding to port 0 and letting it go.
-static uint16_t free_port()
-{
-    net_socket_t s = net_socket_tcp();
-    uint32_t address;
-    uint16_t port = 0;
-    if (net_bind(s, loopback(), 0) == 0)
-        net_local_name(s, &address, &port);
-    net_close(s);
-    return port;
-}
-
 TEST_F(StreamTest, ListeningStreamAcceptsAndCarriesData)
 {
-    uint16_t local = free_port();
+    uint16_t local = quiet_port({loopback()});
+    ASSERT_NE(0, local);
     SocketStream *listening = stream_listen(loopback(), local);
     ASSERT_NE(nullptr, listening);
     EXPECT_EQ(NET_NO_SOCKET, listening->connected_socket);
