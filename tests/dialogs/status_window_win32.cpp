@@ -165,8 +165,7 @@ TEST(StatusWindow, CancelWhileOpeningEndsTheCommand)
     std::atomic<bool> clicked{false};
     std::thread user([&] {
         HWND dialog = driver_wait_window(kCaption);
-        for (int waited = 0; waited < 5000 && server.connections_accepted() == 0; waited += 10)
-            Sleep(10);
+        server.wait_for_connection(5000);
         Sleep(300);  // well inside the wait for the greeting
         pressed = std::chrono::steady_clock::now();
         driver_click(dialog, IDCANCEL);

@@ -385,11 +385,7 @@ TEST(Faults, SilentGreetingEndsWithACancel)
                     return session_connect(session, "127.0.0.1", server.port(), "u", "p");
                 return frame_open_handle(handle, url.c_str(), 2);
             },
-            [&] {
-                for (int i = 0; i < 250 && server.connections_accepted() == 0; i++)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                return true;
-            },
+            [&] { return server.wait_for_connection(5000); },
             [&] {
                 if (c.route == SESSION)
                     session_cancel(session);
@@ -1189,11 +1185,7 @@ TEST(Faults, TlsOpensThatFail)
         HARC handle = frame_new_handle();
         ASSERT_NE(nullptr, handle);
         CancelRun run = run_cancelled([&] { return frame_open_handle(handle, url.c_str(), 2); },
-                                      [&] {
-                                          for (int i = 0; i < 250 && server.connections_accepted() == 0; i++)
-                                              std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                                          return true;
-                                      },
+                                      [&] { return server.wait_for_connection(5000); },
                                       [&] {
                                           if (c.end == CANCEL)
                                               KestrelCancel(handle, 0);

@@ -167,6 +167,16 @@ bool FtpScriptServer::wait_for_commands(size_t count, int timeout_ms) const
                              [&] { return commands_.size() >= count; });
 }
 
+bool FtpScriptServer::wait_for_connection(int timeout_ms) const
+{
+    for (int waited = 0; connections_.load() == 0; waited += 10) {
+        if (waited >= timeout_ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 bool FtpScriptServer::wait_finished(int timeout_ms) const
 {
     std::unique_lock<std::mutex> lock(mutex_);

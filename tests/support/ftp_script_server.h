@@ -142,6 +142,9 @@ public:
     // PORT commands whose address lay outside 127.0.0.0/8 (never connected to).
     int refused_ports() const { return refused_ports_.load(); }
     int connections_accepted() const { return connections_.load(); }
+    // Waits until a client has connected, at most timeout_ms; true when one has. It reads
+    // nothing but the server's own count, so a thread may call it beside a busy client.
+    bool wait_for_connection(int timeout_ms) const;
     // Script steps not reached yet.
     size_t pending_steps() const;
     // Waits until at least count commands were received; false after timeout_ms.
