@@ -10,7 +10,7 @@
 # takes that file as its only changelog). A plain cmake --install leaves those out and
 # puts LICENSE and CHANGELOG.md into share/doc/kestrel instead.
 
-set(kestrel_deb_work ${CMAKE_BINARY_DIR}/debian)
+set(kestrel_deb_work ${PROJECT_BINARY_DIR}/debian)
 file(MAKE_DIRECTORY ${kestrel_deb_work})
 
 find_program(KESTREL_GZIP gzip REQUIRED)
@@ -22,20 +22,20 @@ function(kestrel_gzip source target)
   endif()
 endfunction()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md
-             ${CMAKE_SOURCE_DIR}/docs/man/kestrel-cli.1 ${CMAKE_SOURCE_DIR}/docs/man/kestrel.3)
+             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+             ${PROJECT_SOURCE_DIR}/docs/man/kestrel-cli.1 ${PROJECT_SOURCE_DIR}/docs/man/kestrel.3)
 
 # Manual pages go compressed, as the system's own do.
-kestrel_gzip(${CMAKE_SOURCE_DIR}/docs/man/kestrel-cli.1 ${kestrel_deb_work}/kestrel-cli.1.gz)
-kestrel_gzip(${CMAKE_SOURCE_DIR}/docs/man/kestrel.3 ${kestrel_deb_work}/kestrel.3.gz)
+kestrel_gzip(${PROJECT_SOURCE_DIR}/docs/man/kestrel-cli.1 ${kestrel_deb_work}/kestrel-cli.1.gz)
+kestrel_gzip(${PROJECT_SOURCE_DIR}/docs/man/kestrel.3 ${kestrel_deb_work}/kestrel.3.gz)
 install(FILES ${kestrel_deb_work}/kestrel-cli.1.gz DESTINATION share/man/man1 COMPONENT cli)
 install(FILES ${kestrel_deb_work}/kestrel.3.gz DESTINATION share/man/man3 COMPONENT dev)
-install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION share/doc/kestrel COMPONENT docs)
 
 # copyright in the machine-readable form: the licence's text from LICENSE, each line
 # indented by one blank and empty lines written as " .".
-file(STRINGS ${CMAKE_SOURCE_DIR}/LICENSE licence_lines)
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE licence_lines)
 set(licence_text "")
 set(in_terms FALSE)
 foreach(line IN LISTS licence_lines)
@@ -69,7 +69,7 @@ ${licence_text}")
 # changelog in Debian's form: one entry per "## version (YYYY-MM-DD)" heading of
 # CHANGELOG.md, newest first as there, its "- " items as "  * " items wrapped to 78
 # columns; "###" group headings and other lines are left out.
-file(STRINGS ${CMAKE_SOURCE_DIR}/CHANGELOG.md changelog_lines)
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md changelog_lines)
 set(deb_changelog "")
 set(entry_version "")
 set(entry_date "")
@@ -176,7 +176,7 @@ set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
 # after the packages are made (debian-post-build.cmake) takes those two out again.
 file(WRITE ${kestrel_deb_work}/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${kestrel_deb_work}/triggers)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/debian-post-build.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian-post-build.cmake)
 # Each description: the synopsis, then the long text (CPack indents it and writes empty
 # lines as " .").
 set(CPACK_DEBIAN_LIB_DESCRIPTION

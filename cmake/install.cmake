@@ -21,25 +21,25 @@ set(KESTREL_SDK_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJ
 # Components, one per Debian package: lib (the shared library), dev (what a program is
 # built with), cli (the program). docs holds the licence and the changelog as the SDK
 # and the zip carry them; each Debian package has its own copies in its doc folder.
-install(FILES ${CMAKE_SOURCE_DIR}/api/kestrel.h DESTINATION include COMPONENT dev)
-install(FILES ${CMAKE_SOURCE_DIR}/examples/list-and-extract.c ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
+install(FILES ${PROJECT_SOURCE_DIR}/api/kestrel.h DESTINATION include COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/list-and-extract.c ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
         DESTINATION share/kestrel/examples COMPONENT dev)
 
 if(WIN32)
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT docs)
-  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kestrel-cli.1 DESTINATION share/man/man1 COMPONENT cli)
-  install(FILES ${CMAKE_SOURCE_DIR}/docs/man/kestrel.3 DESTINATION share/man/man3 COMPONENT dev)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION . COMPONENT docs)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/kestrel-cli.1 DESTINATION share/man/man1 COMPONENT cli)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/kestrel.3 DESTINATION share/man/man3 COMPONENT dev)
   install(TARGETS kestrel RUNTIME DESTINATION bin LIBRARY DESTINATION bin ARCHIVE DESTINATION lib)
   install(TARGETS kestrel-cli RUNTIME DESTINATION bin)
   # The import .def names the decorated symbols that a caller's objects refer to, with the
   # export each one is bound to: what another tool needs to write its own import library.
-  install(FILES ${CMAKE_BINARY_DIR}/generated/kestrel-import.def DESTINATION lib RENAME kestrel.def)
+  install(FILES ${PROJECT_BINARY_DIR}/generated/kestrel-import.def DESTINATION lib RENAME kestrel.def)
   if(KESTREL_LLVM_DLLTOOL)
-    install(FILES ${CMAKE_BINARY_DIR}/kestrel.lib DESTINATION lib)
+    install(FILES ${PROJECT_BINARY_DIR}/kestrel.lib DESTINATION lib)
   endif()
-  configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/README-win32.txt ${CMAKE_BINARY_DIR}/sdk/README.txt
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk/README-win32.txt ${PROJECT_BINARY_DIR}/sdk/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_BINARY_DIR}/sdk/README.txt DESTINATION .)
+  install(FILES ${PROJECT_BINARY_DIR}/sdk/README.txt DESTINATION .)
   # The build folder's DLL keeps its debug sections for the tests under Wine; the SDK's
   # copies are stripped (about a third of the size).
   install(CODE "
@@ -59,14 +59,14 @@ else()
   set(KESTREL_PC_LIBS "-L\${libdir} -lkestrel")
 endif()
 
-configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/kestrel.pc.in ${CMAKE_BINARY_DIR}/sdk/kestrel.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/sdk/kestrel.pc DESTINATION lib/pkgconfig COMPONENT dev)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk/kestrel.pc.in ${PROJECT_BINARY_DIR}/sdk/kestrel.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/sdk/kestrel.pc DESTINATION lib/pkgconfig COMPONENT dev)
 
-configure_file(${CMAKE_SOURCE_DIR}/cmake/sdk/KestrelConfig.cmake.in
-               ${CMAKE_BINARY_DIR}/sdk/KestrelConfig.cmake @ONLY)
-write_basic_package_version_file(${CMAKE_BINARY_DIR}/sdk/KestrelConfigVersion.cmake
+configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk/KestrelConfig.cmake.in
+               ${PROJECT_BINARY_DIR}/sdk/KestrelConfig.cmake @ONLY)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/sdk/KestrelConfigVersion.cmake
                                  VERSION ${KESTREL_SDK_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES ${CMAKE_BINARY_DIR}/sdk/KestrelConfig.cmake ${CMAKE_BINARY_DIR}/sdk/KestrelConfigVersion.cmake
+install(FILES ${PROJECT_BINARY_DIR}/sdk/KestrelConfig.cmake ${PROJECT_BINARY_DIR}/sdk/KestrelConfigVersion.cmake
         DESTINATION lib/cmake/Kestrel COMPONENT dev)
 
 # Packages: a zip of the SDK for Windows, Debian packages of the Linux build (their
@@ -75,7 +75,7 @@ set(CPACK_PACKAGE_NAME kestrel)
 set(CPACK_PACKAGE_VERSION ${KESTREL_SDK_VERSION})
 set(CPACK_PACKAGE_VENDOR "Kestrel")
 set(CPACK_PACKAGE_CONTACT "${KESTREL_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 if(WIN32)
   # (The Debian packages have a synopsis each.)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "FTP client library with the C interface of an archiver library")
@@ -83,4 +83,7 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME kestrel-${KESTREL_SDK_VERSION}-win32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 endif()
-include(CPack)
+# Inside another project the packages are that project's business.
+if(CMAKE_SOURCE_DIR STREQUAL PROJECT_SOURCE_DIR)
+  include(CPack)
+endif()
