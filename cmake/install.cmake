@@ -3,9 +3,11 @@
 #   include/kestrel.h                 the one header
 #   lib/cmake/Kestrel/                find_package(Kestrel): the imported target Kestrel::kestrel
 #   lib/pkgconfig/kestrel.pc          pkg-config --cflags --libs kestrel
-#   Linux:    lib/libkestrel.so*, bin/kestrel-cli
+#   share/man/man1/kestrel-cli.1, share/man/man3/kestrel.3 (compressed on Linux)
+#   Linux:    lib/libkestrel.so*, bin/kestrel-cli, share/doc/kestrel/{LICENSE,CHANGELOG.md}
 #   Windows:  bin/kestrel.dll, bin/kestrel-cli.exe (both stripped), lib/libkestrel.dll.a
-#             (GNU linkers), lib/kestrel.lib (MSVC-style linkers), lib/kestrel.def, README.txt
+#             (GNU linkers), lib/kestrel.lib (MSVC-style linkers), lib/kestrel.def, README.txt,
+#             LICENSE, CHANGELOG.md
 #
 # The layout is fixed (lib, not lib64 or a multiarch folder): the package files below find
 # everything relative to their own place, so the tree works wherever it is unpacked.
