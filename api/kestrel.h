@@ -126,9 +126,9 @@ int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_line, char *o
 
 /* ---- The frame: opening and closing, version and state, modes, cancel. ---- */
 
-/* Opens the directory that the ftp URL names (mode bit 2: keep the settings in memory
-   instead of reloading them); the handle, or null when the URL, the login or the
-   directory change fails. */
+/* Opens the directory that the ftp URL names (2 set in the mode, mode & 2: keep the
+   settings in memory instead of reloading them); the handle, or null when the URL, the
+   login or the directory change fails. */
 HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode);
 /* Closes the connections and frees the handle; always 1 (a null handle does nothing). */
 int KESTREL_API KestrelCloseArchive(HARC archive);
