@@ -2,10 +2,11 @@
  * Kestrel: an FTP directory behind the interface of an archiver library.
  *
  * A caller opens "ftp://[user[:pass]@]host[:port]/path" like an archive and gets a
- * handle; the remote files are its members. Every export takes and returns 32-bit
- * values on Windows (where they use the Windows API calling convention and are
- * exported by undecorated name); values that carry a pointer (the handle, the
- * callback's user value, windows) are pointer-sized on Linux.
+ * handle; the remote files are its members. The exports use the Windows API calling
+ * convention on 32-bit Windows (x64 has only one) and are exported by undecorated name.
+ * Their numbers are 32-bit on every target; values that carry a pointer (the handle, the
+ * callback's user value, windows) are pointer-sized: 32-bit in the x86 DLL, 64-bit in
+ * the x64 DLL and on Linux. The records below have the same layout everywhere.
  */
 #ifndef KESTREL_H
 #define KESTREL_H

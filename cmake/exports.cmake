@@ -1,15 +1,26 @@
 # Reads api/kestrel.def, the one list of exports, and writes what each toolchain needs:
-# the decorated .def from which dlltool makes the import library, and the Linux
-# version script that exports the same names and hides every other symbol.
+# the decorated .def from which dlltool makes the 32-bit import library; for x64, which
+# has one calling convention and no decoration, the DLL's own .def (names, aliases and
+# ordinals, the argument sizes left out) and the plain list of names and ordinals that
+# its import libraries bind; and the Linux version script that exports the same names
+# and hides every other symbol.
 function(kestrel_export_files def_file out_dir)
   file(STRINGS ${def_file} lines)
   set(import_def "LIBRARY kestrel.dll\nEXPORTS\n")
+  set(x64_def "LIBRARY kestrel.dll\nEXPORTS\n")
+  set(x64_import_def "LIBRARY kestrel.dll\nEXPORTS\n")
   set(map "{\n  global:\n")
   set(count 0)
   foreach(line ${lines})
     if(line MATCHES "^[ \t]+([A-Za-z0-9_]+)[ \t]*=[ \t]*([A-Za-z0-9_]+)@([0-9]+)[ \t]+@([0-9]+)")
       string(APPEND import_def "    ${CMAKE_MATCH_1}@${CMAKE_MATCH_3} @${CMAKE_MATCH_4}\n")
       string(APPEND map "    ${CMAKE_MATCH_1};\n")
+      string(APPEND x64_import_def "    ${CMAKE_MATCH_1} @${CMAKE_MATCH_4}\n")
+      if(CMAKE_MATCH_1 STREQUAL CMAKE_MATCH_2)
+        string(APPEND x64_def "    ${CMAKE_MATCH_1} @${CMAKE_MATCH_4}\n")
+      else()
+        string(APPEND x64_def "    ${CMAKE_MATCH_1} = ${CMAKE_MATCH_2} @${CMAKE_MATCH_4}\n")
+      endif()
       math(EXPR count "${count} + 1")
     endif()
   endforeach()
@@ -18,6 +29,8 @@ function(kestrel_export_files def_file out_dir)
   endif()
   string(APPEND map "  local: *;\n};\n")
   file(WRITE ${out_dir}/kestrel-import.def "${import_def}")
+  file(WRITE ${out_dir}/kestrel-x64.def "${x64_def}")
+  file(WRITE ${out_dir}/kestrel-x64-import.def "${x64_import_def}")
   file(WRITE ${out_dir}/kestrel.map "${map}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
 endfunction()

@@ -35,9 +35,23 @@ if(WIN32)
   install(TARGETS kestrel-cli RUNTIME DESTINATION bin)
   # The import .def names the decorated symbols that a caller's objects refer to, with the
   # export each one is bound to: what another tool needs to write its own import library.
-  install(FILES ${PROJECT_BINARY_DIR}/generated/kestrel-import.def DESTINATION lib RENAME kestrel.def)
+  install(FILES ${KESTREL_IMPORT_DEF} DESTINATION lib RENAME kestrel.def)
   if(KESTREL_LLVM_DLLTOOL)
     install(FILES ${PROJECT_BINARY_DIR}/kestrel.lib DESTINATION lib)
+  endif()
+  if(KESTREL_WIN64)
+    set(KESTREL_SDK_MACHINE "64-bit (x64)")
+    set(KESTREL_SDK_DLL_KIND "64-bit, exports by undecorated name")
+    set(KESTREL_SDK_DEF_KIND "x64 names are not decorated")
+    set(KESTREL_SDK_LINK_NOTE "Both import libraries bind the names that kestrel.h makes your compiler emit
+(KestrelGetVersion, Kestrel, ...: x64 has one calling convention and no decoration)
+to the DLL's exports. A 32-bit program needs the x86 folder's files instead.")
+  else()
+    set(KESTREL_SDK_MACHINE "32-bit (x86)")
+    set(KESTREL_SDK_DLL_KIND "32-bit, stdcall exports by undecorated name")
+    set(KESTREL_SDK_DEF_KIND "and the decorated names that callers refer to")
+    set(KESTREL_SDK_LINK_NOTE "Both import libraries bind the decorated stdcall names that kestrel.h makes your
+compiler emit (_KestrelGetVersion@0, _Kestrel@16, ...) to the DLL's undecorated exports.")
   endif()
   configure_file(${PROJECT_SOURCE_DIR}/cmake/sdk/README-win32.txt ${PROJECT_BINARY_DIR}/sdk/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
@@ -46,7 +60,7 @@ if(WIN32)
   # copies are stripped (about a third of the size).
   install(CODE "
     foreach(f bin/kestrel.dll bin/kestrel-cli.exe)
-      execute_process(COMMAND i686-w64-mingw32-strip --strip-all \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${f}\"
+      execute_process(COMMAND ${KESTREL_MINGW}-strip --strip-all \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${f}\"
                       RESULT_VARIABLE rc)
       if(NOT rc EQUAL 0)
         message(FATAL_ERROR \"could not strip \${f}\")
@@ -82,7 +96,11 @@ if(WIN32)
   # (The Debian packages have a synopsis each.)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "FTP client library with the C interface of an archiver library")
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME kestrel-${KESTREL_SDK_VERSION}-win32)
+  if(KESTREL_WIN64)
+    set(CPACK_PACKAGE_FILE_NAME kestrel-${KESTREL_SDK_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME kestrel-${KESTREL_SDK_VERSION}-win32)
+  endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 endif()
 # Inside another project the packages are that project's business.

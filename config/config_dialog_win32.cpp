@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
 #include "config/settings.h"
 #include "resources/resource_ids.h"
 
@@ -31,31 +35,77 @@ static void read_choice(HWND dialog, const int *buttons, int count, int32_t *val
             *value = i;
 }
 
+// The dialog is a Unicode window, so its Japanese labels and font name reach the screen
+// whatever the ANSI code page is; the settings stay in the ANSI code page, as the registry
+// and the archiver interface hand them on.
+static void set_text(HWND dialog, int id, const char *text)
+{
+    wchar_t wide[SETTINGS_TEXT_SIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, SETTINGS_TEXT_SIZE) == 0)
+        wide[0] = L'\0';
+    SetDlgItemTextW(dialog, id, wide);
+}
+
+// 0, or -1 (field untouched) when the text does not fit the field in the ANSI code page:
+// a character there may take two bytes.
+static int get_text(HWND dialog, int id, char *field)
+{
+    wchar_t wide[SETTINGS_TEXT_SIZE];
+    char converted[SETTINGS_TEXT_SIZE];
+    GetDlgItemTextW(dialog, id, wide, SETTINGS_TEXT_SIZE);
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, converted, SETTINGS_TEXT_SIZE, nullptr, nullptr) == 0)
+        return -1;
+    memcpy(field, converted, SETTINGS_TEXT_SIZE);
+    return 0;
+}
+
 static void config_dialog_init(HWND dialog)
 {
     for (int id : kTextControls)
-        SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, SETTINGS_TEXT_SIZE - 1, 0);
-    SetDlgItemTextA(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress);
-    SetDlgItemTextA(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir);
+        SendDlgItemMessageW(dialog, id, EM_LIMITTEXT, SETTINGS_TEXT_SIZE - 1, 0);
+    set_text(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress);
+    set_text(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir);
     SetDlgItemInt(dialog, IDC_CONFIG_CTRL_PORT, (UINT)g_settings.FtpCtrlPort, TRUE);
     check_choice(dialog, kDataModeButtons, 3, g_settings.PassiveMode);
     check_choice(dialog, kProxyButtons, 4, g_settings.ProxyType);
     SetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, (UINT)g_settings.ProxyPort, TRUE);
-    SetDlgItemTextA(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
+    set_text(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
     CheckDlgButton(dialog, IDC_CONFIG_RESUME, g_settings.ResumeGetMode ? BST_CHECKED : BST_UNCHECKED);
 }
 
-static void config_dialog_accept(HWND dialog)
+// 0, or -1 with nothing taken over when a text does not fit its field: the user is told
+// which one and the dialog stays open, so nothing typed is cut or lost.
+static int config_dialog_accept(HWND dialog)
 {
-    GetDlgItemTextA(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress, SETTINGS_TEXT_SIZE);
-    GetDlgItemTextA(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir, SETTINGS_TEXT_SIZE);
+    static const struct {
+        int id;
+        const wchar_t *label;
+    } kFields[] = {{IDC_CONFIG_EMAIL, L"email address"},
+                   {IDC_CONFIG_DEFAULT_DIR, L"Download Folder"},
+                   {IDC_CONFIG_PROXY_HOST, L"Proxy Hostname"}};
+    char scratch[SETTINGS_TEXT_SIZE];
+    for (const auto &field : kFields) {
+        if (get_text(dialog, field.id, scratch) != 0) {
+            wchar_t message[160];
+            _snwprintf(message, sizeof message / sizeof message[0] - 1,
+                       L"%ls is too long: it may take %d bytes at most.", field.label,
+                       SETTINGS_TEXT_SIZE - 1);
+            message[sizeof message / sizeof message[0] - 1] = L'\0';
+            MessageBoxW(dialog, message, L"KESTREL Configuration", MB_OK | MB_ICONWARNING);
+            SetFocus(GetDlgItem(dialog, field.id));
+            return -1;
+        }
+    }
+    get_text(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress);
+    get_text(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir);
     // Not a number (or out of range) reads as 0, which the user sees as the stored port.
     g_settings.FtpCtrlPort = (int32_t)GetDlgItemInt(dialog, IDC_CONFIG_CTRL_PORT, nullptr, TRUE);
     read_choice(dialog, kDataModeButtons, 3, &g_settings.PassiveMode);
     read_choice(dialog, kProxyButtons, 4, &g_settings.ProxyType);
     g_settings.ProxyPort = (int32_t)GetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, nullptr, TRUE);
-    GetDlgItemTextA(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost, SETTINGS_TEXT_SIZE);
+    get_text(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
     g_settings.ResumeGetMode = IsDlgButtonChecked(dialog, IDC_CONFIG_RESUME) == BST_CHECKED ? 1 : 0;
+    return 0;
 }
 
 static INT_PTR CALLBACK config_dialog_procedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
@@ -68,8 +118,8 @@ static INT_PTR CALLBACK config_dialog_procedure(HWND dialog, UINT message, WPARA
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
         case IDOK:
-            config_dialog_accept(dialog);
-            EndDialog(dialog, 1);
+            if (config_dialog_accept(dialog) == 0)
+                EndDialog(dialog, 1);
             return TRUE;
         case IDCANCEL:  // also Escape and the close box
             EndDialog(dialog, 0);
@@ -88,7 +138,7 @@ int config_dialog_run(void *module, KESTREL_WINDOW owner)
     // DialogBoxParam answers 0 for an invalid owner, which would pass for Cancel.
     if (owner && !IsWindow((HWND)owner))
         return -1;
-    INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_KESTREL_CONFIG), (HWND)owner,
+    INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_KESTREL_CONFIG), (HWND)owner,
                                      config_dialog_procedure, 0);
     if (result == 1 || result == 0)
         return (int)result;

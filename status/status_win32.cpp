@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "platform/module.h"
@@ -50,8 +51,8 @@ static INT_PTR CALLBACK status_dialog_procedure(HWND dialog, UINT message, WPARA
 {
     switch (message) {
     case WM_INITDIALOG:
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, (LONG_PTR)lparam);
-        SendDlgItemMessageA(dialog, IDC_STATUS_TEXT, EM_LIMITTEXT, STATUS_EDIT_KEEP + 2 * STATUS_TEXT_SIZE, 0);
+        SetWindowLongPtrW(dialog, GWLP_USERDATA, (LONG_PTR)lparam);
+        SendDlgItemMessageW(dialog, IDC_STATUS_TEXT, EM_LIMITTEXT, STATUS_EDIT_KEEP + 2 * STATUS_TEXT_SIZE, 0);
         return TRUE;
     case WM_STATUS_DESTROY:
         DestroyWindow(dialog);
@@ -61,7 +62,7 @@ static INT_PTR CALLBACK status_dialog_procedure(HWND dialog, UINT message, WPARA
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wparam) == IDCANCEL) {
-            StatusWindow *window = (StatusWindow *)GetWindowLongPtrA(dialog, GWLP_USERDATA);
+            StatusWindow *window = (StatusWindow *)GetWindowLongPtrW(dialog, GWLP_USERDATA);
             // The callback may show a message box; the window stays open either way.
             if (window && window->cancel_callback)
                 window->cancel_callback(window->cancel_argument);
@@ -76,7 +77,8 @@ static INT_PTR CALLBACK status_dialog_procedure(HWND dialog, UINT message, WPARA
 static unsigned __stdcall status_thread(void *argument)
 {
     StatusWindow *window = (StatusWindow *)argument;
-    HWND dialog = CreateDialogParamA(status_module(), MAKEINTRESOURCEA(IDD_KESTREL_STATUS),
+    // A Unicode window: its Japanese Cancel label and font name show on any code page.
+    HWND dialog = CreateDialogParamW(status_module(), MAKEINTRESOURCEW(IDD_KESTREL_STATUS),
                                      window->parent_window, status_dialog_procedure, (LPARAM)window);
     if (!dialog) {
         // Say so at once: the opener stops waiting and goes on without a window.
@@ -96,12 +98,12 @@ static unsigned __stdcall status_thread(void *argument)
     }
 
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         HWND current = window->dialog_window.load();
-        if (current && IsDialogMessageA(current, &msg))
+        if (current && IsDialogMessageW(current, &msg))
             continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return 0;
 }
@@ -151,20 +153,24 @@ int status_append(StatusWindow *window, const char *text)
     HWND dialog = window ? window->dialog_window.load() : nullptr;
     if (!dialog)
         return 1;
+    // The library's texts are in the ANSI code page; the window is a Unicode one.
+    wchar_t wide[STATUS_TEXT_SIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, converted, -1, wide, STATUS_TEXT_SIZE) == 0)
+        return 1;
     HWND edit = GetDlgItem(dialog, IDC_STATUS_TEXT);
-    int length = GetWindowTextLengthA(edit);
-    if (length + (int)strlen(converted) > STATUS_EDIT_KEEP) {
+    int length = GetWindowTextLengthW(edit);
+    if (length + (int)wcslen(wide) > STATUS_EDIT_KEEP) {
         // Drop the older half, at a line start, and go on at the end.
-        int lines = (int)SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
-        int cut = (int)SendMessageA(edit, EM_LINEINDEX, (WPARAM)(lines / 2), 0);
+        int lines = (int)SendMessageW(edit, EM_GETLINECOUNT, 0, 0);
+        int cut = (int)SendMessageW(edit, EM_LINEINDEX, (WPARAM)(lines / 2), 0);
         if (cut <= 0)
             cut = length;
-        SendMessageA(edit, EM_SETSEL, 0, cut);
-        SendMessageA(edit, EM_REPLACESEL, FALSE, (LPARAM) "");
-        length = GetWindowTextLengthA(edit);
-        SendMessageA(edit, EM_SETSEL, (WPARAM)length, length);
+        SendMessageW(edit, EM_SETSEL, 0, cut);
+        SendMessageW(edit, EM_REPLACESEL, FALSE, (LPARAM)L"");
+        length = GetWindowTextLengthW(edit);
+        SendMessageW(edit, EM_SETSEL, (WPARAM)length, length);
     }
-    SendMessageA(edit, EM_REPLACESEL, TRUE, (LPARAM)converted);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, (LPARAM)wide);
     return 1;
 }
 
@@ -176,7 +182,7 @@ int status_close(StatusWindow *window)
     if (dialog) {
         // Sent, not posted: when this returns the window is gone and the quit message is
         // queued for the window's thread.
-        SendMessageA(dialog, WM_STATUS_DESTROY, 0, 0);
+        SendMessageW(dialog, WM_STATUS_DESTROY, 0, 0);
         window->dialog_window.store(nullptr);
     }
     if (window->thread) {
@@ -190,5 +196,12 @@ int status_close(StatusWindow *window)
 
 void status_show_warning(const char *text)
 {
-    MessageBoxA(nullptr, text, "KESTREL.DLL", MB_OK);
+    wchar_t wide[STATUS_TEXT_SIZE];
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, STATUS_TEXT_SIZE) == 0) {
+        // Longer than the window takes: the first part, cut where the buffer ends.
+        int n = MultiByteToWideChar(CP_ACP, 0, text, (int)strnlen(text, STATUS_TEXT_SIZE - 1), wide,
+                                    STATUS_TEXT_SIZE - 1);
+        wide[n > 0 ? n : 0] = L'\0';
+    }
+    MessageBoxW(nullptr, wide, L"KESTREL.DLL", MB_OK);
 }

@@ -50,7 +50,8 @@ int run_dialog(Shown *before, Shown *after, const std::function<void(HWND)> &dri
         HWND dialog = driver_wait_window(kCaption);
         if (!dialog)
             return;
-        *before = read_dialog(dialog);
+        if (before)
+            *before = read_dialog(dialog);
         drive(dialog);
         if (after)
             *after = read_dialog(dialog);
@@ -227,6 +228,28 @@ TEST_F(ConfigDialog, PortFieldsThatAreNoNumbersSaveZero)
         EXPECT_EQ(c.stored, stored_number("FtpCtrlPort"));
         EXPECT_EQ(c.stored, stored_number("ProxyPort"));
     }
+}
+
+// The tests run under a western ANSI code page (tests/dialogs/run-with-display): a dialog
+// that went through it would hold "?????" for the Japanese font name.
+TEST_F(ConfigDialog, LabelsShowAsWrittenAndFitTheirControls)
+{
+    std::wstring face, ok_label;
+    std::string faults = "<no dialog>";
+    bool unicode = false;
+    int result = run_dialog(nullptr, nullptr, [&](HWND dialog) {
+        unicode = IsWindowUnicode(dialog) != 0;
+        face = driver_font_face(dialog);
+        ok_label = driver_text_wide(dialog, IDOK);
+        faults = driver_layout_faults(dialog);
+        end_with(dialog, "Cancel button");
+    });
+    EXPECT_EQ(0, result);
+    EXPECT_TRUE(unicode);
+    EXPECT_TRUE(face == L"\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af" || face == L"IPAPGothic")
+        << "font face of " << face.size() << " characters";
+    EXPECT_TRUE(ok_label == L"OK");
+    EXPECT_EQ("", faults);
 }
 
 TEST(ConfigDialogScreenshot, Taken)

@@ -12,6 +12,13 @@ HWND driver_wait_window(const char *caption, int timeout_ms = 5000);
 // Waits up to timeout_ms until no window has this caption any more.
 bool driver_wait_gone(const char *caption, int timeout_ms = 5000);
 std::string driver_text(HWND dialog, int id);
+// The control's text as the window holds it (not through the ANSI code page).
+std::wstring driver_text_wide(HWND dialog, int id);
+// Every label that its control cuts (text wider than the room the control gives it in the
+// dialog's font) and every two controls that overlap, group boxes aside; empty if none.
+std::string driver_layout_faults(HWND dialog);
+// The face name of the dialog's font as the window got it.
+std::wstring driver_font_face(HWND dialog);
 // The texts of every child window (a message box's message is one of them).
 std::string driver_child_texts(HWND window);
 // A mouse click on a control, with the button's own handling (auto radio buttons uncheck

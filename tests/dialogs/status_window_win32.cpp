@@ -64,6 +64,22 @@ TEST(StatusWindow, ShowsTheGreetingAndEveryLineWithCrLf)
     EXPECT_FALSE(IsWindow(dialog));  // gone when status_close returns, not later
 }
 
+// Under the tests' western ANSI code page the Japanese Cancel label and font name reach
+// the window intact, and nothing is cut or overlaps.
+TEST(StatusWindow, LabelsShowAsWrittenAndFitTheirControls)
+{
+    StatusWindow *window = status_open(nullptr, nullptr, nullptr, 0);
+    ASSERT_NE(nullptr, window);
+    HWND dialog = FindWindowA(nullptr, kCaption);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(IsWindowUnicode(dialog));
+    EXPECT_TRUE(driver_text_wide(dialog, IDCANCEL) == L"\uff77\uff6c\uff9d\uff7e\uff99");  // ｷｬﾝｾﾙ
+    std::wstring face = driver_font_face(dialog);
+    EXPECT_TRUE(face == L"\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af" || face == L"IPAPGothic");
+    EXPECT_EQ("", driver_layout_faults(dialog));
+    EXPECT_EQ(0, status_close(window));
+}
+
 TEST(StatusWindow, TextsLongerThanTheBufferAreCutWhole)
 {
     StatusWindow *window = status_open(nullptr, nullptr, nullptr, 0);

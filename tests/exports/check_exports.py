@@ -49,9 +49,17 @@ def check_def(entries):
         fail("ordinals are not 1..%d in table order" % (62 + len(LATER)))
 
 
+def pe_machine(path):
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[pe + 4:pe + 6], "little")
+
+
 def check_windows(entries, dll):
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", dll], capture_output=True,
-                          text=True, check=True).stdout
+    x64 = pe_machine(dll) == 0x8664
+    objdump = "x86_64-w64-mingw32-objdump" if x64 else "i686-w64-mingw32-objdump"
+    dump = subprocess.run([objdump, "-p", dll], capture_output=True, text=True, check=True).stdout
     imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
     foreign = imports - SYSTEM_DLLS
     if foreign:
@@ -78,7 +86,8 @@ def check_windows(entries, dll):
             target = by_name[e["target"]]
             if rva.get(e["ordinal"]) != rva.get(target["ordinal"]):
                 fail("%s is not an alias of %s" % (e["name"], e["target"]))
-    print("kestrel.dll: %d exports at their ordinals, imports %s" % (len(enabled), sorted(imports)))
+    print("kestrel.dll (%s): %d exports at their ordinals, imports %s" % ("x64" if x64 else "x86", len(enabled),
+                                                                  sorted(imports)))
 
 
 def check_linux(entries, so):
