@@ -323,7 +323,6 @@ int month_index(const char *text)
 int parse_dos_line(char *line, ListingEntry *entry)
 {
     cut_at_line_end(line);
-    memset(entry, 0, sizeof *entry);
 
     // "mm-dd-yy hh:mm", then "AM"/"PM" right behind the minutes, or a blank for the
     // 24-hour clock.
@@ -353,6 +352,8 @@ int parse_dos_line(char *line, ListingEntry *entry)
     Word size_word;
     if (!scan_word(&p, &size_word))
         return -1;
+    // Cleared only now: every UNIX line has failed by here, and the record is large.
+    memset(entry, 0, sizeof *entry);
 
     if (size_word.length == 5 && memcmp(size_word.start, "<DIR>", 5) == 0) {
         entry->status.st_mode = LISTING_TYPE_DIR;
