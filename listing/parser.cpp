@@ -266,9 +266,11 @@ bool unix_columns(const char *line, UnixColumns *columns)
         }
         columns->permission = words.word[0];
         columns->owner = group_end > 2 ? words.word[2] : Word{"", 0};
-        const Word &last = words.word[group_end - 1];
-        columns->group = group_end > 3 ? Word{words.word[3].start, (size_t)(last.start + last.length - words.word[3].start)}
-                                       : Word{"", 0};
+        columns->group = Word{"", 0};
+        if (group_end > 3) {
+            const Word &first = words.word[3], &last = words.word[group_end - 1];
+            columns->group = Word{first.start, (size_t)(last.start + last.length - first.start)};
+        }
         columns->month = words.word[month];
         columns->day = day;
         columns->clock_or_year = clock;
