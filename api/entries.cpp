@@ -41,12 +41,20 @@ const StoredEntry *entry_of(HARC archive)
 }
 
 // The MS-DOS date and time of a moment, in local time. The moment 0 is the format's own
-// epoch, and so is a moment the runtime cannot convert.
-void dos_stamp(int32_t seconds, uint16_t *date, uint16_t *time_of_day)
+// epoch, and so is a moment the runtime cannot convert. The stamp reaches past 2038, so
+// it takes the whole time, not the 32-bit field's.
+void dos_stamp(int64_t seconds, uint16_t *date, uint16_t *time_of_day)
 {
     struct tm local;
     int known = seconds != 0 && platform_local_time(seconds, &local) == 0;
     dos_stamp_from_fields(known ? &local : nullptr, date, time_of_day);
+}
+
+// The 32-bit size field: the size, or past 2 GiB - 1 the largest value the field holds
+// rather than a wrapped one. Sizes are never negative.
+int32_t size_field_of(const StoredEntry *entry)
+{
+    return entry->size > INT32_MAX ? INT32_MAX : (int32_t)entry->size;
 }
 
 int attribute_of(const StoredEntry *entry)
@@ -109,20 +117,29 @@ int method_of(char *buffer, int size)
 }
 
 // A FILETIME counts 100-ns intervals from 1601-01-01 00:00 UTC, 11,644,473,600 s before
-// 1970; every 32-bit time, negative ones too, lies after it.
-void filetime_from_unix(int32_t seconds, uint32_t *low, uint32_t *high)
+// 1970. A time before 1601 has no FILETIME and gives the first one; a time past the
+// last one (in the year 30828) gives the last.
+void filetime_from_unix(int64_t seconds, uint32_t *low, uint32_t *high)
 {
     const int64_t EPOCH_DISTANCE = 11644473600LL;
-    uint64_t ticks = (uint64_t)((int64_t)seconds + EPOCH_DISTANCE) * 10000000ULL;
+    const int64_t TICKS_PER_SECOND = 10000000;
+    int64_t since_1601 = seconds + EPOCH_DISTANCE;
+    uint64_t ticks;
+    if (since_1601 < 0)
+        ticks = 0;
+    else if (since_1601 > INT64_MAX / TICKS_PER_SECOND)
+        ticks = (uint64_t)INT64_MAX;
+    else
+        ticks = (uint64_t)(since_1601 * TICKS_PER_SECOND);
     *low = (uint32_t)ticks;
     *high = (uint32_t)(ticks >> 32);
 }
 
 // The directory's own time: that of its "." entry, the last one if the server listed
 // several; 0 without one.
-int32_t directory_time(const FtpSession *session)
+int64_t directory_time(const FtpSession *session)
 {
-    int32_t seconds = 0;
+    int64_t seconds = 0;
     for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
         if (entry->name_length == 1 && entry_name(entry)[0] == '.')
             seconds = entry->mtime;
@@ -135,8 +152,8 @@ void fill_entry_info(const FtpSession *session, const StoredEntry *entry, EntryI
 {
     uint16_t date, time_of_day;
     dos_stamp(entry->mtime, &date, &time_of_day);
-    info->original_size = (uint32_t)entry->size32;
-    info->compressed_size = (uint32_t)entry->size32;
+    info->original_size = (uint32_t)size_field_of(entry);
+    info->compressed_size = (uint32_t)size_field_of(entry);
     info->crc = 0;
     info->flag = 0;
     info->os_type = (uint32_t)os_type_of(session);
@@ -213,7 +230,7 @@ extern "C" int KESTREL_API KestrelGetFileName(HARC archive, char *buffer, int si
 extern "C" int KESTREL_API KestrelGetOriginalSize(HARC archive)
 {
     const StoredEntry *entry = entry_of(archive);
-    return entry ? entry->size32 : -1;
+    return entry ? size_field_of(entry) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetCompressedSize(HARC archive)
@@ -250,7 +267,7 @@ extern "C" uint16_t KESTREL_API KestrelGetTime(HARC archive)
 extern "C" int KESTREL_API KestrelGetWriteTime(HARC archive)
 {
     const StoredEntry *entry = entry_of(archive);
-    return entry ? entry->mtime : -1;
+    return entry ? time_field_of(entry->mtime) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetCreateTime(HARC archive)
@@ -332,7 +349,7 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
         return -1;
     uint32_t total = 0;
     for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
-        total += (uint32_t)entry->size32;
+        total += (uint32_t)size_field_of(entry);
     return (int)total;
 }
 

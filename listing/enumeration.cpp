@@ -288,8 +288,7 @@ int list_keep_entry(FtpSession *session, const ListingEntry *entry)
         return -1;
     StoredEntry *kept = (StoredEntry *)(session->entry_arena + session->arena_used);
     kept->size = entry->size;
-    kept->size32 = entry->status.st_size;
-    kept->mtime = entry->status.st_mtime;
+    kept->mtime = entry->mtime;
     kept->mode = entry->status.st_mode;
     kept->name_length = (uint16_t)name;
     kept->link_length = (uint16_t)link;

@@ -22,8 +22,7 @@ struct FtpSession;
 // name, link target, owner, group (read them through the entry_ calls below).
 struct StoredEntry {
     int64_t size;          // as the server gave it
-    int32_t size32;        // the 32-bit size field: the size up to 2 GiB - 1
-    int32_t mtime;         // seconds since 1970, 32-bit
+    int64_t mtime;         // seconds since 1970 as the server gave it, negative before
     uint16_t mode;         // file type and permission bits, as the parser set them
     uint16_t name_length;  // the texts' lengths, NUL not counted
     uint16_t link_length;

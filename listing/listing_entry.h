@@ -51,6 +51,9 @@ struct ListingEntry {
     ListingStatus status;
     // The size as the server gave it; status.st_size holds it only up to 2 GiB - 1.
     int64_t size;
+    // The time as the server gave it, seconds since 1970 (negative before); status.st_mtime
+    // holds it only from 1901-12-13 to 2038-01-19 and the nearest end of that outside.
+    int64_t mtime;
     char owner[LISTING_OWNER_SIZE];
     char group[LISTING_GROUP_SIZE];
     char name[LISTING_NAME_SIZE];

@@ -7,9 +7,10 @@
 #include "util/datetime.h"
 #include "util/text.h"
 
-// The scanning below reads lines the way the C library's formatted input would ("%d"
-// skips blanks and takes a signed decimal, "%s" a run of non-blanks), but by hand: no
-// word is copied anywhere before its length is known, and no number can overflow.
+// The scanning below reads lines by hand, word by word: no word is copied anywhere
+// before its length is known, and no number can overflow. A number is digits alone; a
+// line whose count, size, date or clock has anything else glued to it, or whose date
+// is no date, gives no entry: what it would give is not what the server has.
 
 namespace {
 
@@ -33,22 +34,28 @@ const char *skip_blanks(const char *p)
     return p;
 }
 
-// "%d": blanks, an optional sign, at least one digit. Leaves *cursor behind the digits.
-bool scan_number(const char **cursor, long long *value)
+// Digits from p on, no sign: their value (held at NUMBER_CAP) and how many there were.
+size_t read_digits(const char *p, long long *value)
+{
+    size_t count = 0;
+    long long magnitude = 0;
+    for (; is_digit(p[count]); count++) {
+        if (magnitude < NUMBER_CAP)
+            magnitude = magnitude * 10 + (p[count] - '0');
+    }
+    *value = magnitude;
+    return count;
+}
+
+// Blanks, then 1 to most digits; leaves *cursor behind them. A sign is no part of a
+// date or a size.
+bool scan_digits(const char **cursor, size_t most, long long *value)
 {
     const char *p = skip_blanks(*cursor);
-    bool negative = false;
-    if (*p == '+' || *p == '-')
-        negative = *p++ == '-';
-    if (!is_digit(*p))
+    size_t count = read_digits(p, value);
+    if (count == 0 || count > most)
         return false;
-    long long magnitude = 0;
-    for (; is_digit(*p); p++) {
-        if (magnitude < NUMBER_CAP)
-            magnitude = magnitude * 10 + (*p - '0');
-    }
-    *value = negative ? -magnitude : magnitude;
-    *cursor = p;
+    *cursor = p + count;
     return true;
 }
 
@@ -80,6 +87,19 @@ bool expect(const char **cursor, char c)
     return true;
 }
 
+// The whole word is a number of 1 to most digits: a count or a size with anything glued
+// to it (1226672x, 9,730) is none.
+bool word_number(const Word &word, size_t most, long long *value)
+{
+    return word.length >= 1 && word.length <= most && read_digits(word.start, value) == word.length;
+}
+
+bool all_digits(const Word &word)
+{
+    long long value;
+    return word_number(word, word.length, &value);
+}
+
 // Date and time numbers of absurd size are held in a range where no sum can overflow;
 // such dates are nonsense either way.
 int field_value(long long value)
@@ -96,6 +116,23 @@ int field_value(long long value)
 int32_t size_value(long long value)
 {
     return value > INT32_MAX ? INT32_MAX : (int32_t)value;
+}
+
+int month_of(const char *text, size_t length)
+{
+    static const char months[] = "janfebmaraprmayjunjulaugsepoctnovdec";
+    if (length != 3)
+        return -1;
+    char lower[3];
+    for (size_t i = 0; i < 3; i++) {
+        char c = text[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    }
+    for (int i = 0; i < 12; i++) {
+        if (memcmp(lower, months + 3 * i, 3) == 0)
+            return i;
+    }
+    return -1;
 }
 
 // Copies the end of the line into the entry's name, split at the first " -> " into name
@@ -122,30 +159,47 @@ const char *behind_one_blank(const char *p)
 }
 
 // Local fields to seconds through the zone as the runtime knows it, daylight saving
-// included, so that the entry queries turn the seconds back into the same fields.
-int32_t local_time_of(const struct tm *fields)
+// included, so that the entry queries turn the seconds back into the same fields. The
+// entry keeps the whole time; its 32-bit field the nearest value it holds.
+void set_time(const struct tm *fields, ListingEntry *entry)
 {
-    return local_fields_to_time_zoned(fields, platform_zone_offset(), platform_zone_offset_at);
+    entry->mtime = local_fields_to_time_zoned_wide(fields, platform_zone_offset(), platform_zone_offset_at);
+    entry->status.st_mtime = time_field_of(entry->mtime);
 }
 
-// The words of a UNIX line before its date. The group may span several words (a
-// name with blanks) or none (a line without the group column).
-struct UnixColumns {
-    Word permission;
-    long long links;
-    Word owner;
-    Word group;
-    long long size;
-    const char *date;   // the month word
+// A clock as ls writes it, "9:05" or "19:05": the hour and the minute, not yet checked
+// for their ranges.
+bool clock_of(const Word &word, long long *hour, long long *minute)
+{
+    size_t hour_digits = read_digits(word.start, hour);
+    return (hour_digits == 1 || hour_digits == 2) && word.length == hour_digits + 3 &&
+           word.start[hour_digits] == ':' && read_digits(word.start + hour_digits + 1, minute) == 2;
+}
+
+// The words of a UNIX line, read as far as they are asked for. A link count glued to
+// the permission word behind an ACL mark (drwxr-x---+1464, the count too wide for its
+// column) is a word of its own.
+struct UnixWords {
+    enum { MOST = 40 };   // a group of more than thirty words is no group
+    Word word[MOST];
+    size_t count;
+    const char *rest;
 };
 
-bool all_digits(const Word &word)
+bool have_word(UnixWords *words, size_t index)
 {
-    for (size_t i = 0; i < word.length; i++) {
-        if (!is_digit(word.start[i]))
+    while (words->count <= index) {
+        if (words->count == UnixWords::MOST || !scan_word(&words->rest, &words->word[words->count]))
             return false;
+        Word &read = words->word[words->count++];
+        if (words->count == 1 && read.length > 11 && strchr("+@.", read.start[10]) &&
+            all_digits(Word{read.start + 11, read.length - 11})) {
+            words->word[1] = Word{read.start + 11, read.length - 11};
+            read.length = 11;
+            words->count = 2;
+        }
     }
-    return word.length > 0;
+    return true;
 }
 
 // A device's major number: digits and the comma that parts it from the minor one.
@@ -155,134 +209,103 @@ bool is_major_number(const Word &word)
            all_digits(Word{word.start, word.length - 1});
 }
 
-bool is_month_name(const Word &word)
+// "major,minor" in one word.
+bool is_device_numbers(const Word &word)
 {
-    char text[4];
-    if (word.length != 3)
+    const char *comma = (const char *)memchr(word.start, ',', word.length);
+    if (!comma)
         return false;
-    text_copy_n(text, sizeof text, word.start, word.length);
-    return month_index(text) != 0 || strcmp(text, "Jan") == 0;
+    size_t major = (size_t)(comma - word.start);
+    return all_digits(Word{word.start, major}) && all_digits(Word{comma + 1, word.length - major - 1});
 }
 
-long long digits_value(const Word &word)
-{
-    const char *p = word.start;
-    long long value = 0;
-    scan_number(&p, &value);
-    return value;
-}
+// The columns of a UNIX line before its date: the permission word, the link count,
+// the owner, the group (any number of words: none, or a name with blanks), and the
+// size, or a device's "major, minor" in its place.
+struct UnixColumns {
+    Word permission;
+    long long links;
+    Word owner;
+    Word group;
+    long long size;
+    Word month, day, clock_or_year;
+};
 
-// The columns as most servers write them: permission, links, owner, group, size (a
-// device's "major, minor" in its place), then the date. "%s %d %s %s %d %n"
-bool unix_usual_columns(const char *line, UnixColumns *columns)
+// The date anchors the columns: the first place where a month's name, a day of one or
+// two digits and a clock or a four-digit year follow a size, behind at least the link
+// count. Whether the date's numbers are in range is the caller's question: a line whose
+// first date is wrong gives no entry rather than a date found further on.
+bool unix_columns(const char *line, UnixColumns *columns)
 {
-    const char *p = line;
-    if (!scan_word(&p, &columns->permission) || !scan_number(&p, &columns->links) ||
-        !scan_word(&p, &columns->owner) || !scan_word(&p, &columns->group) ||
-        !scan_number(&p, &columns->size))
+    UnixWords words;
+    words.count = 0;
+    words.rest = line;
+    if (!have_word(&words, 1) || !word_number(words.word[1], 18, &columns->links))
         return false;
-    // A negative size is no size at all; it would read as about 4 GiB to callers that
-    // see the field unsigned.
-    if (columns->size < 0)
-        return false;
-    // "major," where the group belongs: a device's line without the group column.
-    if (is_major_number(columns->group))
-        return false;
-    // A device shows "major, minor" where a file shows its size; it has no size.
-    if (*p == ',') {
-        p++;
-        long long minor;
-        if (!scan_number(&p, &minor))
-            return false;
-        columns->size = 0;
-    }
-    columns->date = p;
-    return true;
-}
-
-// For the other layouts: a line without the group column, or with blanks inside the
-// group name. The date anchors the rest: the first place with a month's name, a day
-// of 1 to 31 and a clock or a year, behind a size (or a device's "major, minor") and
-// at least an owner. Everything between the owner and the size is the group.
-bool unix_columns_by_date(const char *line, UnixColumns *columns)
-{
-    enum { MOST_WORDS = 40 };   // a group of more than thirty words is no group
-    Word words[MOST_WORDS];
-    size_t count = 0;
-    const char *p = line;
-    while (count < MOST_WORDS && scan_word(&p, &words[count]))
-        count++;
-    // words: permission, links, owner, group words, size, month, day, clock or year
-    if (count < 7 || !all_digits(words[1]))
-        return false;
-    for (size_t month = 4; month + 2 < count; month++) {
-        const Word &day = words[month + 1], &clock = words[month + 2];
-        if (!is_month_name(words[month]) || !all_digits(words[month - 1]))
-            continue;
-        bool is_day = day.length <= 2 && all_digits(day) && digits_value(day) >= 1 &&
-                      digits_value(day) <= 31;
-        bool is_clock = clock.length == 5 && is_digit(clock.start[0]) && is_digit(clock.start[1]) &&
-                        clock.start[2] == ':' && is_digit(clock.start[3]) && is_digit(clock.start[4]);
+    char type = words.word[0].start[0];
+    bool device = type == 'c' || type == 'b';
+    for (size_t month = 3; have_word(&words, month + 2); month++) {
+        const Word &size = words.word[month - 1], &day = words.word[month + 1],
+                   &clock = words.word[month + 2];
+        long long number = 0;
         bool is_year = clock.length == 4 && all_digits(clock);
-        if (!is_day || !(is_clock || is_year))
+        if (month_of(words.word[month].start, words.word[month].length) < 0 ||
+            !word_number(day, 2, &number) || !(is_year || clock_of(clock, &number, &number)))
             continue;
         size_t group_end = month - 1;
-        columns->size = digits_value(words[month - 1]);
-        if (month >= 5 && is_major_number(words[month - 2])) {
+        bool major_before = month >= 4 && is_major_number(words.word[month - 2]);
+        if (major_before && (!device || !all_digits(size))) {
+            continue;   // "9, 730" is no file's size
+        } else if (major_before) {
             group_end = month - 2;
             columns->size = 0;
+        } else if (device && is_device_numbers(size)) {
+            columns->size = 0;
+        } else if (!word_number(size, size.length, &columns->size)) {
+            continue;
         }
-        columns->permission = words[0];
-        columns->links = digits_value(words[1]);
-        columns->owner = words[2];
-        columns->group.start = words[3].start;
-        columns->group.length =
-            group_end > 3 ? (size_t)(words[group_end - 1].start + words[group_end - 1].length - words[3].start) : 0;
-        columns->date = words[month].start;
+        columns->permission = words.word[0];
+        columns->owner = group_end > 2 ? words.word[2] : Word{"", 0};
+        columns->group = Word{"", 0};
+        if (group_end > 3) {
+            const Word &first = words.word[3], &last = words.word[group_end - 1];
+            columns->group = Word{first.start, (size_t)(last.start + last.length - first.start)};
+        }
+        columns->month = words.word[month];
+        columns->day = day;
+        columns->clock_or_year = clock;
         return true;
     }
     return false;
 }
 
-// Reads the date at p into *fields, "%s %d %c%c:%c%c" for a recent entry, else
-// "%s %d %d", and answers where the name begins; null without a date or a name.
-const char *unix_date_and_name(const char *p, const struct tm *now, struct tm *fields)
+// The date of the columns into *fields, "Mon dd hh:mm" for an entry of the last months,
+// else "Mon dd yyyy"; false when a number is out of its range.
+bool unix_date(const UnixColumns &columns, const struct tm *now, struct tm *fields)
 {
-    *fields = *now;
-    Word month_word;
-    long long day;
-    if (!scan_word(&p, &month_word) || !scan_number(&p, &day))
-        return nullptr;
-    // Any word that is no month gives January, however long it is, so the cut word
-    // gives the same answer as the whole one.
-    char month_text[LISTING_MONTH_SIZE];
-    text_copy_n(month_text, sizeof month_text, month_word.start, month_word.length);
-    fields->tm_mday = field_value(day);
-    fields->tm_mon = month_index(month_text);
-    const char *clock = skip_blanks(p);
-    const char *end;
-    long long year;
-    if (is_digit(clock[0]) && is_digit(clock[1]) && clock[2] == ':' && is_digit(clock[3]) &&
-        is_digit(clock[4])) {
-        fields->tm_sec = 0;
-        fields->tm_min = (clock[3] - '0') * 10 + (clock[4] - '0');
-        fields->tm_hour = (clock[0] - '0') * 10 + (clock[1] - '0');
+    memset(fields, 0, sizeof *fields);
+    long long day = 0, hour = 0, minute = 0, year = 0;
+    word_number(columns.day, 2, &day);
+    if (day < 1 || day > 31)
+        return false;
+    fields->tm_mday = (int)day;
+    fields->tm_mon = month_of(columns.month.start, columns.month.length);
+    if (clock_of(columns.clock_or_year, &hour, &minute)) {
+        if (hour > 23 || minute > 59)
+            return false;
+        fields->tm_hour = (int)hour;
+        fields->tm_min = (int)minute;
         // Listings show a time instead of a year for entries of the last months:
         // a date that would lie ahead of now (beyond a day's clock differences)
         // must be from last year.
         fields->tm_year = now->tm_year;
         if (calendar_seconds_wide(fields) - calendar_seconds_wide(now) > 86400)
             fields->tm_year -= 1;
-        end = clock + 5;
-    } else if (scan_number(&p, &year)) {
-        fields->tm_sec = fields->tm_min = fields->tm_hour = 0;
-        fields->tm_year = field_value(year) - 1900;
-        end = p;
     } else {
-        return nullptr;
+        word_number(columns.clock_or_year, 4, &year);
+        fields->tm_year = (int)year - 1900;
     }
-    const char *name = behind_one_blank(end);
-    return *skip_blanks(name) == '\0' ? nullptr : name;
+    return true;
 }
 
 }  // namespace
@@ -296,34 +319,32 @@ void cut_at_line_end(char *text)
 
 int month_index(const char *text)
 {
-    static const char *const months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    for (int i = 0; i < 12; i++) {
-        if (strcmp(text, months[i]) == 0)
-            return i;
-    }
-    return 0;
+    return month_of(text, strlen(text));
 }
 
 int parse_dos_line(char *line, ListingEntry *entry)
 {
     cut_at_line_end(line);
-    memset(entry, 0, sizeof *entry);
 
-    // "%d-%d-%d %d:%d", then "AM"/"PM" right behind the minutes, or a blank for the
+    // "mm-dd-yy hh:mm", then "AM"/"PM" right behind the minutes, or a blank for the
     // 24-hour clock.
     const char *p = line;
     long long month, day, year, hour, minute;
-    if (!scan_number(&p, &month) || !expect(&p, '-') || !scan_number(&p, &day) ||
-        !expect(&p, '-') || !scan_number(&p, &year) || !scan_number(&p, &hour) ||
-        !expect(&p, ':') || !scan_number(&p, &minute))
+    if (!scan_digits(&p, 2, &month) || !expect(&p, '-') || !scan_digits(&p, 2, &day) ||
+        !expect(&p, '-') || !scan_digits(&p, 18, &year) || !scan_digits(&p, 2, &hour) ||
+        !expect(&p, ':') || read_digits(p, &minute) != 2)
+        return -1;
+    p += 2;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || minute > 59)
         return -1;
     char marker = *p;
     if ((marker == 'A' || marker == 'P') && p[1] == 'M') {
+        if (hour > 12)
+            return -1;
         p += 2;
     } else if (is_blank(marker)) {
         // Without a marker the clock is a 24-hour one; nothing else may stand there.
-        if (hour < 0 || hour > 23 || minute < 0 || minute > 59)
+        if (hour > 23)
             return -1;
         marker = '\0';
     } else {
@@ -333,16 +354,14 @@ int parse_dos_line(char *line, ListingEntry *entry)
     Word size_word;
     if (!scan_word(&p, &size_word))
         return -1;
+    // Cleared only now: every UNIX line has failed by here, and the record is large.
+    memset(entry, 0, sizeof *entry);
 
-    // Only the start of the size word matters, so a longer word may be cut.
-    char size_text[LISTING_SIZE_WORD_SIZE];
-    text_copy_n(size_text, sizeof size_text, size_word.start, size_word.length);
-    if (strcmp(size_text, "<DIR>") == 0) {
+    if (size_word.length == 5 && memcmp(size_word.start, "<DIR>", 5) == 0) {
         entry->status.st_mode = LISTING_TYPE_DIR;
     } else {
-        const char *digits = size_text;
         long long size;
-        if (!is_digit(*digits) || !scan_number(&digits, &size))
+        if (!word_number(size_word, size_word.length, &size))
             return -1;
         entry->status.st_mode = LISTING_TYPE_FILE;
         entry->size = size;
@@ -352,8 +371,8 @@ int parse_dos_line(char *line, ListingEntry *entry)
 
     struct tm fields;
     memset(&fields, 0, sizeof fields);
-    fields.tm_mday = field_value(day);
-    fields.tm_mon = field_value(month) - 1;
+    fields.tm_mday = (int)day;
+    fields.tm_mon = (int)month - 1;
     int full_year = field_value(year);
     if (full_year >= 1900)
         fields.tm_year = full_year - 1900;
@@ -361,20 +380,21 @@ int parse_dos_line(char *line, ListingEntry *entry)
         fields.tm_year = full_year + 100;   // 00..49 are 2000..2049
     else
         fields.tm_year = full_year;         // 50..99 are 1950..1999
-    int hours = field_value(hour);
+    int hours = (int)hour;
     if (marker == 'A' && hours == 12)
         hours = 0;
     else if (marker == 'P' && hours != 12)
         hours += 12;
     fields.tm_hour = hours;
-    fields.tm_min = field_value(minute);
-    entry->status.st_mtime = local_time_of(&fields);
+    fields.tm_min = (int)minute;
+    set_time(&fields, entry);
 
     // IIS writes the size (or <DIR> inside it) in a column of 20 behind one blank, and
     // one blank more before the name: where a line keeps to that, the name begins at
     // that column's end, its own leading blanks kept. Other layouts pad with blanks of
-    // their own, which cannot be told from a name's.
-    const size_t column_end = 21;
+    // their own, which cannot be told from a name's. A 24-hour clock in the same
+    // columns leaves the two places of AM/PM blank, so its column ends two further on.
+    const size_t column_end = marker ? 21 : 23;
     const char *name = skip_blanks(p);
     if ((size_t)(p - time_end) <= column_end && (size_t)(name - time_end) > column_end)
         name = time_end + column_end + 1;
@@ -388,12 +408,7 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
 
     UnixColumns columns;
     struct tm fields;
-    const char *name = nullptr;
-    if (unix_usual_columns(line, &columns))
-        name = unix_date_and_name(columns.date, now, &fields);
-    if (!name && unix_columns_by_date(line, &columns))
-        name = unix_date_and_name(columns.date, now, &fields);
-    if (!name)
+    if (!unix_columns(line, &columns) || !unix_date(columns, now, &fields))
         return -1;
     // A first word longer than any permission word means this is no listing line.
     if (columns.permission.length >= LISTING_PERMISSION_SIZE)
@@ -420,10 +435,11 @@ int parse_unix_line_at(char *line, ListingEntry *entry, const struct tm *now)
             entry->status.st_mode |= (uint16_t)(0x100 >> (i - 1));
     }
 
-    entry->status.st_mtime = local_time_of(&fields);
+    set_time(&fields, entry);
     // Only a link's line carries a target; any other name may hold " -> " itself.
     bool link = (entry->status.st_mode & LISTING_TYPE_MASK) == LISTING_TYPE_LINK;
-    if (take_name(name, link, entry) != 0)
+    const char *clock_end = columns.clock_or_year.start + columns.clock_or_year.length;
+    if (take_name(behind_one_blank(clock_end), link, entry) != 0)
         return -1;
 
     // A link is shown as what it most likely points to: a name with a dot is taken

@@ -11,28 +11,33 @@ static int32_t clamp_seconds(int64_t seconds)
     return (int32_t)seconds;
 }
 
+// Days from 1970-01-01 to the first of the month, in the Gregorian calendar (every
+// fourth year a leap year except the centuries not divisible by 400), on both sides of
+// 1970: a server's dates before it and after 2038 are real dates too.
+static int64_t days_to_month(int64_t year, int64_t month)
+{
+    // Counted in years that begin in March, so the leap day is the last of its year.
+    int64_t y = month < 2 ? year - 1 : year;
+    int64_t era = (y >= 0 ? y : y - 399) / 400;
+    int64_t year_of_era = y - era * 400;
+    int64_t shifted_month = month < 2 ? month + 10 : month - 2;
+    int64_t day_of_year = (153 * shifted_month + 2) / 5;
+    int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
 int64_t calendar_seconds_wide(const struct tm *fields)
 {
-    // Days of the year before each month's first, February with 28 days.
-    static const int days_before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    int64_t year = fields->tm_year;
+    int64_t year = (int64_t)fields->tm_year + 1900;
     int64_t month = fields->tm_mon;
-    // A month outside 0..11 rolls into the neighbouring years instead of reading past
-    // the table.
+    // A month outside 0..11 rolls into the neighbouring years.
     year += month / 12;
     month %= 12;
     if (month < 0) {
         month += 12;
         year -= 1;
     }
-    int64_t days = 0;
-    if (year > 70) {
-        // 365 days for each year from 1970 on, one more for each of them divisible by 4
-        // (1900 counts as year 0; 69/4 leap years lie before 1970).
-        days = 365 * (year - 70) + ((year - 1) / 4 - 69 / 4);
-    }
-    days += days_before[month] + (month > 1 && year % 4 == 0 ? 1 : 0);
-    days += (int64_t)fields->tm_mday - 1;
+    int64_t days = days_to_month(year, month) + (int64_t)fields->tm_mday - 1;
     return days * 86400 + (int64_t)fields->tm_hour * 3600 + (int64_t)fields->tm_min * 60 +
            fields->tm_sec;
 }
@@ -47,8 +52,8 @@ int32_t local_fields_to_time(const struct tm *fields, long zone_offset)
     return clamp_seconds(calendar_seconds_wide(fields) + zone_offset);
 }
 
-int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset,
-                                   ZoneOffsetAt offset_at)
+int64_t local_fields_to_time_zoned_wide(const struct tm *fields, long standard_offset,
+                                        ZoneOffsetAt offset_at)
 {
     int64_t wall = calendar_seconds_wide(fields);
     // The offset depends on the moment and the moment on the offset. Standard time is
@@ -62,7 +67,18 @@ int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset
         if (again != offset)
             moment = wall + again;
     }
-    return clamp_seconds(moment);
+    return moment;
+}
+
+int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset,
+                                   ZoneOffsetAt offset_at)
+{
+    return clamp_seconds(local_fields_to_time_zoned_wide(fields, standard_offset, offset_at));
+}
+
+int32_t time_field_of(int64_t seconds)
+{
+    return clamp_seconds(seconds);
 }
 
 void dos_stamp_from_fields(const struct tm *local, uint16_t *date, uint16_t *time_of_day)

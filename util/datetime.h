@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <ctime>
 
-// Broken-down time to seconds with no time zone: years before 1970 count nothing,
-// every fourth year since 1900 is a leap year, fields out of their usual range add up
-// (a month of 12 is January of the next year). Seconds, minutes, hours, day of the
+// Broken-down time to seconds with no time zone, in the Gregorian calendar, negative
+// before 1970; fields out of their usual range add up (a month of 12 is January of the
+// next year). Seconds, minutes, hours, day of the
 // month, month and years since 1900 are read; the other fields are ignored. Results
 // beyond the 32-bit range stick at its ends.
 int32_t calendar_seconds(const struct tm *fields);
@@ -32,6 +32,13 @@ typedef long (*ZoneOffsetAt)(int64_t moment);
 // side.
 int32_t local_fields_to_time_zoned(const struct tm *fields, long standard_offset,
                                    ZoneOffsetAt offset_at);
+// The same without the 32-bit limit.
+int64_t local_fields_to_time_zoned_wide(const struct tm *fields, long standard_offset,
+                                        ZoneOffsetAt offset_at);
+
+// A time for a 32-bit field: the time itself where it fits, else the nearest end of
+// the field's range.
+int32_t time_field_of(int64_t seconds);
 
 // The MS-DOS date of 1 January 1980, the format's first day.
 enum { DOS_DATE_EPOCH = 0x0021 };

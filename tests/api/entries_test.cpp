@@ -234,6 +234,43 @@ TEST_F(EntriesTest, TimesRoundTripThroughDaylightSaving)
     }
 }
 
+// Listed times outside the 32-bit range: the FILETIME is exact, the 32-bit time the
+// nearest it holds, the MS-DOS stamp the format's own first day before 1980 and the
+// true day up to 2107.
+TEST_F(EntriesTest, TimesBefore1970AndAfter2038)
+{
+    struct Case {
+        const char *date;
+        int write_time;
+        unsigned long long filetime;
+        uint16_t dos_date;
+    } cases[] = {
+        {"Jan  2  2024", 1704153600, 133486272000000000ULL, 0x5822},
+        {"Dec 31  1969", -86400, 116443872000000000ULL, 0x0021},
+        {"Dec 14  1901", -2147472000, 94970016000000000ULL, 0x0021},
+        {"Jan  1  1900", INT32_MIN, 94354848000000000ULL, 0x0021},
+        {"Jan  1  1601", INT32_MIN, 0ULL, 0x0021},
+        {"Dec 31  1600", INT32_MIN, 0ULL, 0x0021},   // no FILETIME before 1601: its first
+        {"Jan 20  2038", INT32_MAX, 137920320000000000ULL, 0x7434},
+        {"Mar  1  2100", INT32_MAX, 157520160000000000ULL, 0xF061},
+    };
+    std::string listing;
+    for (const Case &c : cases)
+        listing += "-rw-r--r-- 1 u g 5 " + std::string(c.date) + " f\r\n";
+    server.set_listing(listing);
+    HARC archive = connect();
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const Case &c = cases[i];
+        SCOPED_TRACE(c.date);
+        ASSERT_EQ(0, i == 0 ? KestrelFindFirst(archive, "", nullptr) : KestrelFindNext(archive, nullptr));
+        EXPECT_EQ(c.write_time, KestrelGetWriteTime(archive));
+        FILETIME stamp = {7, 7};
+        ASSERT_EQ(1, KestrelGetWriteTimeEx(archive, &stamp));
+        EXPECT_EQ(c.filetime, ((unsigned long long)stamp.dwHighDateTime << 32) | stamp.dwLowDateTime);
+        EXPECT_EQ(c.dos_date, KestrelGetDate(archive));
+    }
+}
+
 TEST_F(EntriesTest, TextQueriesCutAsTheirBuffersSay)
 {
     server.set_listing("lrwxrwxrwx 1 owner grp 11 Jan 02 2024 abcdefghijk -> usr/lib\r\n");
@@ -420,6 +457,7 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
             entry.size = e.size;
             entry.status.st_size = e.size > INT32_MAX ? INT32_MAX : (int32_t)e.size;
             entry.status.st_mtime = local_fields_to_time(&e.when, platform_zone_offset());
+            entry.mtime = entry.status.st_mtime;
             entry.status.st_mode = 0x81A4;
             ASSERT_EQ(0, list_keep_entry(session, &entry));
         }

@@ -6,14 +6,38 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "listing/parser.h"
 
 namespace {
 
-// Every text ends inside its field; the name and link target come from within the line
-// (a name of blanks alone never counts); the true size is never negative and the
-// 32-bit field holds it or, past 2 GiB, its largest value.
+const char BLANKS[] = " \t\n\v\f\r";
+
+bool ends_with(const std::string &text, const std::string &end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Where the name begins in the line (up to its line end): the name is the line's tail,
+// or the tail before " -> " and the link target, or a drive root "C:\" shown as "C".
+size_t name_start(const std::string &line, const ListingEntry &entry)
+{
+    std::string name = entry.name, target = entry.link_target;
+    if (ends_with(line, name))
+        return line.size() - name.size();
+    if (ends_with(line, name + " -> " + target))
+        return line.size() - name.size() - 4 - target.size();
+    if (name.size() == 1 && ends_with(line, name + ":\\"))
+        return line.size() - 3;
+    abort();
+}
+
+// Every text ends inside its field; the name and link target come from within the line;
+// a name is never empty nor blanks alone, and it begins behind a blank, so it is never
+// the rest of a word (":05 report.pdf" from a clock "9:05"); the true size is never
+// negative and the 32-bit field holds it or, past 2 GiB, its largest value; the 32-bit
+// time is the whole time or the nearest value the field holds.
 void check_entry(const ListingEntry &entry, const char *original)
 {
     if (strnlen(entry.owner, sizeof entry.owner) >= sizeof entry.owner ||
@@ -21,11 +45,18 @@ void check_entry(const ListingEntry &entry, const char *original)
         strnlen(entry.name, sizeof entry.name) >= sizeof entry.name ||
         strnlen(entry.link_target, sizeof entry.link_target) >= sizeof entry.link_target)
         abort();
-    if (entry.name[strspn(entry.name, " \t\n\v\f\r")] == '\0')
+    if (entry.name[0] == '\0' || entry.name[strspn(entry.name, BLANKS)] == '\0')
         abort();
-    if (!strstr(original, entry.name) || !strstr(original, entry.link_target))
+    std::string line(original, strcspn(original, "\r\n"));
+    size_t start = name_start(line, entry);
+    if (start == 0 || !strchr(BLANKS, line[start - 1]))
+        abort();
+    if (!strstr(original, entry.link_target))
         abort();
     if (entry.size < 0 || entry.status.st_size != (entry.size > INT32_MAX ? INT32_MAX : entry.size))
+        abort();
+    int64_t nearest = entry.mtime > INT32_MAX ? INT32_MAX : entry.mtime < INT32_MIN ? INT32_MIN : entry.mtime;
+    if (entry.status.st_mtime != nearest)
         abort();
 }
 

@@ -260,7 +260,7 @@ TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
         ASSERT_EQ(0, list_directory(session, ""));
         EXPECT_EQ(expected, names_of(session));
         for (int i = 0; i < size; i++)
-            ASSERT_EQ(i, next_entry(session)->size32);
+            ASSERT_EQ(i, next_entry(session)->size);
         EXPECT_EQ(nullptr, next_entry(session));
     }
 }

@@ -42,6 +42,7 @@ struct Expected {
     const char *group;
     const char *name;
     const char *link;
+    int64_t wide = 0;   // the whole time where the 32-bit field cannot hold it
 };
 
 void expect_entry(const Expected &e, const struct tm &now)
@@ -57,6 +58,7 @@ void expect_entry(const Expected &e, const struct tm &now)
         EXPECT_EQ(e.size, entry.size) << e.line;   // the sizes past it: TrueSizes
     }
     EXPECT_EQ(e.mtime, entry.status.st_mtime) << e.line;
+    EXPECT_EQ(e.wide ? e.wide : e.mtime, entry.mtime) << e.line;
     EXPECT_EQ(0, entry.status.st_atime + entry.status.st_ctime + (int)entry.status.st_dev) << e.line;
     EXPECT_STREQ(e.owner, entry.owner) << e.line;
     EXPECT_STREQ(e.group, entry.group) << e.line;
@@ -78,13 +80,15 @@ TEST_F(ListingParser, DosLines)
         {"01-05-99  10:30AM       <DIR>          Program Files", 0x4100, 0, 0, 915532200, "", "", "Program Files", ""},
         {"12-31-00  12:15PM                 1234 a.txt\r\n", 0x8100, 0, 1234, 978264900, "", "", "a.txt", ""},
         {"12-31-00  12:15AM                 1234 a.txt", 0x8100, 0, 1234, 978221700, "", "", "a.txt", ""},
-        {"12-31-00  12:15AM  1,234 comma", 0x8100, 0, 1, 978221700, "", "", "comma", ""},
         {"03-04-2024  01:02PM  99 four digit year", 0x8100, 0, 99, 1709557320, "", "", "four digit year", ""},
         {"07-04-76  12:00AM  5 x", 0x8100, 0, 5, 205286400, "", "", "x", ""},
-        // Two-digit years: 49 is the last of 2000..2049 (past 2038, so the largest time),
-        // 50 the first of 1950..1999 (before 1970, so the earliest).
-        {"01-01-49  12:00AM  7 y49", 0x8100, 0, 7, INT32_MAX, "", "", "y49", ""},
-        {"01-01-50  12:00AM  7 y50", 0x8100, 0, 7, 0, "", "", "y50", ""},
+        // Two-digit years: 49 is the last of 2000..2049 (past 2038: the 32-bit field
+        // holds its largest time, the entry the true one), 50 the first of 1950..1999.
+        {"01-01-49  12:00AM  7 y49", 0x8100, 0, 7, INT32_MAX, "", "", "y49", "", 2493072000LL},
+        {"01-01-50  12:00AM  7 y50", 0x8100, 0, 7, -631152000, "", "", "y50", ""},
+        {"12-31-69  11:59PM  7 y69", 0x8100, 0, 7, -60, "", "", "y69", ""},
+        {"01-01-2040  12:00AM  7 y2040", 0x8100, 0, 7, INT32_MAX, "", "", "y2040", "", 2208988800LL},
+        {"5-3-99  9:05AM  5 one digit", 0x8100, 0, 5, 925722300, "", "", "one digit", ""},
         {"01-05-99  10:30AM  <DIR>  D:\\", 0x4100, 0, 0, 915532200, "", "", "D", ""},
         {"01-05-99  10:30AM  <DIR>  a -> b", 0x4100, 0, 0, 915532200, "", "", "a -> b", ""},
         // 2 GiB and more is kept as the largest 32-bit size, never wrapped.
@@ -95,6 +99,10 @@ TEST_F(ListingParser, DosLines)
         {"05-26-95  13:08  <DIR>  name", 0x4100, 0, 0, 801493680, "", "", "name", ""},
         {"05-26-95  00:00  4096 midnight.txt", 0x8100, 0, 4096, 801446400, "", "", "midnight.txt", ""},
         {"05-26-1995  13:08       <DIR>          wide", 0x4100, 0, 0, 801493680, "", "", "wide", ""},
+        // The 24-hour clock in IIS's AM/PM columns: the two places of the marker blank.
+        {"12-05-96  17:03         <DIR>          absoft2", 0x4100, 0, 0, 849805380, "", "", "absoft2", ""},
+        {"12-05-96  17:03                   1234 a.txt", 0x8100, 0, 1234, 849805380, "", "", "a.txt", ""},
+        {"12-05-96  17:03                   1234  lead", 0x8100, 0, 1234, 849805380, "", "", " lead", ""},
         // In IIS's columns the name begins one blank behind the size column, its own
         // leading blanks kept; elsewhere blanks after the size are padding.
         {"01-05-99  10:30AM       <DIR>           leading", 0x4100, 0, 0, 915532200, "", "", " leading", ""},
@@ -133,7 +141,23 @@ TEST_F(ListingParser, UnixLines)
         {"prw------- 1 u g 0 Jan 2 2024 fifo", 0x8180, 1, 0, 1704153600, "u", "g", "fifo", ""},
         {"crw-rw-rw- 1 root root 1,   3 Jan  2  2024 null", 0x21B6, 1, 0, 1704153600, "root", "root", "null", ""},
         {"dr 3 u g 0 JAN 2 2024 .", 0x4100, 3, 0, 1704153600, "u", "g", ".", ""},
-        {"d 3 u g 0 Xyz 2 2024 ..\n", 0x4000, 3, 0, 1704153600, "u", "g", "..", ""},
+        {"d 3 u g 0 jan 2 2024 ..\n", 0x4000, 3, 0, 1704153600, "u", "g", "..", ""},
+        // A one-digit hour; now is 2025-01-05, so March is last year's.
+        {"-rw-r--r-- 1 u g 5 Mar 25  9:05 report.pdf", 0x81A4, 1, 5, 1711357500, "u", "g", "report.pdf", ""},
+        {"-rw-r--r-- 1 u g 5 Jan  5  0:00 midnight", 0x81A4, 1, 5, 1736035200, "u", "g", "midnight", ""},
+        // Years before 1970 and after 2038; the 32-bit field holds the nearest it can.
+        {"-rw-r--r-- 1 u g 5 Dec 31  1969 old", 0x81A4, 1, 5, -86400, "u", "g", "old", ""},
+        {"-rw-r--r-- 1 u g 5 Dec 14  1901 first", 0x81A4, 1, 5, -2147472000, "u", "g", "first", ""},
+        {"-rw-r--r-- 1 u g 5 Jan  1  1900 older", 0x81A4, 1, 5, INT32_MIN, "u", "g", "older", "", -2208988800LL},
+        {"-rw-r--r-- 1 u g 5 Jan 19  2038 last", 0x81A4, 1, 5, 2147472000, "u", "g", "last", ""},
+        {"-rw-r--r-- 1 u g 5 Jan 20  2038 later", 0x81A4, 1, 5, INT32_MAX, "u", "g", "later", "", 2147558400LL},
+        {"-rw-r--r-- 1 u g 5 Mar  1  2100 no leap day", 0x81A4, 1, 5, INT32_MAX, "u", "g", "no leap day", "", 4107542400LL},
+        // A link count glued to the ACL mark; neither owner nor group before the size.
+        {"drwxr-x---+1464 u g 4096 Jan 2 2024 acl", 0x41E8, 1464, 4096, 1704153600, "u", "g", "acl", ""},
+        {"-rw-r--r--@12 u g 7 Jan 2 2024 mark", 0x81A4, 12, 7, 1704153600, "u", "g", "mark", ""},
+        {"-rw-r--r-- 1 1234 Jan 2 2024 no owner", 0x81A4, 1, 1234, 1704153600, "", "", "no owner", ""},
+        {"crw-rw-rw- 1 1, 3 Jan 2 2024 bare device", 0x21B6, 1, 0, 1704153600, "", "", "bare device", ""},
+        {"crw-rw-rw- 1 root root 1,3 Jan 2 2024 glued", 0x21B6, 1, 0, 1704153600, "root", "root", "glued", ""},
         {"-rw-r--r-- 70000 u g 1 Jan 2 2024 links", 0x81A4, 4464, 1, 1704153600, "u", "g", "links", ""},
         {"-rw-r--r-- 1 u g 2147483648 Jan 2 2024 dvd.iso", 0x81A4, 1, INT32_MAX, 1704153600, "u", "g", "dvd.iso", ""},
         {"-rw-r--r-- 1 u g 4294967296 Jan 2 2024 wraps.iso", 0x81A4, 1, INT32_MAX, 1704153600, "u", "g", "wraps.iso", ""},
@@ -223,6 +247,24 @@ TEST_F(ListingParser, LinesThatFitNeitherForm)
         "-rw-r--r-- 1 u g 5 Jan 5 12:30   ",
         "-rw-r--r-- 1 u g -5 Jan 5 2024 negative",
         "-rw-r--r-- 1 u g 5 2024-01-02 03:04 iso",   // no date form known
+        // A month that is none of the twelve; a day, hour or minute out of range.
+        "-rw-r--r-- 1 u g 5 Xyz 2 2024 ..", "-rw-r--r-- 1 u g 5 Janv 2 2024 x", "-rw-r--r-- 1 u g 5 Aug 36 2001 x",
+        "-rw-r--r-- 1 u g 5 May 32 11:22 x", "-rw-r--r-- 1 u g 5 May 0 11:22 x", "-rw-r--r-- 1 u g 5 Dec 19 23:ab index.html",
+        "-rw-r--r-- 1 u g 5 Dec 19 24:00 x", "-rw-r--r-- 1 u g 5 Dec 19 23:60 x", "-rw-r--r-- 1 u g 5 Dec 19 123:00 x",
+        // Counts, sizes and years with other characters glued to them ("major, minor" is a device's alone).
+        "-rw-r--r-- 1 u g 1226672x Jan 2 2024 x", "-rw-r--r-- 51x u g 5 Jan 2 2024 x", "-rw-r--r-- 1 u g 5 Jan 2 2024x x",
+        "-rw-r--r-- 1 u g 5 Jan 2x 2024 x", "-rw-r--r-- 1 u g 5 Jan 2 12:30x x", "-rw-r--r-- 1 u g 9,730 Jan 2 2024 x",
+        "-rw-r--r-- 1 u g 9, 730 Jan 2 2024 x", "-rw-r--r-- 1 u g +5 Jan 2 2024 x", "-rw-r--r-- 1 u g 5 Jan 2 20245 x",
+        "12-31-00  12:15AM  1,234 comma", "12-31-00  12:15AM  51x x",
+        // Dates of the MS-DOS form out of range.
+        "13-05-96  10:30AM  5 x", "00-05-96  10:30AM  5 x", "12-32-96  10:30AM  5 x",
+        "12-00-96  10:30AM  5 x", "12-05-96  13:30PM  5 x", "12-05-96  10:60AM  5 x",
+        "12-05-96  10:3AM  5 x", "-12-05-96  10:30AM  5 x", "12-+5-96  10:30AM  5 x",
+        // Lines of other systems: MVS datasets, ISO dates, a date of its own.
+        "WYOSPT 3420   2003/05/21  1  200  FB      80  8000  PS  MDI.OKL.WORK",
+        "PUB001 3390   2003/09/16  1   15  FB      80  6160  PS   60-MVS.FILE",
+        "-rw-r--r-- 1 owner group 1234 09-26 2000 05-unix-date file",
+        "2002-09-02  18:30  <DIR>  iso dir", "2002-09-02 18:30 1234 iso file",
     };
     for (const char *text : lines) {
         std::string line = text;
@@ -243,12 +285,15 @@ TEST_F(ListingParser, OverlongWords)
 
     // Owner and group are only shown: they are cut to 255 characters, the entry stays.
     line = "-rw-r--r-- 1 " + std::string(300, 'o') + " " + std::string(256, 'g') +
-           " 7 " + std::string(150, 'M') + " 2 2024 kept name";
+           " 7 Jan 2 2024 kept name";
     ASSERT_EQ(0, parse_unix_line_at(&line[0], &entry, &now));
     EXPECT_EQ(std::string(255, 'o'), entry.owner);
     EXPECT_EQ(std::string(255, 'g'), entry.group);
-    EXPECT_EQ(1704153600, entry.status.st_mtime);   // an unknown month word is January
+    EXPECT_EQ(1704153600, entry.status.st_mtime);
     EXPECT_STREQ("kept name", entry.name);
+    // A long month word is no month.
+    line = "-rw-r--r-- 1 o g 7 " + std::string(150, 'M') + " 2 2024 x";
+    EXPECT_EQ(-1, parse_unix_line_at(&line[0], &entry, &now));
 
     // A name or link target that does not fit is never cut: the line is refused.
     for (const char *prefix : {"-rw-r--r-- 1 u g 7 Jan 2 2024 ", "01-02-24  12:00AM  7 ",
@@ -266,8 +311,10 @@ TEST_F(ListingParser, MonthIndex)
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int i = 0; i < 12; i++)
         EXPECT_EQ(i, month_index(months[i]));
-    for (const char *other : {"JAN", "January", "", "Ja", "Dec "})
-        EXPECT_EQ(0, month_index(other)) << other;
+    EXPECT_EQ(0, month_index("JAN"));
+    EXPECT_EQ(11, month_index("dEC"));
+    for (const char *other : {"January", "", "Ja", "Dec ", "Mai", "Okt", "J@n"})
+        EXPECT_EQ(-1, month_index(other)) << other;
 }
 
 TEST_F(ListingParser, CalendarSeconds)
@@ -279,10 +326,11 @@ TEST_F(ListingParser, CalendarSeconds)
         {local(1970, 1, 1, 0, 0), 0},
         {local(2000, 3, 1, 0, 0), 951868800},
         {local(2024, 2, 29, 0, 0), 1709164800},
-        {local(1969, 1, 1, 0, 0), 0},                  // years before 1970 count nothing
+        {local(1969, 1, 1, 0, 0), -31536000},
         {local(1999, 13, 1, 0, 0), 946684800},         // month 12 is January of the next year
         {local(1999, 12, 31, 24, 0), 946684800},       // an hour of 24 adds up
         {local(2100, 3, 1, 0, 0), INT32_MAX},          // past 2038 the field sticks at its end
+        {local(1900, 3, 1, 0, 0), INT32_MIN},          // and before 1901 at its other end
         {local(1970, 1, 1, 0, 0, -5), -5},
     };
     for (const auto &c : cases)
