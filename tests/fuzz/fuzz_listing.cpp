@@ -24,10 +24,11 @@ bool ends_with(const std::string &text, const std::string &end)
 size_t name_start(const std::string &line, const ListingEntry &entry)
 {
     std::string name = entry.name, target = entry.link_target;
-    if (ends_with(line, name))
-        return line.size() - name.size();
+    // The link's form first: its target may end in the name's own letters.
     if (ends_with(line, name + " -> " + target))
         return line.size() - name.size() - 4 - target.size();
+    if (ends_with(line, name))
+        return line.size() - name.size();
     if (name.size() == 1 && ends_with(line, name + ":\\"))
         return line.size() - 3;
     abort();
