@@ -173,6 +173,7 @@ extern "C" int KESTREL_API KestrelFindFirst(HARC archive, const char *wildcard, 
     FtpSession *session = session_of(archive);
     if (!session)
         return -1;
+    failure_clear(&session->failure);
     if (!wildcard)
         wildcard = "";
     char buffer[WILDCARD_SIZE];

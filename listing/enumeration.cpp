@@ -171,8 +171,10 @@ int list_directory(FtpSession *session, const char *path)
     if (sent != 0 || session_accept_data(session) != 0)
         return list_fail(session);
     int reply = session_reply(session, SESSION_CODE_ONLY);
-    if (reply != 150 && reply != 125)
+    if (reply != 150 && reply != 125) {
+        session_refused(session, FAILURE_SERVER);
         return list_fail(session);
+    }
 
     struct tm now;
     listing_now(&now);
@@ -211,6 +213,8 @@ int list_directory(FtpSession *session, const char *path)
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
     reply = session_reply(session, SESSION_CODE_ONLY);
+    if (reply != 226 && reply != 250)
+        session_refused(session, FAILURE_SERVER);
     if ((reply != 226 && reply != 250) || !complete)
         return list_fail(session);
     session->cursor = -1;

@@ -35,6 +35,12 @@ int net_last_error_kind(void)
     return NET_ERROR_OTHER;
 }
 
+void net_note_failure(Failure *failure)
+{
+    int error = errno;
+    failure_note(failure, error == ECONNREFUSED ? FAILURE_REFUSED : FAILURE_UNREACHABLE, "%s", strerror(error));
+}
+
 net_socket_t net_socket_tcp(void)
 {
     // Close-on-exec keeps sockets out of child processes (tests start real servers).
@@ -119,8 +125,12 @@ int net_connect_result(net_socket_t socket)
 {
     int error = 0;
     socklen_t length = sizeof error;
-    if (getsockopt(to_fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+    if (getsockopt(to_fd(socket), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         return -1;
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
     sockaddr_in peer;
     socklen_t peer_length = sizeof peer;
     return getpeername(to_fd(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;

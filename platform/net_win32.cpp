@@ -34,6 +34,17 @@ int net_last_error_kind(void)
     }
 }
 
+void net_note_failure(Failure *failure)
+{
+    int error = WSAGetLastError();
+    char text[FAILURE_TEXT_SIZE];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, (DWORD)error,
+                                  0, text, sizeof text, nullptr);
+    if (length == 0)
+        text_format(text, sizeof text, "socket error %d", error);
+    failure_note(failure, error == WSAECONNREFUSED ? FAILURE_REFUSED : FAILURE_UNREACHABLE, "%s", text);
+}
+
 net_socket_t net_socket_tcp(void)
 {
     SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -106,8 +117,12 @@ int net_connect_result(net_socket_t socket)
 {
     int error = 0;
     int length = sizeof error;
-    if (getsockopt(to_socket(socket), SOL_SOCKET, SO_ERROR, (char *)&error, &length) != 0 || error != 0)
+    if (getsockopt(to_socket(socket), SOL_SOCKET, SO_ERROR, (char *)&error, &length) != 0)
         return -1;
+    if (error != 0) {
+        WSASetLastError(error);
+        return -1;
+    }
     sockaddr_in peer;
     int peer_length = sizeof peer;
     return getpeername(to_socket(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;

@@ -34,6 +34,7 @@ FtpSession *session_create(void)
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
     stream_limits_init(&session->limits);
+    session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
     return session;
 }
@@ -161,15 +162,19 @@ static int read_reply_lines(FtpSession *session, char *buffer, int limit, int sp
         if (!more)
             break;
     }
-    if (!got_line)
+    if (!got_line) {
+        failure_note(&session->failure, FAILURE_PROTOCOL, "the server closed the connection");
         return 0;
+    }
     int code = text_to_int(buffer);
     // 421: the server is closing the control connection. Some say it and stay (pyftpdlib
     // after a passive listener timed out, keeping the transfer it had queued); a command
     // sent after it would be answered out of step or hand a later transfer the stale
     // transfer's bytes. Nothing more is sent or read on this connection.
-    if (code == 421)
+    if (code == 421) {
+        failure_note(&session->failure, FAILURE_SERVER, "%s", buffer);
         stream_disconnect(session->control);
+    }
     return code;
 }
 
@@ -190,7 +195,7 @@ int session_reply(FtpSession *session, int limit)
         return 0;
     session->reply[0] = '\0';
     if (limit == SESSION_CODE_ONLY)
-        return session_read_reply(session);
+        return read_reply_lines(session, session->reply, SESSION_REPLY_LIMIT, 1);
     assert(limit > 0 && limit <= SESSION_REPLY_LIMIT);
     return read_reply_lines(session, session->reply, limit, 0);
 }
@@ -201,6 +206,13 @@ int session_cancel(FtpSession *session)
         return -1;
     stream_limits_cancel(&session->limits);
     return 0;
+}
+
+int session_refused(FtpSession *session, int kind)
+{
+    if (session->reply[0] != '\0')
+        failure_note(&session->failure, kind, "%s", session->reply);
+    return -1;
 }
 
 int session_set_timeout(FtpSession *session, int seconds)

@@ -9,6 +9,7 @@
 
 #include "api/kestrel.h"
 #include "transport/stream.h"
+#include "util/failure.h"
 
 enum {
     SESSION_HOST_SIZE = 1024,
@@ -22,7 +23,6 @@ enum {
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
 // ftpes:// asks for TLS with AUTH TLS after the greeting, ftps:// starts it at the connect.
 enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 };
-enum { SESSION_FAILURE_SIZE = 200 };
 
 struct FtpSession {
     SocketStream *control;
@@ -74,11 +74,13 @@ struct FtpSession {
     // the record, so a cancel from another thread only ever touches this.
     StreamLimits limits;
     // TLS: how the control connection is protected (every data connection then is too),
-    // the certificate settings and trust store all its connections are made with, and
-    // why the last connect or login failed when TLS was the cause ("" otherwise).
+    // and the certificate settings and trust store all its connections are made with.
     int32_t tls_mode;
     TlsClient *tls_client;
-    char failure[SESSION_FAILURE_SIZE];
+    // Why the last operation failed: its streams note what they saw (limits.failure points
+    // here), the commands note a refusal with the server's reply line; the first reason
+    // noted stays until the next operation clears it.
+    Failure failure;
 };
 
 // Record and replies.
@@ -98,9 +100,9 @@ int session_command(FtpSession *session, int limit, const char *format, ...)
     __attribute__((format(gnu_printf, 3, 4)));
 // Reads one reply. With limit SESSION_CODE_ONLY only the code counts, and a line that
 // begins with a space continues the reply as a '-' in the fourth place does; with a
-// positive limit (at most SESSION_REPLY_LIMIT) the last line of the reply, CR LF
-// included, stays in session->reply for the commands whose reply carries data, and
-// only the '-' continues it. The code of the last line read, or 0 when none came.
+// positive limit (at most SESSION_REPLY_LIMIT) only the '-' continues it. Either way the
+// last line of the reply, CR LF included, stays in session->reply. The code of the last
+// line read, or 0 when none came (noted as the failure when nothing else was).
 enum { SESSION_CODE_ONLY = 0 };
 int session_reply(FtpSession *session, int limit);
 char *session_read_line(FtpSession *session, char *buffer, int limit);
@@ -111,6 +113,9 @@ int session_read_reply(FtpSession *session);
 // once a second); it reads no stream, so it is safe while the busy thread opens or closes
 // them. Every later wait fails too.
 int session_cancel(FtpSession *session);
+// Notes the last reply line as why the operation fails (FAILURE_LOGIN or FAILURE_SERVER);
+// nothing when no reply came (the reader noted that). Always -1.
+int session_refused(FtpSession *session, int kind);
 // How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
 int session_set_timeout(FtpSession *session, int seconds);
 int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);

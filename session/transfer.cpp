@@ -2,6 +2,7 @@
 // the whole-file download with resume and upload on top of it. Counts, offsets and sizes
 // are 64-bit throughout, so files of 2 GiB and more move, resume and report correctly.
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -130,6 +131,7 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
     }
     int reply = session_reply(session, SESSION_REPLY_LIMIT);
     if (reply != 150 && reply != 125) {
+        session_refused(session, FAILURE_SERVER);
         session_close_data(session);
         return -1;
     }
@@ -205,7 +207,11 @@ int session_close_transfer(FtpSession *session)
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
     int reply = session_reply(session, SESSION_CODE_ONLY);
-    return (reply == 226 || reply == 250) && !mismatch && flushed == 0 ? 0 : -1;
+    if (reply != 226 && reply != 250)
+        return session_refused(session, FAILURE_SERVER);
+    if (mismatch)
+        failure_note(&session->failure, FAILURE_PROTOCOL, "the data connection ended at another size than announced");
+    return !mismatch && flushed == 0 ? 0 : -1;
 }
 
 static int ends_with_separator(const char *path)
@@ -343,6 +349,8 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
             file = platform_file_open(path, binary ? "ab" : "a");
         else
             file = platform_file_open(path, binary ? "wb" : "w");
+        if (!file)
+            failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(errno));
     }
     if (file) {
         result = receive_into_file(session, file);
@@ -378,8 +386,10 @@ int session_put_file(FtpSession *session, const char *remote_name, const char *l
     if (platform_file_info(local_name, &info) != 0 || info.is_directory)
         return -1;
     FILE *file = platform_file_open(local_name, binary ? "rb" : "r");
-    if (!file)
+    if (!file) {
+        failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name, strerror(errno));
         return -1;
+    }
     session->local_size = info.size;
 
     int result = -1;

@@ -39,6 +39,9 @@ struct StreamLimits {
     // of them fails at once, since a server that fell silent on one connection cannot be
     // trusted to answer in step on another. Only the busy thread touches it.
     int32_t timed_out = 0;
+    // Where the streams note why a connect, wait, receive or send failed (failure_note:
+    // the first reason of an operation stays); null: nowhere. Only the busy thread.
+    Failure *failure = nullptr;
 };
 
 struct SocketStream {

@@ -1217,3 +1217,85 @@ TEST(Faults, TlsOpensThatFail)
         KestrelCloseArchive(handle);
     }
 }
+
+// ---- Why it failed: every failure keeps its category and its reason on the handle ----
+
+TEST(Faults, EveryFailureKeepsItsReason)
+{
+    enum End { AT_ONCE, CANCEL, TIME_LIMIT };
+    struct Case {
+        const char *label;
+        std::string url;  // empty: the scripted server's ftp:// URL
+        std::function<void(FtpScriptServer &)> script;
+        End end;
+        std::function<int(HARC, const std::string &)> operation;  // null: the open itself fails
+        int kind;
+        const char *text;  // how the text ends; null: any text but an empty one
+        Lines commands;    // after the open
+    } cases[] = {
+        {"refused connect on a quiet port", "ftp://u:p@127.0.0.1:" + std::to_string(closed_port()) + "/",
+         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}},
+        {"unknown name", "ftp://u:p@no-such-host.test/", nullptr, AT_ONCE, nullptr, FAILURE_NAME,
+         "no address for no-such-host.test", {}},
+        {"silent greeting, time limit", "", [](FtpScriptServer &s) { s.greeting().silence(); }, TIME_LIMIT, nullptr,
+         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}},
+        {"silent greeting, cancelled", "", [](FtpScriptServer &s) { s.greeting().silence(); }, CANCEL, nullptr,
+         FAILURE_CANCELLED, "cancelled", {}},
+        {"530 to PASS", "", [](FtpScriptServer &s) { s.expect("PASS", {"530 Login incorrect."}); }, AT_ONCE,
+         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}},
+        {"AUTH TLS refused", "ftpes", [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Not here"}); }, AT_ONCE,
+         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {}},
+        {"550 to RETR", "", [](FtpScriptServer &s) { s.expect("RETR", {"550 No such file."}); }, AT_ONCE,
+         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/f.bin").c_str(), 0); },
+         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}},
+        {"local file in a folder that is not there", "", nullptr, AT_ONCE,
+         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/none/f.bin").c_str(), 0); },
+         FAILURE_LOCAL_FILE, "No such file or directory", {"TYPE I", "PASV", "RETR f.bin"}},
+        {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
+         AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
+         "the server closed the connection", {"MKD d"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, c.end == TIME_LIMIT ? kTimeoutSeconds : 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        server.add_file("f.bin", "0123456789");
+        if (c.script)
+            c.script(server);
+        ASSERT_TRUE(server.start());
+        xfer::TempDir dir;
+        std::string url = c.url;
+        if (url.empty() || url == "ftpes")
+            url = (url.empty() ? "ftp" : url) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        net_set_resolver([](const char *, uint32_t *) { return -1; });
+        CancelRun run = run_cancelled([&] { return frame_open_handle(handle, url.c_str(), 2); },
+                                      [&] { return c.end != CANCEL || server.wait_for_connection(5000); },
+                                      [&] {
+                                          if (c.end == CANCEL)
+                                              KestrelCancel(handle, 0);
+                                      });
+        net_set_resolver(nullptr);
+        size_t opened_at = server.commands().size();
+        if (c.operation) {
+            ASSERT_EQ(0, run.result);
+            EXPECT_EQ(0, c.operation(handle, dir.path.string()));
+        } else {
+            EXPECT_EQ(-1, run.result);
+        }
+        const Failure &failure = ((FtpSession *)handle)->failure;
+        EXPECT_EQ(c.kind, failure.kind) << failure.text;
+        std::string text = failure.text;
+        if (c.text == nullptr)
+            EXPECT_NE("", text);
+        else
+            EXPECT_TRUE(text.size() >= strlen(c.text) && text.compare(text.size() - strlen(c.text), std::string::npos,
+                                                                      c.text) == 0)
+                << text;
+        Lines all = server.commands();
+        EXPECT_EQ(c.commands, Lines(all.begin() + (long)std::min(opened_at, all.size()), all.end()));
+        KestrelCloseArchive(handle);
+    }
+}
