@@ -117,7 +117,7 @@ static int protect_control(FtpSession *session)
 // or a missing reply says nothing about TLS and is noted as nothing).
 static int require_reply(FtpSession *session, int wanted, const char *command)
 {
-    int reply = session_command(session, SESSION_CODE_ONLY, "%s\r\n", command);
+    int reply = session_command(session, "%s\r\n", command);
     if (reply == wanted)
         return 0;
     if (reply != 0)
@@ -151,7 +151,7 @@ int session_login(FtpSession *session)
     // Nothing is read or sent in clear once TLS was asked for: a refusal ends the login.
     if (session->tls_mode == SESSION_TLS_IMPLICIT && protect_control(session) != 0)
         return login_fail(session);
-    if (session_reply(session, SESSION_CODE_ONLY) != 220) {
+    if (session_reply(session) != 220) {
         session_refused(session, FAILURE_SERVER);
         return login_fail(session);
     }
@@ -160,10 +160,10 @@ int session_login(FtpSession *session)
         return login_fail(session);
 
     int reply = session->proxy_type == PROXY_USER_AT_HOST
-                    ? session_command(session, SESSION_CODE_ONLY, "USER %s@%s\r\n", session->user, session->host)
-                    : session_command(session, SESSION_CODE_ONLY, "USER %s\r\n", session->user);
+                    ? session_command(session, "USER %s@%s\r\n", session->user, session->host)
+                    : session_command(session, "USER %s\r\n", session->user);
     if (reply == 331) {
-        if (session_command(session, SESSION_CODE_ONLY, "PASS %s\r\n", session->password) != 230) {
+        if (session_command(session, "PASS %s\r\n", session->password) != 230) {
             session_refused(session, FAILURE_LOGIN);
             return login_fail(session);
         }
@@ -174,7 +174,7 @@ int session_login(FtpSession *session)
     }
 
     if (session->proxy_type == PROXY_OPEN || session->proxy_type == PROXY_OPEN_LOWER) {
-        if (session_command(session, SESSION_CODE_ONLY,
+        if (session_command(session,
                             session->proxy_type == PROXY_OPEN ? "OPEN %s\r\n" : "open %s\r\n",
                             session->host) != 220) {
             session_refused(session, FAILURE_LOGIN);
@@ -187,7 +187,7 @@ int session_login(FtpSession *session)
         (require_reply(session, 200, "PBSZ 0") != 0 || require_reply(session, 200, "PROT P") != 0))
         return login_fail(session);
 
-    if (session_command(session, SESSION_REPLY_LIMIT, "SYST\r\n") == 215)
+    if (session_command(session, "SYST\r\n") == 215)
         record_system_type(session, session->reply);
 
     session_set_type(session, session->transfer_type);
@@ -214,7 +214,7 @@ int session_set_type(FtpSession *session, const char *type)
     char copy[SESSION_TYPE_SIZE];
     if (text_copy(copy, sizeof copy, type) != 0)
         return -1;
-    if (session_command(session, SESSION_CODE_ONLY, "TYPE %s\r\n", copy) != 200)
+    if (session_command(session, "TYPE %s\r\n", copy) != 200)
         return -1;
     text_copy(session->transfer_type, sizeof session->transfer_type, copy);
     return 0;
@@ -225,10 +225,10 @@ int session_change_dir(FtpSession *session, const char *directory)
     if (!session || !session->control || !directory)
         return -1;
     if (directory[0] != '\0') {
-        if (session_command(session, SESSION_CODE_ONLY, "CWD %s\r\n", directory) != 250)
+        if (session_command(session, "CWD %s\r\n", directory) != 250)
             return session_refused(session, FAILURE_SERVER);
     }
-    if (session_command(session, SESSION_REPLY_LIMIT, "PWD\r\n") != 257)
+    if (session_command(session, "PWD\r\n") != 257)
         return session_refused(session, FAILURE_SERVER);
     // The path lies between the first and the last quotation mark of the line, verbatim.
     const char *first = strchr(session->reply, '"');

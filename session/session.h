@@ -69,7 +69,7 @@ struct FtpSession {
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
-    char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply kept by session_reply
+    char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply
     // The cancel flag and time limit of every stream of this session. It lives as long as
     // the record, so a cancel from another thread only ever touches this.
     StreamLimits limits;
@@ -95,19 +95,14 @@ int session_send(FtpSession *session, const char *format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
 // Sends one command and reads its reply: the reply code, or 0 when nothing was sent (a
 // refused line as above, no connection, a failed send) or no reply came. Nothing is
-// awaited for a command that did not go out. limit as for session_reply.
-int session_command(FtpSession *session, int limit, const char *format, ...)
-    __attribute__((format(gnu_printf, 3, 4)));
-// Reads one reply. With limit SESSION_CODE_ONLY only the code counts, and a line that
-// begins with a space continues the reply as a '-' in the fourth place does; with a
-// positive limit (at most SESSION_REPLY_LIMIT) only the '-' continues it. Either way the
-// last line of the reply, CR LF included, stays in session->reply. The code of the last
-// line read, or 0 when none came (noted as the failure when nothing else was).
-enum { SESSION_CODE_ONLY = 0 };
-int session_reply(FtpSession *session, int limit);
-char *session_read_line(FtpSession *session, char *buffer, int limit);
-int session_read_reply_text(FtpSession *session, char *buffer, int limit);
-int session_read_reply(FtpSession *session);
+// awaited for a command that did not go out.
+int session_command(FtpSession *session, const char *format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
+// Reads one reply, multi-line replies by the end rule of RFC 959 section 4.2: the code of
+// its last line (the code of its last line read when the connection fails in the middle),
+// or 0 when none came (noted as the failure when nothing else was). The last line, CR LF
+// included, stays in session->reply.
+int session_reply(FtpSession *session);
 // The one call another thread may make while the session is busy: sets the session's
 // cancel flag and wakes the wait under way (every wait also looks at the flag at least
 // once a second); it reads no stream, so it is safe while the busy thread opens or closes

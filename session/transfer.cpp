@@ -72,7 +72,7 @@ int session_set_resume_offset(FtpSession *session, int64_t offset)
 // the reply carries no whole number.
 static int64_t remote_size(FtpSession *session, const char *remote_name)
 {
-    if (session_command(session, SESSION_REPLY_LIMIT, "SIZE %s\r\n", remote_name) != 213)
+    if (session_command(session, "SIZE %s\r\n", remote_name) != 213)
         return -1;
     const char *p = session->reply + 3;
     while (*p == ' ')
@@ -117,7 +117,7 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         return -1;
 
     if (session->resume_offset != 0) {
-        if (session_command(session, SESSION_CODE_ONLY, "REST %lld\r\n", (long long)session->resume_offset) == 350)
+        if (session_command(session, "REST %lld\r\n", (long long)session->resume_offset) == 350)
             session->transferred = session->resume_offset;
         else
             session->resume_offset = 0;  // the transfer starts at the beginning of the file
@@ -129,7 +129,7 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         session_close_data(session);
         return -1;
     }
-    int reply = session_reply(session, SESSION_REPLY_LIMIT);
+    int reply = session_reply(session);
     if (reply != 150 && reply != 125) {
         session_refused(session, FAILURE_SERVER);
         session_close_data(session);
@@ -206,7 +206,7 @@ int session_close_transfer(FtpSession *session)
     int flushed = stream_flush(session->data);
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_reply(session, SESSION_CODE_ONLY);
+    int reply = session_reply(session);
     if (reply != 226 && reply != 250)
         return session_refused(session, FAILURE_SERVER);
     if (mismatch)

@@ -634,6 +634,57 @@ TEST(Faults, RepliesStayInStepAfterANulOrAnOverlongLine)
     EXPECT_EQ((Lines{"MKD a", "DELE x", "MKD c", "DELE y", "MKD d"}), rig.since_open());
 }
 
+// A multi-line reply ends only at the line that begins with its own code and a blank;
+// the lines between may look like anything. Reading it shorter would answer every later
+// command with the reply to the one before it.
+TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
+{
+    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD", "CWD /", "PWD"};
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;  // all of them, the open's included
+    } cases[] = {
+        {"a line without a code in the reply to PASS",
+         [](FtpScriptServer &s) { s.expect("PASS", {"230-Welcome", "This line has no code", "230 Logged in"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a blank-led line in the reply to SYST",
+         [](FtpScriptServer &s) { s.expect("SYST", {"215-UNIX", " emulated", "215 UNIX Type: L8"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a blank-led line and another code in the reply to PWD",
+         [](FtpScriptServer &s) {
+             s.expect("PWD", {"257-\"/\" is the current directory", " still the same reply", "250 also the same",
+                              "257 \"/\""});
+         },
+         [](Rig &r) { return strcmp(r.session()->current_dir, "/") == 0 ? KestrelMkDir(r.archive, "d", 0) : -1; }, 1,
+         {"MKD d"}},
+        {"a 257 to MKD with a line without a code, then a refused MKD",
+         [](FtpScriptServer &s) {
+             s.expect("MKD d1", {"257-\"d1\" created", "and this line has no code", "257 done"});
+             s.expect("MKD d2", {"550 Permission denied"});
+             s.expect("DELE x", {"250 Deleted"});
+         },
+         [](Rig &r) {
+             return KestrelMkDir(r.archive, "d1", 0) * 100 + KestrelMkDir(r.archive, "d2", 0) * 10 +
+                    KestrelDelete(r.archive, "x", 0);
+         },
+         101, {"MKD d1", "MKD d2", "DELE x"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig.server);
+        ASSERT_NE(nullptr, rig.open_handle());
+        EXPECT_STREQ("UNIX", rig.session()->system_type);
+        EXPECT_EQ(c.expected, c.operation(rig));
+        Lines all = login;
+        all.insert(all.end(), c.commands.begin(), c.commands.end());
+        EXPECT_EQ(all, rig.server.commands());
+    }
+}
+
 TEST(Faults, HugeGarbageAndNulListings)
 {
     {
