@@ -213,14 +213,9 @@ static int parse_progress(const char *line, char *kind, long long *done, long lo
         int negative = *p == '-';
         if (negative)
             p++;
-        if (*p < '0' || *p > '9')
+        int64_t v;
+        if (text_to_int64(p, &v, &p) <= 0)
             return -1;
-        unsigned long long v = 0;
-        for (; *p >= '0' && *p <= '9'; p++) {
-            v = v * 10 + (unsigned long long)(*p - '0');
-            if (v > 9223372036854775807ULL)
-                return -1;
-        }
         values[i] = negative ? -(long long)v : (long long)v;
         if (i == 0 && *p++ != '/')
             return -1;
