@@ -9,7 +9,7 @@
 #include <ctime>
 
 #include "api/kestrel.h"
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "listing/enumeration.h"
 #include "platform/time.h"
 #include "session/session.h"
@@ -190,6 +190,7 @@ extern "C" int KESTREL_API KestrelFindFirst(HARC archive, const char *wildcard, 
     FtpSession *session = session_of(archive);
     if (!session)
         return -1;
+    failure_clear(&session->failure);
     if (!wildcard)
         wildcard = "";
     char buffer[WILDCARD_SIZE];

@@ -5,9 +5,14 @@
 #include "config/settings.h"
 #include "session/session.h"
 
+// The session of a handle whose operation starts: the reason of the last failure is
+// kept until the next call on the handle.
 static FtpSession *session_of(HARC archive)
 {
-    return (FtpSession *)archive;
+    FtpSession *session = (FtpSession *)archive;
+    if (session)
+        failure_clear(&session->failure);
+    return session;
 }
 
 extern "C" int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored)

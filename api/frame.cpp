@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "platform/export.h"
 #include "platform/module.h"
@@ -34,7 +34,7 @@ static int frame_tls_mode(const char *scheme)
 const char *kestrel_open_failure(HARC archive)
 {
     FtpSession *session = (FtpSession *)archive;
-    return session ? session->failure : "";
+    return session && session->failure.kind == FAILURE_TLS ? session->failure.text : "";
 }
 
 HARC frame_new_handle(void)
@@ -47,6 +47,7 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
     FtpSession *session = (FtpSession *)handle;
     if (!session || !url)
         return -1;
+    failure_clear(&session->failure);
     if (!(mode & 2))
         settings_load();
 

@@ -170,9 +170,11 @@ int list_directory(FtpSession *session, const char *path)
     int sent = path[0] != '\0' ? session_send(session, "LIST %s\r\n", path) : session_send(session, "LIST\r\n");
     if (sent != 0 || session_accept_data(session) != 0)
         return list_fail(session);
-    int reply = session_reply(session, SESSION_CODE_ONLY);
-    if (reply != 150 && reply != 125)
+    int reply = session_reply(session);
+    if (reply != 150 && reply != 125) {
+        session_refused(session, FAILURE_SERVER);
         return list_fail(session);
+    }
 
     struct tm now;
     listing_now(&now);
@@ -210,7 +212,9 @@ int list_directory(FtpSession *session, const char *path)
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
-    reply = session_reply(session, SESSION_CODE_ONLY);
+    reply = session_reply(session);
+    if (reply != 226 && reply != 250)
+        session_refused(session, FAILURE_SERVER);
     if ((reply != 226 && reply != 250) || !complete)
         return list_fail(session);
     session->cursor = -1;

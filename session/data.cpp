@@ -65,7 +65,7 @@ static int open_fail(FtpSession *session)
 // PASV: 0 with `data` connected, -1 on failure; *refused is set for a 5xx reply.
 static int open_passive(FtpSession *session, int *refused)
 {
-    int reply = session_command(session, SESSION_REPLY_LIMIT, "PASV\r\n");
+    int reply = session_command(session, "PASV\r\n");
     if (reply != 227) {
         *refused = reply / 100 == 5;
         return -1;
@@ -105,7 +105,7 @@ static int open_active(FtpSession *session)
     stream_set_limits(session->data, &session->limits);
     unsigned char b[4];
     memcpy(b, &session->port_address, 4);
-    int reply = session_command(session, SESSION_CODE_ONLY, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2],
+    int reply = session_command(session, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2],
                                 b[3], (unsigned)(session->port_listen_port >> 8),
                                 (unsigned)(session->port_listen_port & 0xff));
     return reply == 200 ? 0 : -1;

@@ -8,7 +8,9 @@ static int command_with_reply(FtpSession *session, const char *format, const cha
 {
     if (!session || !session->control || !name)
         return -1;
-    return session_command(session, SESSION_CODE_ONLY, format, name) == required ? 0 : -1;
+    if (session_command(session, format, name) != required)
+        return session_refused(session, FAILURE_SERVER);
+    return 0;
 }
 
 int session_make_dir(FtpSession *session, const char *name)

@@ -39,13 +39,17 @@ int session_connect(FtpSession *session, const char *host, int port, const char 
 
     uint32_t address = 0;
     if (session->proxy_type != PROXY_NONE) {
-        if (resolve_host(session->proxy_host, &address) != 0)
+        if (resolve_host(session->proxy_host, &address) != 0) {
+            failure_note(&session->failure, FAILURE_NAME, "no address for %s", session->proxy_host);
             return -1;
+        }
         session->server_address = address;
         session->server_port = session->proxy_port;
     } else {
-        if (resolve_host(host, &address) != 0)
+        if (resolve_host(host, &address) != 0) {
+            failure_note(&session->failure, FAILURE_NAME, "no address for %s", host);
             return -1;
+        }
         session->server_address = address;
         session->server_port = (uint32_t)port;
     }
@@ -80,7 +84,7 @@ int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *sett
     char reason[TLS_REASON_SIZE];
     session->tls_client = tls_client_create(settings, reason);
     if (!session->tls_client) {
-        text_format(session->failure, sizeof session->failure, "TLS: %s", reason);
+        failure_set(&session->failure, FAILURE_TLS, "TLS: %s", reason);
         return -1;
     }
     return 0;
@@ -94,17 +98,16 @@ static int protect_control(FtpSession *session)
     // had come protected: an attacker's way to answer USER and PASS. Nothing may be there.
     SocketStream *control = session->control;
     if (control->ring_count > 0 || control->ahead_count > 0) {
-        text_copy(session->failure, sizeof session->failure, "TLS: the server sent more in clear after AUTH TLS");
+        failure_set(&session->failure, FAILURE_TLS, "TLS: the server sent more in clear after AUTH TLS");
         return -1;
     }
     if (stream_start_tls(session->control, session->tls_client, nullptr) != 0) {
-        text_copy(session->failure, sizeof session->failure, "TLS: out of memory");
+        failure_set(&session->failure, FAILURE_TLS, "TLS: out of memory");
         return -1;
     }
     if (stream_tls_handshake(session->control) != 0) {
         const char *reason = stream_tls_reason(session->control);
-        text_format(session->failure, sizeof session->failure, "TLS: %s",
-                    reason[0] ? reason : "handshake cancelled or timed out");
+        failure_set(&session->failure, FAILURE_TLS, "TLS: %s", reason[0] ? reason : "handshake cancelled or timed out");
         return -1;
     }
     return 0;
@@ -114,12 +117,11 @@ static int protect_control(FtpSession *session)
 // or a missing reply says nothing about TLS and is noted as nothing).
 static int require_reply(FtpSession *session, int wanted, const char *command)
 {
-    int reply = session_command(session, SESSION_CODE_ONLY, "%s\r\n", command);
+    int reply = session_command(session, "%s\r\n", command);
     if (reply == wanted)
         return 0;
     if (reply != 0)
-        text_format(session->failure, sizeof session->failure, "TLS: the server refused %s (reply %d)",
-                    command, reply);
+        failure_set(&session->failure, FAILURE_TLS, "TLS: the server refused %s (reply %d)", command, reply);
     return -1;
 }
 
@@ -136,6 +138,7 @@ int session_login(FtpSession *session)
 {
     if (!session)
         return -1;
+    failure_clear(&session->failure);
     session->control = stream_connect(session->server_address, (int)session->server_port, &session->limits);
     if (!session->control)
         return -1;
@@ -145,32 +148,38 @@ int session_login(FtpSession *session)
     session->server_address = stream_peer_address(session->control);
     session->server_port = stream_peer_port(session->control);
 
-    session->failure[0] = '\0';
     // Nothing is read or sent in clear once TLS was asked for: a refusal ends the login.
     if (session->tls_mode == SESSION_TLS_IMPLICIT && protect_control(session) != 0)
         return login_fail(session);
-    if (session_reply(session, SESSION_CODE_ONLY) != 220)
+    if (session_reply(session) != 220) {
+        session_refused(session, FAILURE_SERVER);
         return login_fail(session);
+    }
     if (session->tls_mode == SESSION_TLS_EXPLICIT &&
         (require_reply(session, 234, "AUTH TLS") != 0 || protect_control(session) != 0))
         return login_fail(session);
 
     int reply = session->proxy_type == PROXY_USER_AT_HOST
-                    ? session_command(session, SESSION_CODE_ONLY, "USER %s@%s\r\n", session->user, session->host)
-                    : session_command(session, SESSION_CODE_ONLY, "USER %s\r\n", session->user);
+                    ? session_command(session, "USER %s@%s\r\n", session->user, session->host)
+                    : session_command(session, "USER %s\r\n", session->user);
     if (reply == 331) {
-        if (session_command(session, SESSION_CODE_ONLY, "PASS %s\r\n", session->password) != 230)
+        if (session_command(session, "PASS %s\r\n", session->password) != 230) {
+            session_refused(session, FAILURE_LOGIN);
             return login_fail(session);
+        }
     } else if (reply != 230) {
         // 230 right after USER: the server needs no password, so none is sent.
+        session_refused(session, FAILURE_LOGIN);
         return login_fail(session);
     }
 
     if (session->proxy_type == PROXY_OPEN || session->proxy_type == PROXY_OPEN_LOWER) {
-        if (session_command(session, SESSION_CODE_ONLY,
+        if (session_command(session,
                             session->proxy_type == PROXY_OPEN ? "OPEN %s\r\n" : "open %s\r\n",
-                            session->host) != 220)
+                            session->host) != 220) {
+            session_refused(session, FAILURE_LOGIN);
             return login_fail(session);
+        }
     }
 
     // Every data connection is protected too.
@@ -178,7 +187,7 @@ int session_login(FtpSession *session)
         (require_reply(session, 200, "PBSZ 0") != 0 || require_reply(session, 200, "PROT P") != 0))
         return login_fail(session);
 
-    if (session_command(session, SESSION_REPLY_LIMIT, "SYST\r\n") == 215)
+    if (session_command(session, "SYST\r\n") == 215)
         record_system_type(session, session->reply);
 
     session_set_type(session, session->transfer_type);
@@ -205,7 +214,7 @@ int session_set_type(FtpSession *session, const char *type)
     char copy[SESSION_TYPE_SIZE];
     if (text_copy(copy, sizeof copy, type) != 0)
         return -1;
-    if (session_command(session, SESSION_CODE_ONLY, "TYPE %s\r\n", copy) != 200)
+    if (session_command(session, "TYPE %s\r\n", copy) != 200)
         return -1;
     text_copy(session->transfer_type, sizeof session->transfer_type, copy);
     return 0;
@@ -216,11 +225,11 @@ int session_change_dir(FtpSession *session, const char *directory)
     if (!session || !session->control || !directory)
         return -1;
     if (directory[0] != '\0') {
-        if (session_command(session, SESSION_CODE_ONLY, "CWD %s\r\n", directory) != 250)
-            return -1;
+        if (session_command(session, "CWD %s\r\n", directory) != 250)
+            return session_refused(session, FAILURE_SERVER);
     }
-    if (session_command(session, SESSION_REPLY_LIMIT, "PWD\r\n") != 257)
-        return -1;
+    if (session_command(session, "PWD\r\n") != 257)
+        return session_refused(session, FAILURE_SERVER);
     // The path lies between the first and the last quotation mark of the line, verbatim.
     const char *first = strchr(session->reply, '"');
     if (!first)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cassert>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@ FtpSession *session_create(void)
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
     stream_limits_init(&session->limits);
+    session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
     return session;
 }
@@ -107,7 +109,7 @@ int session_send(FtpSession *session, const char *format, ...)
     return send_line(session, line);
 }
 
-int session_command(FtpSession *session, int limit, const char *format, ...)
+int session_command(FtpSession *session, const char *format, ...)
 {
     if (!session || !session->control)
         return 0;
@@ -119,14 +121,7 @@ int session_command(FtpSession *session, int limit, const char *format, ...)
     // A command that did not go out is never answered: waiting would only stall.
     if (formatted != 0 || send_line(session, line) != 0)
         return 0;
-    return session_reply(session, limit);
-}
-
-char *session_read_line(FtpSession *session, char *buffer, int limit)
-{
-    if (!session || !session->control)
-        return nullptr;
-    return stream_read_line(session->control, buffer, limit);
+    return session_reply(session);
 }
 
 // Reads and drops the rest of a line that was cut short by its length or by a NUL byte:
@@ -143,56 +138,50 @@ static void skip_rest_of_line(FtpSession *session, const char *line)
     while (byte >= 0 && byte != '\n');
 }
 
-// Reads the lines of one reply into buffer; a line continues the reply when its fourth
-// character is '-' or, with space_continues, when it begins with a space. The code is
-// that of the last line read; 0 when not even one line arrived.
-static int read_reply_lines(FtpSession *session, char *buffer, int limit, int space_continues)
+static int starts_with_code(const char *line)
 {
-    int got_line = 0;
-    buffer[0] = '\0';
-    for (;;) {
-        if (!session_read_line(session, buffer, limit))
-            break;
-        got_line = 1;
-        session_trace(session, '<', buffer);
-        skip_rest_of_line(session, buffer);
-        size_t len = strlen(buffer);
-        int more = (len > 3 && buffer[3] == '-') || (space_continues && buffer[0] == ' ');
-        if (!more)
+    return isdigit((unsigned char)line[0]) && isdigit((unsigned char)line[1]) && isdigit((unsigned char)line[2]);
+}
+
+// RFC 959 section 4.2: a first line "ddd-" opens a reply that ends only at a line that
+// begins with the same three digits and a blank; the lines between, whatever they look
+// like (no code, a blank first, another code), belong to it. Any other first line is the
+// whole reply.
+int session_reply(FtpSession *session)
+{
+    assert(session != nullptr);
+    char *line = session->reply;
+    line[0] = '\0';
+    if (!session->control)
+        return 0;
+    char first[4] = "";
+    int lines = 0;
+    while (stream_read_line(session->control, line, SESSION_REPLY_LIMIT)) {
+        session_trace(session, '<', line);
+        skip_rest_of_line(session, line);
+        int ended = lines == 0 ? !(starts_with_code(line) && line[3] == '-')
+                               : strncmp(line, first, 3) == 0 && line[3] == ' ';
+        if (lines++ == 0)
+            text_copy_n(first, sizeof first, line, 3);
+        if (ended)
             break;
     }
-    if (!got_line)
+    if (lines == 0) {
+        failure_note(&session->failure, FAILURE_PROTOCOL, "the server closed the connection");
         return 0;
-    int code = text_to_int(buffer);
+    }
+    // A connection lost in the middle of a reply ends it: the code is that of the last
+    // line read.
+    int code = text_to_int(line);
     // 421: the server is closing the control connection. Some say it and stay (pyftpdlib
     // after a passive listener timed out, keeping the transfer it had queued); a command
     // sent after it would be answered out of step or hand a later transfer the stale
     // transfer's bytes. Nothing more is sent or read on this connection.
-    if (code == 421)
+    if (code == 421) {
+        failure_note(&session->failure, FAILURE_SERVER, "%s", line);
         stream_disconnect(session->control);
+    }
     return code;
-}
-
-int session_read_reply_text(FtpSession *session, char *buffer, int limit)
-{
-    return read_reply_lines(session, buffer, limit, 0);
-}
-
-int session_read_reply(FtpSession *session)
-{
-    char buffer[SESSION_REPLY_LIMIT + 1];
-    return read_reply_lines(session, buffer, SESSION_REPLY_LIMIT, 1);
-}
-
-int session_reply(FtpSession *session, int limit)
-{
-    if (!session)
-        return 0;
-    session->reply[0] = '\0';
-    if (limit == SESSION_CODE_ONLY)
-        return session_read_reply(session);
-    assert(limit > 0 && limit <= SESSION_REPLY_LIMIT);
-    return read_reply_lines(session, session->reply, limit, 0);
 }
 
 int session_cancel(FtpSession *session)
@@ -201,6 +190,13 @@ int session_cancel(FtpSession *session)
         return -1;
     stream_limits_cancel(&session->limits);
     return 0;
+}
+
+int session_refused(FtpSession *session, int kind)
+{
+    if (session->reply[0] != '\0')
+        failure_note(&session->failure, kind, "%s", session->reply);
+    return -1;
 }
 
 int session_set_timeout(FtpSession *session, int seconds)

@@ -9,6 +9,7 @@
 
 #include "api/kestrel.h"
 #include "transport/stream.h"
+#include "util/failure.h"
 
 enum {
     SESSION_HOST_SIZE = 1024,
@@ -22,7 +23,6 @@ enum {
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
 // ftpes:// asks for TLS with AUTH TLS after the greeting, ftps:// starts it at the connect.
 enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 };
-enum { SESSION_FAILURE_SIZE = 200 };
 
 struct FtpSession {
     SocketStream *control;
@@ -69,16 +69,18 @@ struct FtpSession {
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
-    char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply kept by session_reply
+    char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply
     // The cancel flag and time limit of every stream of this session. It lives as long as
     // the record, so a cancel from another thread only ever touches this.
     StreamLimits limits;
     // TLS: how the control connection is protected (every data connection then is too),
-    // the certificate settings and trust store all its connections are made with, and
-    // why the last connect or login failed when TLS was the cause ("" otherwise).
+    // and the certificate settings and trust store all its connections are made with.
     int32_t tls_mode;
     TlsClient *tls_client;
-    char failure[SESSION_FAILURE_SIZE];
+    // Why the last operation failed: its streams note what they saw (limits.failure points
+    // here), the commands note a refusal with the server's reply line; the first reason
+    // noted stays until the next operation clears it.
+    Failure failure;
 };
 
 // Record and replies.
@@ -93,24 +95,22 @@ int session_send(FtpSession *session, const char *format, ...)
     __attribute__((format(gnu_printf, 2, 3)));
 // Sends one command and reads its reply: the reply code, or 0 when nothing was sent (a
 // refused line as above, no connection, a failed send) or no reply came. Nothing is
-// awaited for a command that did not go out. limit as for session_reply.
-int session_command(FtpSession *session, int limit, const char *format, ...)
-    __attribute__((format(gnu_printf, 3, 4)));
-// Reads one reply. With limit SESSION_CODE_ONLY only the code counts, and a line that
-// begins with a space continues the reply as a '-' in the fourth place does; with a
-// positive limit (at most SESSION_REPLY_LIMIT) the last line of the reply, CR LF
-// included, stays in session->reply for the commands whose reply carries data, and
-// only the '-' continues it. The code of the last line read, or 0 when none came.
-enum { SESSION_CODE_ONLY = 0 };
-int session_reply(FtpSession *session, int limit);
-char *session_read_line(FtpSession *session, char *buffer, int limit);
-int session_read_reply_text(FtpSession *session, char *buffer, int limit);
-int session_read_reply(FtpSession *session);
+// awaited for a command that did not go out.
+int session_command(FtpSession *session, const char *format, ...)
+    __attribute__((format(gnu_printf, 2, 3)));
+// Reads one reply, multi-line replies by the end rule of RFC 959 section 4.2: the code of
+// its last line (the code of its last line read when the connection fails in the middle),
+// or 0 when none came (noted as the failure when nothing else was). The last line, CR LF
+// included, stays in session->reply.
+int session_reply(FtpSession *session);
 // The one call another thread may make while the session is busy: sets the session's
 // cancel flag and wakes the wait under way (every wait also looks at the flag at least
 // once a second); it reads no stream, so it is safe while the busy thread opens or closes
 // them. Every later wait fails too.
 int session_cancel(FtpSession *session);
+// Notes the last reply line as why the operation fails (FAILURE_LOGIN or FAILURE_SERVER);
+// nothing when no reply came (the reader noted that). Always -1.
+int session_refused(FtpSession *session, int kind);
 // How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
 int session_set_timeout(FtpSession *session, int seconds);
 int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);

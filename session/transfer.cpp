@@ -2,6 +2,7 @@
 // the whole-file download with resume and upload on top of it. Counts, offsets and sizes
 // are 64-bit throughout, so files of 2 GiB and more move, resume and report correctly.
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -20,13 +21,8 @@ static int64_t announced_size(const char *line)
     p++;
     while (*p == ' ')
         p++;
-    int64_t value = 0;
-    for (; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return 0;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
+    int64_t value;
+    return text_to_int64(p, &value, nullptr) < 0 ? 0 : value;
 }
 
 // The byte count of a preliminary reply when it announces one as "(N bytes"; -1 when it
@@ -34,14 +30,11 @@ static int64_t announced_size(const char *line)
 static int64_t announced_byte_count(const char *line)
 {
     const char *p = strchr(line, '(');
-    if (!p || !isdigit((unsigned char)p[1]))
+    if (!p)
         return -1;
-    int64_t value = 0;
-    for (p++; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return -1;
-        value = value * 10 + (*p - '0');
-    }
+    int64_t value;
+    if (text_to_int64(p + 1, &value, &p) <= 0)
+        return -1;
     return strncmp(p, " bytes", 6) == 0 ? value : -1;
 }
 
@@ -71,20 +64,13 @@ int session_set_resume_offset(FtpSession *session, int64_t offset)
 // the reply carries no whole number.
 static int64_t remote_size(FtpSession *session, const char *remote_name)
 {
-    if (session_command(session, SESSION_REPLY_LIMIT, "SIZE %s\r\n", remote_name) != 213)
+    if (session_command(session, "SIZE %s\r\n", remote_name) != 213)
         return -1;
     const char *p = session->reply + 3;
     while (*p == ' ')
         p++;
-    if (!isdigit((unsigned char)*p))
-        return -1;
-    int64_t value = 0;
-    for (; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return -1;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
+    int64_t value;
+    return text_to_int64(p, &value, nullptr) > 0 ? value : -1;
 }
 
 // The transfer's opening. local_size > 0 marks a resume of a local file of that size:
@@ -116,7 +102,7 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         return -1;
 
     if (session->resume_offset != 0) {
-        if (session_command(session, SESSION_CODE_ONLY, "REST %lld\r\n", (long long)session->resume_offset) == 350)
+        if (session_command(session, "REST %lld\r\n", (long long)session->resume_offset) == 350)
             session->transferred = session->resume_offset;
         else
             session->resume_offset = 0;  // the transfer starts at the beginning of the file
@@ -128,8 +114,9 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         session_close_data(session);
         return -1;
     }
-    int reply = session_reply(session, SESSION_REPLY_LIMIT);
+    int reply = session_reply(session);
     if (reply != 150 && reply != 125) {
+        session_refused(session, FAILURE_SERVER);
         session_close_data(session);
         return -1;
     }
@@ -204,8 +191,12 @@ int session_close_transfer(FtpSession *session)
     int flushed = stream_flush(session->data);
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_reply(session, SESSION_CODE_ONLY);
-    return (reply == 226 || reply == 250) && !mismatch && flushed == 0 ? 0 : -1;
+    int reply = session_reply(session);
+    if (reply != 226 && reply != 250)
+        return session_refused(session, FAILURE_SERVER);
+    if (mismatch)
+        failure_note(&session->failure, FAILURE_PROTOCOL, "the data connection ended at another size than announced");
+    return !mismatch && flushed == 0 ? 0 : -1;
 }
 
 static int ends_with_separator(const char *path)
@@ -343,6 +334,8 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
             file = platform_file_open(path, binary ? "ab" : "a");
         else
             file = platform_file_open(path, binary ? "wb" : "w");
+        if (!file)
+            failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(errno));
     }
     if (file) {
         result = receive_into_file(session, file);
@@ -378,8 +371,10 @@ int session_put_file(FtpSession *session, const char *remote_name, const char *l
     if (platform_file_info(local_name, &info) != 0 || info.is_directory)
         return -1;
     FILE *file = platform_file_open(local_name, binary ? "rb" : "r");
-    if (!file)
+    if (!file) {
+        failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name, strerror(errno));
         return -1;
+    }
     session->local_size = info.size;
 
     int result = -1;

@@ -78,6 +78,7 @@ void stream_limits_init(StreamLimits *limits)
     limits->cancelled.store(0);
     limits->timeout_seconds = 0;
     limits->timed_out = 0;
+    limits->failure = nullptr;
     limits->wake = net_wake_open();
 }
 
@@ -93,8 +94,7 @@ void stream_limits_cancel(StreamLimits *limits)
     net_wake(limits->wake);
 }
 
-// The limits a stream's waits obey: its own unless it was given others (a stream built
-// without stream_open and its siblings has no pointer set).
+// The limits a stream's waits obey: its own unless it was given others.
 static StreamLimits *limits_of(SocketStream *stream)
 {
     return stream->limits != nullptr ? stream->limits : &stream->own_limits;
@@ -106,10 +106,30 @@ static int is_cancelled(const SocketStream *stream)
     return limits->cancelled.load() != 0;
 }
 
-// Cancelled, or out of time before: no wait of these limits starts any more.
+static Failure *failure_of(SocketStream *stream)
+{
+    return limits_of(stream)->failure;
+}
+
+static void note_time_limit(SocketStream *stream)
+{
+    failure_note(failure_of(stream), FAILURE_TIME_LIMIT, "nothing happened for %d s",
+                 (int)limits_of(stream)->timeout_seconds);
+}
+
+// Cancelled, or out of time before: no wait of these limits starts any more (and that
+// is why the operation fails).
 static int is_stopped(SocketStream *stream)
 {
-    return is_cancelled(stream) || limits_of(stream)->timed_out;
+    if (is_cancelled(stream)) {
+        failure_note(failure_of(stream), FAILURE_CANCELLED, "cancelled");
+        return 1;
+    }
+    if (limits_of(stream)->timed_out) {
+        note_time_limit(stream);
+        return 1;
+    }
+    return 0;
 }
 
 // The length of the next slice of a wait that began at `started`: at most a second, and
@@ -125,6 +145,7 @@ static int next_slice(SocketStream *stream, uint32_t started)
     uint32_t waited = net_clock_ms() - started;
     if (waited >= limit) {
         limits_of(stream)->timed_out = 1;
+        note_time_limit(stream);
         return -1;
     }
     return limit - waited < (uint32_t)WAIT_SLICE_MS ? (int)(limit - waited) : WAIT_SLICE_MS;
@@ -145,8 +166,10 @@ static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_s
 {
     net_socket_t wake = limits_of(stream)->wake;
     int ready = net_wait_woken(socket, what, other, wake, slice);
-    if (ready < 0)
+    if (ready < 0) {
+        net_note_failure(failure_of(stream));
         return -1;
+    }
     if ((ready & 4) && !is_cancelled(stream))
         net_wake_clear(wake);
     return ready & 3;
@@ -157,9 +180,13 @@ static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_s
 static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
 {
     net_socket_t s = stream->connected_socket;
-    if (net_set_nonblocking(s, 1) != 0)
+    if (net_set_nonblocking(s, 1) != 0) {
+        net_note_failure(failure_of(stream));
         return -1;
+    }
     int under_way = net_connect_start(s, address, (uint16_t)port);
+    if (under_way < 0)
+        net_note_failure(failure_of(stream));
     if (under_way <= 0)
         return under_way;
     uint32_t started = net_clock_ms();
@@ -170,14 +197,16 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
         int ended = wait_slice(stream, s, NET_CONNECT, NET_NO_SOCKET, slice);
         if (ended < 0)
             return -1;
-        if (ended & 1)
-            return net_connect_result(s);
+        if (ended & 1) {
+            if (net_connect_result(s) == 0)
+                return 0;
+            net_note_failure(failure_of(stream));
+            return -1;
+        }
     }
 }
 
-// A connecting stream under limits (null: its own); blocking again once connected when
-// asked, as the plain stream_open callers expect.
-static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLimits *limits, int blocking)
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
 {
     if (remote_port < 0 || remote_port > 65535)
         return nullptr;
@@ -187,37 +216,14 @@ static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLim
     if (limits != nullptr)
         stream->limits = limits;
     stream->connected_socket = new_socket();
-    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0 ||
-        (blocking && net_set_nonblocking(stream->connected_socket, 0) != 0)) {
+    if (stream->connected_socket == NET_NO_SOCKET)
+        net_note_failure(failure_of(stream));
+    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0) {
         stream_close(stream);
         return nullptr;
     }
-    stream->nonblocking = blocking ? 0 : 1;
+    stream->nonblocking = 1;
     return stream;
-}
-
-SocketStream *stream_open(const char *host, int remote_port)
-{
-    if (host == nullptr)
-        return nullptr;
-    uint32_t target = 0;
-    if (strcmp(host, "localhost") == 0) {
-        net_parse_ipv4("127.0.0.1", &target);
-    } else if (resolve_host(host, &target) != 0) {
-        // Connecting to 0.0.0.0 instead would reach this machine on Linux.
-        return nullptr;
-    }
-    return connect_stream(target, remote_port, nullptr, 1);
-}
-
-SocketStream *stream_open_address(uint32_t address, int remote_port)
-{
-    return connect_stream(address, remote_port, nullptr, 1);
-}
-
-SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
-{
-    return connect_stream(address, remote_port, limits, 0);
 }
 
 void stream_set_limits(SocketStream *stream, StreamLimits *limits)
@@ -288,12 +294,18 @@ void stream_set_nonblocking(SocketStream *stream)
 // which wait on their own: decrypted bytes may be held where no socket wait sees them.
 static int raw_receive(SocketStream *stream, void *buffer, int size)
 {
-    return net_recv(stream->connected_socket, buffer, size);
+    int got = net_recv(stream->connected_socket, buffer, size);
+    if (got < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
+        net_note_failure(failure_of(stream));
+    return got;
 }
 
 static int raw_send(SocketStream *stream, const void *bytes, int length)
 {
-    return net_send(stream->connected_socket, bytes, length);
+    int sent = net_send(stream->connected_socket, bytes, length);
+    if (sent < 0 && net_last_error_kind() != NET_ERROR_WOULD_BLOCK)
+        net_note_failure(failure_of(stream));
+    return sent;
 }
 
 // A block receive with nothing in hand. During a transfer the data is mostly there
@@ -332,7 +344,11 @@ static int accept_peer(SocketStream *stream)
     stream->connected_socket = net_accept(stream->listen_socket);
     // Whether an accepted socket inherits the listener's mode differs between systems.
     stream->nonblocking = 0;
-    return stream->connected_socket == NET_NO_SOCKET ? -1 : 0;
+    if (stream->connected_socket == NET_NO_SOCKET) {
+        net_note_failure(failure_of(stream));
+        return -1;
+    }
+    return 0;
 }
 
 // Waits in one-second slices, looking at the cancel flag before each. Readiness and a
@@ -363,13 +379,6 @@ static int wait_socket(SocketStream *stream, int for_write)
 int stream_wait(SocketStream *stream, int for_write)
 {
     return wait_socket(stream, for_write);
-}
-
-int stream_cancel(SocketStream *stream)
-{
-    if (stream != nullptr)
-        stream_limits_cancel(limits_of(stream));
-    return 0;
 }
 
 net_socket_t stream_accept(SocketStream *stream)

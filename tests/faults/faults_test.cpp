@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
 #include "platform/file.h"
@@ -27,6 +27,7 @@
 #include "status/status.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 using Lines = std::vector<std::string>;
 using Folder = std::map<std::string, std::string>;  // file name -> bytes
@@ -634,6 +635,57 @@ TEST(Faults, RepliesStayInStepAfterANulOrAnOverlongLine)
     EXPECT_EQ((Lines{"MKD a", "DELE x", "MKD c", "DELE y", "MKD d"}), rig.since_open());
 }
 
+// A multi-line reply ends only at the line that begins with its own code and a blank;
+// the lines between may look like anything. Reading it shorter would answer every later
+// command with the reply to the one before it.
+TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
+{
+    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD", "CWD /", "PWD"};
+    struct Case {
+        const char *label;
+        std::function<void(FtpScriptServer &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;  // all of them, the open's included
+    } cases[] = {
+        {"a line without a code in the reply to PASS",
+         [](FtpScriptServer &s) { s.expect("PASS", {"230-Welcome", "This line has no code", "230 Logged in"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a blank-led line in the reply to SYST",
+         [](FtpScriptServer &s) { s.expect("SYST", {"215-UNIX", " emulated", "215 UNIX Type: L8"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a blank-led line and another code in the reply to PWD",
+         [](FtpScriptServer &s) {
+             s.expect("PWD", {"257-\"/\" is the current directory", " still the same reply", "250 also the same",
+                              "257 \"/\""});
+         },
+         [](Rig &r) { return strcmp(r.session()->current_dir, "/") == 0 ? KestrelMkDir(r.archive, "d", 0) : -1; }, 1,
+         {"MKD d"}},
+        {"a 257 to MKD with a line without a code, then a refused MKD",
+         [](FtpScriptServer &s) {
+             s.expect("MKD d1", {"257-\"d1\" created", "and this line has no code", "257 done"});
+             s.expect("MKD d2", {"550 Permission denied"});
+             s.expect("DELE x", {"250 Deleted"});
+         },
+         [](Rig &r) {
+             return KestrelMkDir(r.archive, "d1", 0) * 100 + KestrelMkDir(r.archive, "d2", 0) * 10 +
+                    KestrelDelete(r.archive, "x", 0);
+         },
+         101, {"MKD d1", "MKD d2", "DELE x"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        c.script(rig.server);
+        ASSERT_NE(nullptr, rig.open_handle());
+        EXPECT_STREQ("UNIX", rig.session()->system_type);
+        EXPECT_EQ(c.expected, c.operation(rig));
+        Lines all = login;
+        all.insert(all.end(), c.commands.begin(), c.commands.end());
+        EXPECT_EQ(all, rig.server.commands());
+    }
+}
+
 TEST(Faults, HugeGarbageAndNulListings)
 {
     {
@@ -1214,6 +1266,88 @@ TEST(Faults, TlsOpensThatFail)
         EXPECT_EQ(c.clear, clear);
         for (const std::string &line : server.commands())
             EXPECT_TRUE(line.rfind("USER", 0) != 0 && line.rfind("PASS", 0) != 0) << line;
+        KestrelCloseArchive(handle);
+    }
+}
+
+// ---- Why it failed: every failure keeps its category and its reason on the handle ----
+
+TEST(Faults, EveryFailureKeepsItsReason)
+{
+    enum End { AT_ONCE, CANCEL, TIME_LIMIT };
+    struct Case {
+        const char *label;
+        std::string url;  // empty: the scripted server's ftp:// URL
+        std::function<void(FtpScriptServer &)> script;
+        End end;
+        std::function<int(HARC, const std::string &)> operation;  // null: the open itself fails
+        int kind;
+        const char *text;  // how the text ends; null: any text but an empty one
+        Lines commands;    // after the open
+    } cases[] = {
+        {"refused connect on a quiet port", "ftp://u:p@127.0.0.1:" + std::to_string(closed_port()) + "/",
+         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}},
+        {"unknown name", "ftp://u:p@no-such-host.test/", nullptr, AT_ONCE, nullptr, FAILURE_NAME,
+         "no address for no-such-host.test", {}},
+        {"silent greeting, time limit", "", [](FtpScriptServer &s) { s.greeting().silence(); }, TIME_LIMIT, nullptr,
+         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}},
+        {"silent greeting, cancelled", "", [](FtpScriptServer &s) { s.greeting().silence(); }, CANCEL, nullptr,
+         FAILURE_CANCELLED, "cancelled", {}},
+        {"530 to PASS", "", [](FtpScriptServer &s) { s.expect("PASS", {"530 Login incorrect."}); }, AT_ONCE,
+         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}},
+        {"AUTH TLS refused", "ftpes", [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Not here"}); }, AT_ONCE,
+         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {}},
+        {"550 to RETR", "", [](FtpScriptServer &s) { s.expect("RETR", {"550 No such file."}); }, AT_ONCE,
+         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/f.bin").c_str(), 0); },
+         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}},
+        {"local file in a folder that is not there", "", nullptr, AT_ONCE,
+         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/none/f.bin").c_str(), 0); },
+         FAILURE_LOCAL_FILE, "No such file or directory", {"TYPE I", "PASV", "RETR f.bin"}},
+        {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
+         AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
+         "the server closed the connection", {"MKD d"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, c.end == TIME_LIMIT ? kTimeoutSeconds : 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        server.add_file("f.bin", "0123456789");
+        if (c.script)
+            c.script(server);
+        ASSERT_TRUE(server.start());
+        xfer::TempDir dir;
+        std::string url = c.url;
+        if (url.empty() || url == "ftpes")
+            url = (url.empty() ? "ftp" : url) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        net_set_resolver([](const char *, uint32_t *) { return -1; });
+        CancelRun run = run_cancelled([&] { return frame_open_handle(handle, url.c_str(), 2); },
+                                      [&] { return c.end != CANCEL || server.wait_for_connection(5000); },
+                                      [&] {
+                                          if (c.end == CANCEL)
+                                              KestrelCancel(handle, 0);
+                                      });
+        net_set_resolver(nullptr);
+        size_t opened_at = server.commands().size();
+        if (c.operation) {
+            ASSERT_EQ(0, run.result);
+            EXPECT_EQ(0, c.operation(handle, dir.path.string()));
+        } else {
+            EXPECT_EQ(-1, run.result);
+        }
+        const Failure &failure = ((FtpSession *)handle)->failure;
+        EXPECT_EQ(c.kind, failure.kind) << failure.text;
+        std::string text = failure.text;
+        if (c.text == nullptr)
+            EXPECT_NE("", text);
+        else
+            EXPECT_TRUE(text.size() >= strlen(c.text) && text.compare(text.size() - strlen(c.text), std::string::npos,
+                                                                      c.text) == 0)
+                << text;
+        Lines all = server.commands();
+        EXPECT_EQ(c.commands, Lines(all.begin() + (long)std::min(opened_at, all.size()), all.end()));
         KestrelCloseArchive(handle);
     }
 }

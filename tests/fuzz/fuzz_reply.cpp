@@ -1,6 +1,7 @@
 // The control connection's readers over a real stream: the fuzzer's bytes are what the
-// server sent before it closed. The selector bytes at the front pick, call by call, which
-// reader runs and with how small a buffer, so that replies cut at every length are read.
+// server sent before it closed. The selector bytes at the front pick, call by call, whether
+// the reply reader runs or a raw line of some length is taken from under it, so that
+// replies are read from every position.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -60,32 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int limit = 1 + (pick >> 2) % 40;
         if (pick & 0x80)
             limit = SESSION_REPLY_LIMIT;
-        switch (pick & 3) {
-        case 0:
-        case 3:
-            session_read_reply(session);
-            break;
-        case 1: {
+        if ((pick & 3) != 2) {
+            session_reply(session);
+            if (strnlen(session->reply, sizeof session->reply) > SESSION_REPLY_LIMIT)
+                abort();
+        } else {
+            // A line taken from under the reader: the next reply starts anywhere.
             char *buffer = (char *)malloc((size_t)limit + 1);
-            session_read_reply_text(session, buffer, limit);
-            if (strnlen(buffer, (size_t)limit + 1) > (size_t)limit)
+            if (stream_read_line(stream, buffer, limit) && strnlen(buffer, (size_t)limit + 1) > (size_t)limit)
                 abort();
             free(buffer);
-            break;
-        }
-        case 2: {
-            char *buffer = (char *)malloc((size_t)limit + 1);
-            if (session_read_line(session, buffer, limit) &&
-                strnlen(buffer, (size_t)limit + 1) > (size_t)limit)
-                abort();
-            free(buffer);
-            break;
-        }
         }
     }
     // After the peer closed, every reader reports the end.
     char tail[8];
-    if (session_read_reply(session) != 0 || session_read_line(session, tail, 7) != nullptr)
+    if (session_reply(session) != 0 || stream_read_line(stream, tail, 7) != nullptr)
         abort();
     session_destroy(session);
     return 0;

@@ -12,6 +12,7 @@
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 using Lines = std::vector<std::string>;
 using xfer::elapsed_ms;
@@ -225,12 +226,12 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         EXPECT_EQ(12321, port);
         session_send(session, "LIST\r\n");
         ASSERT_EQ(0, session_accept_data(session));
-        EXPECT_EQ(150, session_read_reply(session));
+        EXPECT_EQ(150, session_reply(session));
         char line[100];
         ASSERT_NE(nullptr, stream_read_line(session->data, line, 99));
         EXPECT_STREQ(c.line, line);
         session_close_data(session);
-        EXPECT_EQ(226, session_read_reply(session));
+        EXPECT_EQ(226, session_reply(session));
     }
     net_set_resolver(nullptr);
     EXPECT_EQ((Lines{"PORT 127,0,0,1,48,33", "LIST", "PORT 127,0,0,2,48,33", "LIST"}), after_login());
@@ -292,7 +293,7 @@ TEST_F(DataTest, ActiveRefusalIsReadWithoutWaitingForAConnection)
     session_send(session, "RETR missing\r\n");
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(0, session_accept_data(session));
-    EXPECT_EQ(550, session_read_reply(session));
+    EXPECT_EQ(550, session_reply(session));
     EXPECT_LT(elapsed_ms(started), 1000);
 }
 
