@@ -279,6 +279,53 @@ int KESTREL_API KestrelGetArcCompressedSizeEx(HARC archive, KESTREL_LONGLONG *si
    a current entry. */
 int KESTREL_API KestrelGetWriteTimeEx(HARC archive, KESTREL_FILETIME *write_time);
 
+/* ---- Why a call failed, and a handle that exists before its connection (ordinals 68
+   and up; look them up by name). ---- */
+
+/* The categories of a failure (KestrelGetErrorEx). */
+#define KESTREL_FAILURE_NONE 0        /* the last call did not fail */
+#define KESTREL_FAILURE_NAME 1        /* the host name gave no address */
+#define KESTREL_FAILURE_REFUSED 2     /* nothing listens at the address and port */
+#define KESTREL_FAILURE_UNREACHABLE 3 /* the network gave up on the connection, or lost it */
+#define KESTREL_FAILURE_TIME_LIMIT 4  /* a wait went the whole time limit without progress */
+#define KESTREL_FAILURE_CANCELLED 5   /* KestrelCancel ended it */
+#define KESTREL_FAILURE_TLS 6         /* the handshake, the certificate, or AUTH TLS refused */
+#define KESTREL_FAILURE_LOGIN 7       /* USER or PASS refused; the text holds the reply line */
+#define KESTREL_FAILURE_SERVER 8      /* another command refused; the text is the reply line */
+#define KESTREL_FAILURE_LOCAL_FILE 9  /* a local file or folder could not be made or written */
+#define KESTREL_FAILURE_PROTOCOL 10   /* the server closed the connection or answered oddly */
+#define KESTREL_FAILURE_USAGE 11      /* a URL that does not parse, another scheme, an unknown
+                                         option or value, a handle opened twice */
+
+/* Why the last call on the handle failed: its category, with a short text written to
+   text (cut to size - 1 bytes; nothing is written for a null text or a size below 1),
+   such as "connection refused", "time limit: nothing happened for 30 s", "cancelled",
+   "login refused: 530 Login incorrect.", "550 No such file.", "local file: /tmp/x: No
+   such file or directory" or "TLS: certificate has expired". The reason stays until the
+   next call on the handle; reading it changes nothing. With a null handle: why the last
+   KestrelOpenArchive or KestrelGetFileCount of the calling thread returned no handle
+   (KESTREL_FAILURE_NONE after one that succeeded). */
+int KESTREL_API KestrelGetErrorEx(HARC archive, char *text, int size);
+/* A handle that is not connected yet, for the options below and KestrelOpenArchiveEx;
+   null when there is no memory. Close it with KestrelCloseArchive whatever happens. */
+HARC KESTREL_API KestrelNewArchiveEx(void);
+/* Connects, logs in and changes to the URL's directory on a handle from
+   KestrelNewArchiveEx, as KestrelOpenArchive does (mode bit 2: keep the settings in
+   memory), with the handle's options over the stored settings. 1, or 0 with the reason
+   in KestrelGetErrorEx. Another thread may call KestrelCancel on the handle all along:
+   during the connect, the TLS handshake and the login. A handle opens once: a second
+   open answers 0 (KESTREL_FAILURE_USAGE) even after a failed first one. */
+int KESTREL_API KestrelOpenArchiveEx(HARC archive, const char *url, uint32_t mode);
+/* Sets one option of this handle only, by the name of the setting it overrides:
+     "Timeout"      seconds a wait may go without progress, 0 for none
+     "PassiveMode"  "active", "passive" or "auto" (or 0, 1, 2)
+     "TlsVerify"    "1" checks the server's certificate and name, "0" does not
+     "TlsCaFile"    a PEM file of trusted certificates besides the system's ("" none)
+   Names are matched without regard to case. Timeout and PassiveMode work at any time;
+   the TLS options only before KestrelOpenArchiveEx. 1, or 0 for a null handle, an
+   unknown name or a wrong value (KESTREL_FAILURE_USAGE says which). */
+int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value);
+
 #ifdef __cplusplus
 }
 #endif

@@ -56,6 +56,7 @@ int session_destroy(FtpSession *session)
     }
     stream_limits_release(&session->limits);
     tls_client_free(session->tls_client);
+    free(session->handle_options);
     free(session);
     return 0;
 }

@@ -81,6 +81,9 @@ struct FtpSession {
     // here), the commands note a refusal with the server's reply line; the first reason
     // noted stays until the next operation clears it.
     Failure failure;
+    // The options the caller set on this handle (api/frame.cpp): one malloc'd block of
+    // plain data that the session frees with itself; null while none was set.
+    void *handle_options;
 };
 
 // Record and replies.
