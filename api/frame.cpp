@@ -248,6 +248,13 @@ extern "C" int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, co
         session_set_data_mode(session, mode);
         return 1;
     }
+    if (same_words(name, "AskSize")) {
+        int on = option_number(value);
+        if (on != 0 && on != 1)
+            return usage_failure(session, "AskSize is 0 or 1, not %.60s", value), 0;
+        session->ask_size = on;
+        return 1;
+    }
     int verify = same_words(name, "TlsVerify");
     if (verify || same_words(name, "TlsCaFile")) {
         // The connections' trust is fixed when the open starts.

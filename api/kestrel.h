@@ -321,7 +321,10 @@ int KESTREL_API KestrelOpenArchiveEx(HARC archive, const char *url, uint32_t mod
      "PassiveMode"  "active", "passive" or "auto" (or 0, 1, 2)
      "TlsVerify"    "1" checks the server's certificate and name, "0" does not
      "TlsCaFile"    a PEM file of trusted certificates besides the system's ("" none)
-   Names are matched without regard to case. Timeout and PassiveMode work at any time;
+     "AskSize"      "1": a download whose size neither its 150 reply nor the handle's
+                    listing gives asks SIZE first, so the progress messages carry a
+                    total; "0" (the default) does not
+   Names are matched without regard to case. Timeout, PassiveMode and AskSize work at any time;
    the TLS options only before KestrelOpenArchiveEx. 1, or 0 for a null handle, an
    unknown name or a wrong value (KESTREL_FAILURE_USAGE says which). */
 int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value);

@@ -221,6 +221,9 @@ static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDO
         return row ? row->open_failure : COMMAND_LINE_ERROR;
     }
     KestrelSetCallbackMsgFunc(*handle, status_message_callback, (intptr_t)status);
+    // The panel's meter wants a total even when neither the 150 nor a listing has one.
+    if (status)
+        KestrelSetOptionEx(*handle, "AskSize", "1");
     if (parsed->data_mode != -1)
         KestrelSetDataConnectionMode(*handle, parsed->data_mode);
 

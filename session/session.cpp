@@ -34,6 +34,7 @@ FtpSession *session_create(void)
     session->use_index_file = 1;
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
+    session->listed_size = -1;
     stream_limits_init(&session->limits);
     session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");

@@ -113,6 +113,11 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         if (asked_size >= 0 && asked_size < local_size)
             return -1;
     }
+    // A meter without a total shows no bar and no time left: ask when nothing else will
+    // tell the size.
+    int64_t meter_size = session->listed_size;
+    if (!session->uploading && meter_size < 0 && asked_size < 0 && session->ask_size)
+        meter_size = remote_size(session, remote_name);
     if (session_open_data(session) != 0)
         return -1;
 
@@ -137,6 +142,8 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
     }
     if (!session->uploading) {
         int64_t size = announced_size(session->reply);
+        if (size < 0)
+            size = asked_size >= 0 ? asked_size : meter_size;
         if (size >= 0)
             session->transfer_total = size;
         session->announced_bytes = announced_byte_count(session->reply);
@@ -196,6 +203,7 @@ int session_close_transfer(FtpSession *session)
         return -1;
     int mismatch = short_or_long_of_announced(session);
     session->transfer_total = 0;
+    session->listed_size = -1;
     session->resume_offset = 0;
     session->announced_bytes = -1;
     session->data_ended = 0;
@@ -375,7 +383,8 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
     }
 
     int result = -1;
-    if (open_transfer(session, remote_name, binary ? "rb" : "r", resumed_size) == 0) {
+    int started = open_transfer(session, remote_name, binary ? "rb" : "r", resumed_size) == 0;
+    if (started) {
         // Only an offset the server accepted is still set here: go on at the end of the
         // partial file; otherwise the file starts anew.
         if (session->resume_offset == 0 && existed && info.size > 0) {
@@ -389,8 +398,9 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
     }
     if (file && fclose(file) != 0)
         result = -1;
-    // A refused RETR leaves no empty file of its own behind.
-    if (result != 0 && !existed && platform_file_info(path, &info) == 0 && info.size == 0)
+    // A refused RETR leaves no empty file of its own behind; once the server has started,
+    // the file is the partial download the rules keep.
+    if (!started && !existed && platform_file_info(path, &info) == 0 && info.size == 0)
         platform_remove_file(path);
     if (session_close_transfer(session) != 0)
         result = -1;
@@ -417,9 +427,12 @@ int session_put_file(FtpSession *session, const char *remote_name, const char *l
 
     // The local file is opened before STOR: one that cannot be read must never leave the
     // remote file truncated.
-    LocalFileInfo info;
-    if (platform_file_info(local_name, &info) != 0 || info.is_directory)
+    LocalFileInfo info = {};
+    if (platform_file_info(local_name, &info) != 0 || info.is_directory) {
+        failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name,
+                     strerror(info.is_directory ? EISDIR : ENOENT));
         return -1;
+    }
     FILE *file = platform_file_open(local_name, binary ? "rb" : "r");
     if (!file) {
         failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name, strerror(errno));

@@ -19,6 +19,8 @@
 
 #include "api/report.h"
 #include "api/kestrel.h"
+#include "command/actions.h"
+#include "command/output.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
 #include "platform/file.h"
@@ -1283,28 +1285,38 @@ TEST(Faults, EveryFailureKeepsItsReason)
         int kind;
         const char *text;  // how the text ends; null: any text but an empty one
         Lines commands;    // after the open
+        const char *shown; // how KestrelGetErrorEx and the report's line begin
     } cases[] = {
         {"refused connect on a quiet port", "ftp://u:p@127.0.0.1:" + std::to_string(closed_port()) + "/",
-         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}},
+         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}, "connection refused"},
+        {"not an FTP URL", "http://127.0.0.1:1/", nullptr, AT_ONCE, nullptr, KESTREL_FAILURE_USAGE,
+         "not an FTP URL: http", {}, "not an FTP URL: http"},
         {"unknown name", "ftp://u:p@no-such-host.test/", nullptr, AT_ONCE, nullptr, FAILURE_NAME,
-         "no address for no-such-host.test", {}},
+         "no address for no-such-host.test", {},
+         "name not found: no address for no-such-host.test"},
         {"silent greeting, time limit", "", [](FtpScriptServer &s) { s.greeting().silence(); }, TIME_LIMIT, nullptr,
-         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}},
+         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}, "time limit: nothing happened for 2 s"},
         {"silent greeting, cancelled", "", [](FtpScriptServer &s) { s.greeting().silence(); }, CANCEL, nullptr,
-         FAILURE_CANCELLED, "cancelled", {}},
+         FAILURE_CANCELLED, "cancelled", {}, "cancelled"},
         {"530 to PASS", "", [](FtpScriptServer &s) { s.expect("PASS", {"530 Login incorrect."}); }, AT_ONCE,
-         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}},
+         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}, "login refused: 530 Login incorrect."},
         {"AUTH TLS refused", "ftpes", [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Not here"}); }, AT_ONCE,
-         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {}},
+         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {},
+         "TLS: the server refused AUTH TLS (reply 502)"},
         {"550 to RETR", "", [](FtpScriptServer &s) { s.expect("RETR", {"550 No such file."}); }, AT_ONCE,
          [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/f.bin").c_str(), 0); },
-         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}},
-        {"local file in a folder that is not there", "", nullptr, AT_ONCE,
-         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/none/f.bin").c_str(), 0); },
-         FAILURE_LOCAL_FILE, "No such file or directory", {"TYPE I", "PASV", "RETR f.bin"}},
+         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}, "550 No such file."},
+        // The local file is made before RETR: a local failure costs no transfer.
+        {"local file under a plain file", "", nullptr, AT_ONCE,
+         [](HARC h, const std::string &dir) {
+             write_file(dir + "/plain", "x");
+             return KestrelExtract(h, "f.bin", (dir + "/plain/f.bin").c_str(), 0);
+         },
+         FAILURE_LOCAL_FILE, "Not a directory", {}, "local file: "},
         {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
          AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
-         "the server closed the connection", {"MKD d"}},
+         "the server closed the connection", {"MKD d"},
+         "protocol: the server closed the connection"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -1347,6 +1359,25 @@ TEST(Faults, EveryFailureKeepsItsReason)
                 << text;
         Lines all = server.commands();
         EXPECT_EQ(c.commands, Lines(all.begin() + (long)std::min(opened_at, all.size()), all.end()));
+        // The export gives the category and the text a caller shows; the command entry's
+        // report adds that text as one line.
+        char shown[256] = "";
+        EXPECT_EQ(c.kind, KestrelGetErrorEx(handle, shown, (int)sizeof shown));
+        EXPECT_EQ(0u, std::string(shown).rfind(c.shown, 0)) << shown;
+        char area[400] = "";
+        OutputBuffer *report = output_create(area, (int)sizeof area - 1);
+        command_failure_reason(report, handle);
+        output_destroy(report);
+        EXPECT_EQ("Error: " + std::string(shown) + "\n", std::string(area));
+        // An open that gives no handle keeps its reason for the thread that asked.
+        if (!c.operation && c.end == AT_ONCE && !c.url.empty() && c.url != "ftpes") {
+            net_set_resolver([](const char *, uint32_t *) { return -1; });
+            EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, url.c_str(), 2));
+            net_set_resolver(nullptr);
+            char again[256] = "";
+            EXPECT_EQ(c.kind, KestrelGetErrorEx(nullptr, again, (int)sizeof again));
+            EXPECT_EQ(0u, std::string(again).rfind(c.shown, 0)) << again;
+        }
         KestrelCloseArchive(handle);
     }
 }
