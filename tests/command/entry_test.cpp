@@ -283,6 +283,53 @@ TEST_F(EntryTest, ExtractMakesFolderArgumentsAndFillsThem)
     EXPECT_FALSE(fs::exists(folder / "b.txt"));
 }
 
+// Local folders: a remote name's folders are made under the destination, a folder argument
+// with all its levels; what cannot be made fails the command before RETR is sent, and a
+// name that would leave the destination keeps only its last component.
+TEST_F(EntryTest, ExtractMakesTheLocalFoldersItNeeds)
+{
+    server.add_file("b.txt", "second");
+    server.add_file("sub1/inner.txt", "inner");
+    server.add_file("../up.txt", "up");
+    write_file(folder / "plain", "a file, not a folder");
+    struct Case {
+        const char *line;
+        int result;
+        const char *report;  // how the report ends
+        std::vector<std::pair<std::string, std::string>> files;
+        const char *never_sent;  // "": anything may be sent
+    } cases[] = {
+        {"-xq {url}/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n", {{"sub1/inner.txt", "inner"}}, ""},
+        {"-xq {url}/ deep/er/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n",
+         {{"deep/er/sub1/inner.txt", "inner"}}, ""},
+        {"-xq {url}/ a/b/c/ b.txt", 0, "Read end [b.txt]\n", {{"a/b/c/b.txt", "second"}}, ""},
+        {"-xq {url}/ dl/ ../up.txt", 0, "Read end [../up.txt]\n", {{"dl/up.txt", "up"}}, ""},
+        {"-xq {url}/ plain/x/ b.txt", COMMAND_READ_FAILED,
+         "Error: Can't make the folder [plain/x/]\nError: local file: plain/x/: Not a directory\n", {}, "RETR b.txt"},
+        {"-xq {url}/ plain/b.txt", COMMAND_READ_FAILED,
+         "Error: Can't KestrelExtract(H,plain/b.txt,(null),0)\nError: local file: plain: Not a directory\n", {},
+         "RETR plain/b.txt"},
+    };
+    server.set_connections((int)(sizeof cases / sizeof cases[0]));
+    ASSERT_TRUE(server.start());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        size_t before = server.commands().size();
+        Outcome outcome = run(c.line);
+        EXPECT_EQ(c.result, outcome.result);
+        EXPECT_GE(outcome.report.size(), strlen(c.report));
+        EXPECT_EQ(c.report, outcome.report.substr(outcome.report.size() - std::min(outcome.report.size(), strlen(c.report))));
+        for (const auto &file : c.files)
+            EXPECT_EQ(file.second, read_file(folder / file.first));
+        Lines sent(outcome.commands.begin() + (long)before, outcome.commands.end());
+        if (*c.never_sent) {
+            EXPECT_EQ(sent.end(), std::find(sent.begin(), sent.end(), c.never_sent));
+        }
+    }
+    EXPECT_FALSE(fs::exists(folder.parent_path() / "up.txt"));
+    EXPECT_EQ("a file, not a folder", read_file(folder / "plain"));
+}
+
 // A folder argument ending in '\' takes its files inside it on Linux too, where '\' is
 // part of the folder's name.
 TEST_F(EntryTest, FolderArgumentEndingInABackslash)
