@@ -35,10 +35,22 @@ typedef void *HARC;
  * call (the connect, each reply, the data, the server's connection in active mode) also
  * looks at the flag at least once a second, so the call fails at once, and within about a
  * second at the latest. The handle's later calls fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
- * none): once that long passes without a byte or a connection, the call fails as it would
- * on a broken connection, keeping what arrived. KestrelOpenArchive has no handle to cancel
- * before it returns, so only that limit bounds it; Kestrel makes its handle before it
- * connects, so the Cancel of its status window reaches the open too.
+ * none), or by the handle's own "Timeout" option (KestrelSetOptionEx): once that long
+ * passes without a byte or a connection, the call fails as it would on a broken
+ * connection, keeping what arrived.
+ *
+ * Which calls block. Everything that talks to the server waits for it: the opens
+ * (KestrelOpenArchive, KestrelOpenArchiveEx, KestrelGetFileCount), KestrelFindFirst,
+ * the transfers (KestrelExtract, KestrelAdd, KestrelOpenFile, KestrelRead, KestrelWrite,
+ * KestrelCloseFile), the remote file commands (KestrelMkDir, KestrelRmDir, KestrelMove,
+ * KestrelDelete) and Kestrel. The entry queries, KestrelFindNext, the setters and
+ * KestrelGetErrorEx never wait. KestrelOpenArchive has no handle to cancel before it
+ * returns, so only the time limit bounds it; to cancel an open, make the handle first
+ * with KestrelNewArchiveEx and open it with KestrelOpenArchiveEx. Kestrel makes its
+ * handle the same way, so the Cancel of its status window reaches the open too.
+ *
+ * Times. A listing's times are the server's wall-clock times as LIST shows them, read as
+ * times of the client's own time zone (FTP's listing carries no zone).
  */
 
 /* The 64-bit queries' integer: long long, which C89 and C++98 compilers know as an
@@ -121,14 +133,19 @@ KESTREL_STATIC_ASSERT(offsetof(EntryInfo, method) == 550, "method at 550");
    name", ...) and writes its report into output (size bytes at most; nothing is written
    when output is null). The window is the owner of the configuration dialog (--config)
    only. 0, or 32787 (an upload, a directory or file command failed), 32809 (a download,
-   a print or a listing failed), 32795 (-t found no FTP URL), 32796 (a wrong command). */
+   a print or a listing failed), 32795 (-t found no FTP URL), 32796 (a wrong command).
+   Each line that names a failed call is followed by one "Error: " line with its reason
+   (the text of KestrelGetErrorEx). Unless the command line has -i, Kestrel shows its
+   status while it runs: a window with a Cancel button on Windows, and on Linux a panel
+   on the controlling terminal when there is one, which takes Esc (and Ctrl-C) as Cancel
+   while it is up. A program that owns the terminal or the screen passes -i. */
 int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_line, char *output, int size);
 
 /* ---- The frame: opening and closing, version and state, modes, cancel. ---- */
 
 /* Opens the directory that the ftp URL names (mode bit 2: keep the settings in memory
    instead of reloading them); the handle, or null when the URL, the login or the
-   directory change fails. */
+   directory change fails (KestrelGetErrorEx with a null handle says why). */
 HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode);
 /* Closes the connections and frees the handle; always 1 (a null handle does nothing). */
 int KESTREL_API KestrelCloseArchive(HARC archive);
@@ -162,7 +179,8 @@ int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK
 /* Cancels what the handle is busy with, from any thread (see Threads above): it and every
    later call on the handle fail within about a second; 1, or 0 for a null handle. */
 int KESTREL_API KestrelCancel(HARC archive, int ignored);
-/* 1 when the archiver function number is supported, else 0. */
+/* 1 when the archiver function number is supported, else 0 (for every number above 69
+   too: the exports ending in Ex have no number and are found by name). */
 int KESTREL_API KestrelQueryFunctionList(int function);
 
 /* Loads the settings, lets the user edit them in the configuration dialog (a terminal form
@@ -172,7 +190,8 @@ int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, i
 
 /* ---- File operations: transfers, remote file commands, resume. ---- */
 
-/* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary);
+/* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary:
+   a mode without 'b' is an ASCII transfer, in which the server may change line ends);
    0, or -1 when the data connection, the transfer command or its first reply fails. */
 int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored);
 /* The next bytes of a streamed download: the count, 0 at the end, -1 on failure or cancel. */
@@ -184,8 +203,16 @@ int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length);
 /* Ends a streamed transfer and clears the restart offset; 0, or -1 when an upload's
    gathered bytes cannot be sent or the server's final reply is not a success. */
 int KESTREL_API KestrelCloseFile(HARC archive);
-/* Downloads a remote file (to the DefaultDir setting when no destination is given); 1, or
-   0 when the download fails, ends early or is refused (a partial file is kept). */
+/* Downloads a remote file; 1, or 0 when the download fails, ends early or is refused (a
+   partial file is kept). The destination is a folder when it ends in '/' or '\' or
+   names an existing folder: the file lands there under the remote name with
+   its folders ("sub/f.txt" into "dl/" is "dl/sub/f.txt"), or under its last component
+   when the name would leave the folder ("/pub/f.txt", "../f.txt"). Any other destination
+   is the local file's path. Without one the file goes to the DefaultDir setting, else to
+   the remote name in the current folder, which then may not be absolute or step out with
+   "..". Missing folders on the way are made; an existing file is overwritten (or
+   continued, with the resume mode on). The local file is opened before RETR is sent, so
+   a local failure costs no transfer. */
 int KESTREL_API KestrelExtract(HARC archive, const char *remote_name, const char *destination, int ignored);
 /* Uploads a local file; 1, or 0 when the local file cannot be read or the upload fails. */
 int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, const char *local_file, int ignored);

@@ -14,7 +14,8 @@ include(CMakePackageConfigHelpers)
 set(KESTREL_SDK_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 
 install(FILES ${CMAKE_SOURCE_DIR}/api/kestrel.h DESTINATION include)
-install(FILES ${CMAKE_SOURCE_DIR}/examples/list-and-extract.c ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
+install(FILES ${CMAKE_SOURCE_DIR}/examples/list-and-extract.c ${CMAKE_SOURCE_DIR}/examples/cancel-open.c
+              ${CMAKE_SOURCE_DIR}/examples/CMakeLists.txt
         DESTINATION share/kestrel/examples)
 
 if(WIN32)

@@ -286,8 +286,7 @@ static int download_path(char *path, const char *remote_name, const char *local_
     if (text_copy(path, SESSION_PATH_SIZE, given ? local_name : remote_name) != 0)
         return -1;
     LocalFileInfo info;
-    int is_folder = given && (ends_with_separator(path) ||
-                              (platform_file_info(path, &info) == 0 && info.is_directory));
+    int is_folder = ends_with_separator(path) || (platform_file_info(path, &info) == 0 && info.is_directory);
     if (!is_folder)
         return 0;
     const char *leaf = last_component(remote_name, 0);
