@@ -205,12 +205,11 @@ int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length);
 int KESTREL_API KestrelCloseFile(HARC archive);
 /* Downloads a remote file; 1, or 0 when the download fails, ends early or is refused (a
    partial file is kept). The destination is a folder when it ends in '/' or '\' or
-   names an existing folder: the file lands there under the remote name with
-   its folders ("sub/f.txt" into "dl/" is "dl/sub/f.txt"), or under its last component
-   when the name would leave the folder ("/pub/f.txt", "../f.txt"). Any other destination
-   is the local file's path. Without one the file goes to the DefaultDir setting, else to
-   the remote name in the current folder, which then may not be absolute or step out with
-   "..". Missing folders on the way are made; an existing file is overwritten (or
+   names an existing folder: the file lands there under the remote name's last component
+   ("pub/f.txt" into "dl/" is "dl/f.txt"). Any other destination is the local file's
+   path. Without one the file goes to the DefaultDir setting, else to the remote name
+   with its folders under the current folder ("sub/f.txt" is "./sub/f.txt"), which then
+   may not be absolute or step out with "..". Missing folders on the way are made; an existing file is overwritten (or
    continued, with the resume mode on). The local file is opened before RETR is sent, so
    a local failure costs no transfer. */
 int KESTREL_API KestrelExtract(HARC archive, const char *remote_name, const char *destination, int ignored);

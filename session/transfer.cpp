@@ -274,10 +274,9 @@ static int stays_inside(const char *name)
 }
 
 // The local path of a download: the local name as the caller gave it, or the remote name
-// when it stays inside the current folder. A folder receives the remote name with its
-// folders when that stays inside it ("sub/f.txt" into "dest/" is "dest/sub/f.txt"), else
-// the remote name's last component, which must name a file. -1 when the path is refused
-// or would not fit: a cut path would write somewhere else.
+// when it stays inside the current folder (its folders are made there); a folder gets the
+// remote name's last component, which must name a file. -1 when the path is refused or
+// would not fit: a cut path would write somewhere else.
 static int download_path(char *path, const char *remote_name, const char *local_name)
 {
     int given = local_name && *local_name;
@@ -292,8 +291,6 @@ static int download_path(char *path, const char *remote_name, const char *local_
     const char *leaf = last_component(remote_name, 0);
     if (!*leaf || strcmp(leaf, ".") == 0 || is_parent_step(leaf, leaf + strlen(leaf)))
         return -1;
-    if (stays_inside(remote_name))
-        leaf = remote_name;
     // A folder named with a trailing '\' on Linux still takes its files inside it.
     if (!platform_is_path_separator(path[strlen(path) - 1]) && text_append(path, SESSION_PATH_SIZE, "/") != 0)
         return -1;

@@ -283,8 +283,8 @@ TEST_F(EntryTest, ExtractMakesFolderArgumentsAndFillsThem)
     EXPECT_FALSE(fs::exists(folder / "b.txt"));
 }
 
-// Local folders: a remote name's folders are made under the destination, a folder argument
-// with all its levels; what cannot be made fails the command before RETR is sent, and a
+// Local folders: a remote name's folders are made under the current folder, a folder
+// argument with all its levels (a folder takes the name's last component); what cannot be made fails the command before RETR is sent, and a
 // name that would leave the destination keeps only its last component.
 TEST_F(EntryTest, ExtractMakesTheLocalFoldersItNeeds)
 {
@@ -300,8 +300,7 @@ TEST_F(EntryTest, ExtractMakesTheLocalFoldersItNeeds)
         const char *never_sent;  // "": anything may be sent
     } cases[] = {
         {"-xq {url}/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n", {{"sub1/inner.txt", "inner"}}, ""},
-        {"-xq {url}/ deep/er/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n",
-         {{"deep/er/sub1/inner.txt", "inner"}}, ""},
+        {"-xq {url}/ deep/er/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n", {{"deep/er/inner.txt", "inner"}}, ""},
         {"-xq {url}/ a/b/c/ b.txt", 0, "Read end [b.txt]\n", {{"a/b/c/b.txt", "second"}}, ""},
         {"-xq {url}/ dl/ ../up.txt", 0, "Read end [../up.txt]\n", {{"dl/up.txt", "up"}}, ""},
         {"-xq {url}/ plain/x/ b.txt", COMMAND_READ_FAILED,
