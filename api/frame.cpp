@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "platform/export.h"
 #include "platform/module.h"

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "command/actions.h"
 #include "command/output.h"
 #include "config/settings.h"
