@@ -1,8 +1,12 @@
 // The file operations of the archiver interface: whole-file and streamed transfers, the
 // remote file commands and the two resume controls. Each is a thin turn from the handle
 // to one session operation; a null handle answers the export's failure value.
+#include <cstring>
+
 #include "api/kestrel.h"
 #include "config/settings.h"
+#include "listing/enumeration.h"
+#include "listing/listing_entry.h"
 #include "session/session.h"
 
 // The session of a handle whose operation starts: the reason of the last failure is
@@ -15,12 +19,26 @@ static FtpSession *session_of(HARC archive)
     return session;
 }
 
+// The size the handle's listing shows for a file of that name, for the progress total of
+// its download; -1 when the listing has no such file.
+static int64_t listed_size_of(const FtpSession *session, const char *remote_name)
+{
+    if (!remote_name)
+        return -1;
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+        if ((entry->mode & LISTING_TYPE_MASK) != LISTING_TYPE_DIR && strcmp(entry_name(entry), remote_name) == 0)
+            return entry->size;
+    return -1;
+}
+
 extern "C" int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored)
 {
     (void)ignored;
     if (!archive)
         return -1;
-    return session_open_transfer(session_of(archive), remote_name, mode) == 0 ? 0 : -1;
+    FtpSession *session = session_of(archive);
+    session->listed_size = listed_size_of(session, remote_name);
+    return session_open_transfer(session, remote_name, mode) == 0 ? 0 : -1;
 }
 
 extern "C" int KESTREL_API KestrelRead(HARC archive, void *buffer, int length)
@@ -51,7 +69,9 @@ extern "C" int KESTREL_API KestrelExtract(HARC archive, const char *remote_name,
         return 0;
     if ((!destination || !*destination) && g_settings.DefaultDir[0] != '\0')
         destination = g_settings.DefaultDir;
-    return session_get_file(session_of(archive), remote_name, destination, "b") == 0 ? 1 : 0;
+    FtpSession *session = session_of(archive);
+    session->listed_size = listed_size_of(session, remote_name);
+    return session_get_file(session, remote_name, destination, "b") == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, const char *local_file, int ignored)

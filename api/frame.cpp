@@ -2,6 +2,9 @@
 // state and mode queries, cancel and the function list. A handle is the session's
 // address; a null handle answers the export's failure value instead of crashing.
 #include <atomic>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "api/kestrel.h"
@@ -37,17 +40,123 @@ const char *kestrel_open_failure(HARC archive)
     return session && session->failure.kind == FAILURE_TLS ? session->failure.text : "";
 }
 
+// The public categories are the failure kinds themselves, plus one for a wrong argument.
+static_assert(KESTREL_FAILURE_NAME == FAILURE_NAME && KESTREL_FAILURE_REFUSED == FAILURE_REFUSED &&
+                  KESTREL_FAILURE_UNREACHABLE == FAILURE_UNREACHABLE &&
+                  KESTREL_FAILURE_TIME_LIMIT == FAILURE_TIME_LIMIT &&
+                  KESTREL_FAILURE_CANCELLED == FAILURE_CANCELLED && KESTREL_FAILURE_TLS == FAILURE_TLS &&
+                  KESTREL_FAILURE_LOGIN == FAILURE_LOGIN && KESTREL_FAILURE_SERVER == FAILURE_SERVER &&
+                  KESTREL_FAILURE_LOCAL_FILE == FAILURE_LOCAL_FILE &&
+                  KESTREL_FAILURE_PROTOCOL == FAILURE_PROTOCOL && KESTREL_FAILURE_USAGE > FAILURE_PROTOCOL,
+              "the public failure categories are the failure kinds");
+
+// Why the calling thread's last KestrelOpenArchive gave no handle: there is no handle to
+// keep it on, and another thread's open must not overwrite it.
+static thread_local Failure t_open_failure;
+
+// What a handle's options override; -1 (an empty CA file name with has_ca_file 0) keeps
+// the stored setting.
+struct HandleOptions {
+    int32_t timeout;
+    int32_t data_mode;
+    int32_t tls_verify;
+    int32_t has_ca_file;
+    char ca_file[SETTINGS_TEXT_SIZE];
+    int32_t open_tried;  // a handle connects once
+};
+
+static HandleOptions *options_of(FtpSession *session)
+{
+    if (!session->handle_options) {
+        HandleOptions *options = (HandleOptions *)calloc(1, sizeof(HandleOptions));
+        if (!options)
+            return nullptr;
+        options->timeout = -1;
+        options->data_mode = -1;
+        options->tls_verify = -1;
+        session->handle_options = options;
+    }
+    return (HandleOptions *)session->handle_options;
+}
+
+// The words a report or a caller reads before the failure's own text; none where the
+// text says it already (a reply line, the TLS reasons).
+static const char *failure_label(int kind)
+{
+    switch (kind) {
+    case FAILURE_NAME: return "name not found";
+    case FAILURE_REFUSED: return "connection refused";
+    case FAILURE_UNREACHABLE: return "no connection";
+    case FAILURE_TIME_LIMIT: return "time limit";
+    case FAILURE_CANCELLED: return "cancelled";
+    case FAILURE_LOGIN: return "login refused";
+    case FAILURE_LOCAL_FILE: return "local file";
+    case FAILURE_PROTOCOL: return "protocol";
+    default: return "";
+    }
+}
+
+static int same_words(const char *a, const char *b)
+{
+    for (; *a && *b; a++, b++)
+        if (tolower((unsigned char)*a) != tolower((unsigned char)*b))
+            return 0;
+    return *a == *b;
+}
+
+static int failure_report(const Failure *failure, char *text, int size)
+{
+    if (text && size > 0) {
+        const char *label = failure_label(failure->kind);
+        if (label[0] == '\0')
+            text_format(text, (size_t)size, "%s", failure->text);
+        // The system's "Connection refused" says no more than the label.
+        else if (failure->text[0] == '\0' || same_words(label, failure->text))
+            text_format(text, (size_t)size, "%s", label);
+        else
+            text_format(text, (size_t)size, "%s: %s", label, failure->text);
+    }
+    return failure->kind;
+}
+
+extern "C" int KESTREL_API KestrelGetErrorEx(HARC archive, char *text, int size)
+{
+    FtpSession *session = (FtpSession *)archive;
+    return failure_report(session ? &session->failure : &t_open_failure, text, size);
+}
+
 HARC frame_new_handle(void)
 {
     return (HARC)session_create();
 }
 
+extern "C" HARC KESTREL_API KestrelNewArchiveEx(void)
+{
+    return frame_new_handle();
+}
+
+static int usage_failure(FtpSession *session, const char *format, const char *value)
+{
+    failure_set(&session->failure, KESTREL_FAILURE_USAGE, format, value);
+    return -1;
+}
+
 int frame_open_handle(HARC handle, const char *url, uint32_t mode)
 {
     FtpSession *session = (FtpSession *)handle;
-    if (!session || !url)
+    if (!session)
         return -1;
     failure_clear(&session->failure);
+    HandleOptions *options = options_of(session);
+    if (!options) {
+        failure_set(&session->failure, FAILURE_LOCAL_FILE, "out of memory");
+        return -1;
+    }
+    if (options->open_tried)
+        return usage_failure(session, "%s", "the handle was opened before");
+    options->open_tried = 1;
+    if (!url)
+        return usage_failure(session, "%s", "no URL");
     if (!(mode & 2))
         settings_load();
 
@@ -55,10 +164,10 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
     char host[URL_TEXT_SIZE], path[URL_TEXT_SIZE];
     int port = 0;
     if (parse_url(url, scheme, user, password, host, &port, path) != 0)
-        return -1;
+        return usage_failure(session, "%s", "the URL does not parse");
     int tls = frame_tls_mode(scheme);
     if (tls < 0)
-        return -1;
+        return usage_failure(session, "not an FTP URL: %.100s", scheme);
     if (strcmp(user, "anonymous") == 0 && password[0] == '\0')
         text_copy(password, sizeof password, g_settings.EMailAddress);
     // The configured control port stands for plain FTP's 21 only.
@@ -66,32 +175,121 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
         port = g_settings.FtpCtrlPort;
     if (tls != SESSION_TLS_NONE) {
         // The certificate must name the host of the URL, not where a proxy leads.
-        TlsClientSettings checks = {g_settings.TlsVerify != 0 ? 1 : 0, g_settings.TlsCaFile, host};
+        int verify = options->tls_verify >= 0 ? options->tls_verify : g_settings.TlsVerify != 0;
+        const char *ca_file = options->has_ca_file ? options->ca_file : g_settings.TlsCaFile;
+        TlsClientSettings checks = {verify ? 1 : 0, ca_file, host};
         if (session_set_tls(session, tls, &checks) != 0)
             return -1;
     }
 
     // A negative stored limit means none, like 0.
-    session_set_timeout(session, g_settings.Timeout > 0 ? g_settings.Timeout : 0);
+    int timeout = options->timeout >= 0 ? options->timeout : g_settings.Timeout;
+    session_set_timeout(session, timeout > 0 ? timeout : 0);
     session_set_proxy(session, (uint32_t)g_settings.ProxyType, g_settings.ProxyHost,
                       (uint32_t)g_settings.ProxyPort);
     if (session_connect(session, host, port, user, password) != 0)
         return -1;
     // An out-of-range stored mode leaves the session's automatic choice in force.
-    session_set_data_mode(session, g_settings.PassiveMode);
+    session_set_data_mode(session, options->data_mode >= 0 ? options->data_mode : g_settings.PassiveMode);
     if (session_change_dir(session, path) != 0)
         return -1;
     session_set_resume_mode(session, g_settings.ResumeGetMode);
     return 0;
 }
 
+extern "C" int KESTREL_API KestrelOpenArchiveEx(HARC archive, const char *url, uint32_t mode)
+{
+    return frame_open_handle(archive, url, mode) == 0 ? 1 : 0;
+}
+
+// A whole decimal number from 0 up, or -1.
+static int option_number(const char *value)
+{
+    if (!value || *value < '0' || *value > '9')
+        return -1;
+    char *end = nullptr;
+    long number = strtol(value, &end, 10);
+    return *end == '\0' && number <= INT32_MAX ? (int)number : -1;
+}
+
+extern "C" int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value)
+{
+    FtpSession *session = (FtpSession *)archive;
+    if (!session)
+        return 0;
+    failure_clear(&session->failure);
+    HandleOptions *options = options_of(session);
+    if (!options) {
+        failure_set(&session->failure, FAILURE_LOCAL_FILE, "out of memory");
+        return 0;
+    }
+    if (!name || !value) {
+        usage_failure(session, "%s", "an option needs a name and a value");
+        return 0;
+    }
+    if (same_words(name, "Timeout")) {
+        int seconds = option_number(value);
+        if (seconds < 0)
+            return usage_failure(session, "Timeout is a number of seconds, not %.60s", value), 0;
+        options->timeout = seconds;
+        // Set at once too: an open handle's next wait keeps to it.
+        session_set_timeout(session, seconds);
+        return 1;
+    }
+    if (same_words(name, "PassiveMode")) {
+        static const char *const modes[] = {"active", "passive", "auto"};
+        int mode = option_number(value);
+        for (int i = 0; i < 3; i++)
+            if (same_words(value, modes[i]))
+                mode = i;
+        if (mode < DATA_MODE_ACTIVE || mode > DATA_MODE_AUTO)
+            return usage_failure(session, "PassiveMode is active, passive or auto, not %.60s", value), 0;
+        options->data_mode = mode;
+        session_set_data_mode(session, mode);
+        return 1;
+    }
+    if (same_words(name, "AskSize")) {
+        int on = option_number(value);
+        if (on != 0 && on != 1)
+            return usage_failure(session, "AskSize is 0 or 1, not %.60s", value), 0;
+        session->ask_size = on;
+        return 1;
+    }
+    int verify = same_words(name, "TlsVerify");
+    if (verify || same_words(name, "TlsCaFile")) {
+        // The connections' trust is fixed when the open starts.
+        if (options->open_tried)
+            return usage_failure(session, "%.60s is set before the open", name), 0;
+        if (verify) {
+            int on = option_number(value);
+            if (on != 0 && on != 1)
+                return usage_failure(session, "TlsVerify is 0 or 1, not %.60s", value), 0;
+            options->tls_verify = on;
+            return 1;
+        }
+        if (text_copy(options->ca_file, sizeof options->ca_file, value) != 0)
+            return usage_failure(session, "%s", "the TlsCaFile name is too long"), 0;
+        options->has_ca_file = 1;
+        return 1;
+    }
+    return usage_failure(session, "no option named %.60s", name), 0;
+}
+
 extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode)
 {
     (void)window;
-    if (!url)
+    failure_clear(&t_open_failure);
+    if (!url) {
+        failure_set(&t_open_failure, KESTREL_FAILURE_USAGE, "no URL");
         return nullptr;
+    }
     HARC handle = frame_new_handle();
-    if (handle && frame_open_handle(handle, url, mode) != 0) {
+    if (!handle) {
+        failure_set(&t_open_failure, FAILURE_LOCAL_FILE, "out of memory");
+        return nullptr;
+    }
+    if (frame_open_handle(handle, url, mode) != 0) {
+        t_open_failure = ((FtpSession *)handle)->failure;
         KestrelCloseArchive(handle);
         handle = nullptr;
     }
@@ -197,10 +395,10 @@ extern "C" int KESTREL_API KestrelCancel(HARC archive, int ignored)
 
 extern "C" int KESTREL_API KestrelQueryFunctionList(int function)
 {
-    // 70 to 74 are the 64-bit queries: original and compressed size, the archive's
-    // original and compressed totals, the write time.
+    // Only the archiver interface's own numbers: the exports added after its set (the
+    // 64-bit queries, the failure and handle calls) have no number and are found by name.
     static const int supported[] = {0,  1,  8,  16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 40, 41,
-                                    42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
+                                    42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69};
     for (int number : supported)
         if (number == function)
             return 1;

@@ -36,10 +36,22 @@ typedef void *HARC;
  * call (the connect, each reply, the data, the server's connection in active mode) also
  * looks at the flag at least once a second, so the call fails at once, and within about a
  * second at the latest. The handle's later calls fail too. Every wait is also bounded by the Timeout setting (seconds, default 300, 0 for
- * none): once that long passes without a byte or a connection, the call fails as it would
- * on a broken connection, keeping what arrived. KestrelOpenArchive has no handle to cancel
- * before it returns, so only that limit bounds it; Kestrel makes its handle before it
- * connects, so the Cancel of its status window reaches the open too.
+ * none), or by the handle's own "Timeout" option (KestrelSetOptionEx): once that long
+ * passes without a byte or a connection, the call fails as it would on a broken
+ * connection, keeping what arrived.
+ *
+ * Which calls block. Everything that talks to the server waits for it: the opens
+ * (KestrelOpenArchive, KestrelOpenArchiveEx, KestrelGetFileCount), KestrelFindFirst,
+ * the transfers (KestrelExtract, KestrelAdd, KestrelOpenFile, KestrelRead, KestrelWrite,
+ * KestrelCloseFile), the remote file commands (KestrelMkDir, KestrelRmDir, KestrelMove,
+ * KestrelDelete) and Kestrel. The entry queries, KestrelFindNext, the setters and
+ * KestrelGetErrorEx never wait. KestrelOpenArchive has no handle to cancel before it
+ * returns, so only the time limit bounds it; to cancel an open, make the handle first
+ * with KestrelNewArchiveEx and open it with KestrelOpenArchiveEx. Kestrel makes its
+ * handle the same way, so the Cancel of its status window reaches the open too.
+ *
+ * Times. A listing's times are the server's wall-clock times as LIST shows them, read as
+ * times of the client's own time zone (FTP's listing carries no zone).
  */
 
 /* The 64-bit queries' integer: long long, which C89 and C++98 compilers know as an
@@ -122,14 +134,19 @@ KESTREL_STATIC_ASSERT(offsetof(EntryInfo, method) == 550, "method at 550");
    name", ...) and writes its report into output (size bytes at most; nothing is written
    when output is null). The window is the owner of the configuration dialog (--config)
    only. 0, or 32787 (an upload, a directory or file command failed), 32809 (a download,
-   a print or a listing failed), 32795 (-t found no FTP URL), 32796 (a wrong command). */
+   a print or a listing failed), 32795 (-t found no FTP URL), 32796 (a wrong command).
+   Each line that names a failed call is followed by one "Error: " line with its reason
+   (the text of KestrelGetErrorEx). Unless the command line has -i, Kestrel shows its
+   status while it runs: a window with a Cancel button on Windows, and on Linux a panel
+   on the controlling terminal when there is one, which takes Esc (and Ctrl-C) as Cancel
+   while it is up. A program that owns the terminal or the screen passes -i. */
 int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_line, char *output, int size);
 
 /* ---- The frame: opening and closing, version and state, modes, cancel. ---- */
 
 /* Opens the directory that the ftp URL names (2 set in the mode, mode & 2: keep the
    settings in memory instead of reloading them); the handle, or null when the URL, the
-   login or the directory change fails. */
+   login or the directory change fails (KestrelGetErrorEx with a null handle says why). */
 HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char *url, uint32_t mode);
 /* Closes the connections and frees the handle; always 1 (a null handle does nothing). */
 int KESTREL_API KestrelCloseArchive(HARC archive);
@@ -163,7 +180,8 @@ int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK
 /* Cancels what the handle is busy with, from any thread (see Threads above): it and every
    later call on the handle fail within about a second; 1, or 0 for a null handle. */
 int KESTREL_API KestrelCancel(HARC archive, int ignored);
-/* 1 when the archiver function number is supported, else 0. */
+/* 1 when the archiver function number is supported, else 0 (for every number above 69
+   too: the exports ending in Ex have no number and are found by name). */
 int KESTREL_API KestrelQueryFunctionList(int function);
 
 /* Loads the settings, lets the user edit them in the configuration dialog (a terminal form
@@ -173,7 +191,8 @@ int KESTREL_API KestrelConfigDialog(KESTREL_WINDOW window, const char *option, i
 
 /* ---- File operations: transfers, remote file commands, resume. ---- */
 
-/* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary);
+/* Starts a streamed transfer of one remote file ('w' in the mode uploads, 'b' is binary:
+   a mode without 'b' is an ASCII transfer, in which the server may change line ends);
    0, or -1 when the data connection, the transfer command or its first reply fails. */
 int KESTREL_API KestrelOpenFile(HARC archive, const char *remote_name, const char *mode, int ignored);
 /* The next bytes of a streamed download: the count, 0 at the end, -1 on failure or cancel. */
@@ -185,8 +204,15 @@ int KESTREL_API KestrelWrite(HARC archive, const void *buffer, int length);
 /* Ends a streamed transfer and clears the restart offset; 0, or -1 when an upload's
    gathered bytes cannot be sent or the server's final reply is not a success. */
 int KESTREL_API KestrelCloseFile(HARC archive);
-/* Downloads a remote file (to the DefaultDir setting when no destination is given); 1, or
-   0 when the download fails, ends early or is refused (a partial file is kept). */
+/* Downloads a remote file; 1, or 0 when the download fails, ends early or is refused (a
+   partial file is kept). The destination is a folder when it ends in '/' or '\' or
+   names an existing folder: the file lands there under the remote name's last component
+   ("pub/f.txt" into "dl/" is "dl/f.txt"). Any other destination is the local file's
+   path. Without one the file goes to the DefaultDir setting, else to the remote name
+   with its folders under the current folder ("sub/f.txt" is "./sub/f.txt"), which then
+   may not be absolute or step out with "..". Missing folders on the way are made; an existing file is overwritten (or
+   continued, with the resume mode on). The local file is opened before RETR is sent, so
+   a local failure costs no transfer. */
 int KESTREL_API KestrelExtract(HARC archive, const char *remote_name, const char *destination, int ignored);
 /* Uploads a local file; 1, or 0 when the local file cannot be read or the upload fails. */
 int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, const char *local_file, int ignored);
@@ -279,6 +305,56 @@ int KESTREL_API KestrelGetArcCompressedSizeEx(HARC archive, KESTREL_LONGLONG *si
 /* The current entry's modification time (KestrelGetWriteTime) as a FILETIME; 0 without
    a current entry. */
 int KESTREL_API KestrelGetWriteTimeEx(HARC archive, KESTREL_FILETIME *write_time);
+
+/* ---- Why a call failed, and a handle that exists before its connection (ordinals 68
+   and up; look them up by name). ---- */
+
+/* The categories of a failure (KestrelGetErrorEx). */
+#define KESTREL_FAILURE_NONE 0        /* the last call did not fail */
+#define KESTREL_FAILURE_NAME 1        /* the host name gave no address */
+#define KESTREL_FAILURE_REFUSED 2     /* nothing listens at the address and port */
+#define KESTREL_FAILURE_UNREACHABLE 3 /* the network gave up on the connection, or lost it */
+#define KESTREL_FAILURE_TIME_LIMIT 4  /* a wait went the whole time limit without progress */
+#define KESTREL_FAILURE_CANCELLED 5   /* KestrelCancel ended it */
+#define KESTREL_FAILURE_TLS 6         /* the handshake, the certificate, or AUTH TLS refused */
+#define KESTREL_FAILURE_LOGIN 7       /* USER or PASS refused; the text holds the reply line */
+#define KESTREL_FAILURE_SERVER 8      /* another command refused; the text is the reply line */
+#define KESTREL_FAILURE_LOCAL_FILE 9  /* a local file or folder could not be made or written */
+#define KESTREL_FAILURE_PROTOCOL 10   /* the server closed the connection or answered oddly */
+#define KESTREL_FAILURE_USAGE 11      /* a URL that does not parse, another scheme, an unknown
+                                         option or value, a handle opened twice */
+
+/* Why the last call on the handle failed: its category, with a short text written to
+   text (cut to size - 1 bytes; nothing is written for a null text or a size below 1),
+   such as "connection refused", "time limit: nothing happened for 30 s", "cancelled",
+   "login refused: 530 Login incorrect.", "550 No such file.", "local file: /tmp/x: No
+   such file or directory" or "TLS: certificate has expired". The reason stays until the
+   next call on the handle; reading it changes nothing. With a null handle: why the last
+   KestrelOpenArchive or KestrelGetFileCount of the calling thread returned no handle
+   (KESTREL_FAILURE_NONE after one that succeeded). */
+int KESTREL_API KestrelGetErrorEx(HARC archive, char *text, int size);
+/* A handle that is not connected yet, for the options below and KestrelOpenArchiveEx;
+   null when there is no memory. Close it with KestrelCloseArchive whatever happens. */
+HARC KESTREL_API KestrelNewArchiveEx(void);
+/* Connects, logs in and changes to the URL's directory on a handle from
+   KestrelNewArchiveEx, as KestrelOpenArchive does (mode bit 2: keep the settings in
+   memory), with the handle's options over the stored settings. 1, or 0 with the reason
+   in KestrelGetErrorEx. Another thread may call KestrelCancel on the handle all along:
+   during the connect, the TLS handshake and the login. A handle opens once: a second
+   open answers 0 (KESTREL_FAILURE_USAGE) even after a failed first one. */
+int KESTREL_API KestrelOpenArchiveEx(HARC archive, const char *url, uint32_t mode);
+/* Sets one option of this handle only, by the name of the setting it overrides:
+     "Timeout"      seconds a wait may go without progress, 0 for none
+     "PassiveMode"  "active", "passive" or "auto" (or 0, 1, 2)
+     "TlsVerify"    "1" checks the server's certificate and name, "0" does not
+     "TlsCaFile"    a PEM file of trusted certificates besides the system's ("" none)
+     "AskSize"      "1": a download whose size neither its 150 reply nor the handle's
+                    listing gives asks SIZE first, so the progress messages carry a
+                    total; "0" (the default) does not
+   Names are matched without regard to case. Timeout, PassiveMode and AskSize work at any time;
+   the TLS options only before KestrelOpenArchiveEx. 1, or 0 for a null handle, an
+   unknown name or a wrong value (KESTREL_FAILURE_USAGE says which). */
+int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value);
 
 #ifdef __cplusplus
 }

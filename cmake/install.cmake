@@ -24,7 +24,8 @@ set(KESTREL_SDK_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJ
 # built with), cli (the program). docs holds the licence and the changelog as the SDK
 # and the zip carry them; each Debian package has its own copies in its doc folder.
 install(FILES ${PROJECT_SOURCE_DIR}/api/kestrel.h DESTINATION include COMPONENT dev)
-install(FILES ${PROJECT_SOURCE_DIR}/examples/list-and-extract.c ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
+install(FILES ${PROJECT_SOURCE_DIR}/examples/list-and-extract.c ${PROJECT_SOURCE_DIR}/examples/cancel-open.c
+              ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt
         DESTINATION share/kestrel/examples COMPONENT dev)
 
 if(WIN32)

@@ -4,6 +4,7 @@
 // with its full width (pointer-sized on Linux) and a null text as "(null)".
 #include "command/actions.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -34,6 +35,13 @@ static HandleText handle_text(HARC handle)
     return shown;
 }
 
+void command_failure_reason(OutputBuffer *output, HARC handle)
+{
+    char reason[256];
+    if (KestrelGetErrorEx(handle, reason, (int)sizeof reason) != KESTREL_FAILURE_NONE && reason[0] != '\0')
+        output_printf(output, "Error: %s\n", reason);
+}
+
 static int is_folder_argument(const char *argument)
 {
     size_t n = strlen(argument);
@@ -41,16 +49,26 @@ static int is_folder_argument(const char *argument)
 }
 
 // The folder argument of add and extract: copied whole into the folder text and made
-// locally. A failure to make it (it may exist already) is not reported: the transfers
-// that follow succeed or fail on their own. 0, or -1 when the name does not fit, since
-// a cut name would send the files somewhere else.
-static int take_folder(const char *argument, char *folder, size_t size)
+// locally. An extract's folder is made with all its levels, and one that cannot be made
+// fails the command, since every file after it would fail on its own; add names a remote
+// folder with it and makes the local one as a courtesy only. 0, or -1 when the name does
+// not fit (a cut name would send the files somewhere else) or the folder is missing.
+static int take_folder(const char *argument, char *folder, size_t size, int receives, OutputBuffer *output)
 {
     if (text_copy(folder, size, argument) != 0) {
         folder[0] = '\0';
+        output_printf(output, "Error: Folder name too long [%.100s...]\n", argument);
         return -1;
     }
-    platform_make_directory(argument);
+    if (!receives) {
+        platform_make_directory(argument);
+        return 0;
+    }
+    if (platform_make_folders(argument) != 0) {
+        output_printf(output, "Error: Can't make the folder [%s]\n", argument);
+        output_printf(output, "Error: local file: %s: %s\n", argument, strerror(errno));
+        return -1;
+    }
     return 0;
 }
 
@@ -61,6 +79,7 @@ struct TransferKind {
     const char *export_name;
     int (*run)(HARC handle, const char *folder, const char *file);
     int failure;
+    int receives;        // the files land in the local folder argument
 };
 
 static int add_one(HARC handle, const char *folder, const char *file)
@@ -82,10 +101,8 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
     for (int i = 0; i < count; i++) {
         const char *file = files[i];
         if (is_folder_argument(file)) {
-            if (take_folder(file, folder, sizeof folder) != 0) {
-                output_printf(output, "Error: Folder name too long [%.100s...]\n", file);
+            if (take_folder(file, folder, sizeof folder, kind.receives, output) != 0)
                 return kind.failure;
-            }
             continue;
         }
         output_printf(output, "%s begin [%s]\n", kind.verb, file);
@@ -93,6 +110,7 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
         if (kind.run(handle, folder, file) <= 0) {
             output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.export_name,
                           handle_text(handle).text, file);
+            command_failure_reason(output, handle);
             return kind.failure;
         }
         output_printf(output, "%s end [%s]\n", kind.verb, file);
@@ -108,7 +126,7 @@ int command_add(const ActionCall &call)
     OutputBuffer *output = call.output;
     HARC handle = call.handle;
     StatusWindow *status = call.status;
-    static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED};
+    static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED, 0};
     return transfer_each(upload, count, files, output, handle, status);
 }
 
@@ -119,7 +137,7 @@ int command_extract(const ActionCall &call)
     OutputBuffer *output = call.output;
     HARC handle = call.handle;
     StatusWindow *status = call.status;
-    static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED};
+    static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED, 1};
     return transfer_each(download, count, files, output, handle, status);
 }
 
@@ -168,6 +186,7 @@ int command_list(const ActionCall &call)
     if (entries == 0 && kestrel_listing_failed(handle)) {
         output_printf(output, "Error: Can't KestrelFindFirst(%s,,(null),0)\n",
                       handle_text(handle).text);
+        command_failure_reason(output, handle);
         return COMMAND_READ_FAILED;
     }
 
@@ -213,11 +232,15 @@ int command_print(const ActionCall &call)
         if (KestrelOpenFile(handle, file, "rb", 0) == -1) {
             output_printf(output, "Error: Can't KestrelOpenFile(%s,%s,rb,0)\n",
                           handle_text(handle).text, file);
+            command_failure_reason(output, handle);
             return COMMAND_READ_FAILED;
         }
         int n;
+        char read_failure[256] = "";
         for (;;) {
             n = KestrelRead(handle, block, (int)sizeof block);
+            if (n < 0)
+                KestrelGetErrorEx(handle, read_failure, (int)sizeof read_failure);
             if (n <= 0)
                 break;
             if (output_append(output, block, n) <= 0)
@@ -229,6 +252,11 @@ int command_print(const ActionCall &call)
         int closed = KestrelCloseFile(handle);
         if (n < 0 || (n == 0 && closed != 0)) {
             output_printf(output, "Error: Can't KestrelCloseFile(%s) [%s]\n", handle_text(handle).text, file);
+            // The read that failed knows why; the close after it only follows from that.
+            if (read_failure[0] != '\0')
+                output_printf(output, "Error: %s\n", read_failure);
+            else
+                command_failure_reason(output, handle);
             return COMMAND_READ_FAILED;
         }
     }
@@ -269,6 +297,7 @@ static int each_name(const NameCommand &kind, const ActionCall &call)
         if (kind.run(handle, files[i]) <= 0) {
             output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.failed_call,
                           handle_text(handle).text, files[i]);
+            command_failure_reason(output, handle);
             return COMMAND_WRITE_FAILED;
         }
     }
@@ -304,6 +333,7 @@ int command_move(const ActionCall &call)
         if (KestrelMove(handle, files[i], files[i + 1], 0) <= 0) {
             output_printf(output, "Error: Can't KestrelMove(%s,%s,%s,0)\n",
                           handle_text(handle).text, files[i], files[i + 1]);
+            command_failure_reason(output, handle);
             return COMMAND_WRITE_FAILED;
         }
     }

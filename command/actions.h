@@ -24,6 +24,11 @@ struct ActionCall {
     const char *url;
 };
 
+// Adds the reason of the handle's last failure (KestrelGetErrorEx; the open's of this
+// thread for a null handle) as one "Error: ..." line, after the line that named the
+// failed call; nothing when no reason was noted.
+void command_failure_reason(OutputBuffer *output, HARC handle);
+
 // Uploads each file argument. An argument that ends in '/' or '\' is made as a local
 // folder and becomes the remote name of the files after it. 0 or COMMAND_WRITE_FAILED.
 int command_add(const ActionCall &call);

@@ -206,21 +206,24 @@ static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDO
     if (!parsed->quiet)
         status_print(status, "Opening URL[%s]\r\n", parsed->display_url);
 
-    HARC opening = frame_new_handle();
+    HARC opening = KestrelNewArchiveEx();
     status_set_handle(handle, opening);
-    if (!opening || frame_open_handle(opening, parsed->url, parsed->open_mode) != 0) {
+    if (!opening || KestrelOpenArchiveEx(opening, parsed->url, parsed->open_mode) != 1) {
         status_set_handle(handle, nullptr);
         output_printf(output, "Error: Can't KestrelOpenArchive(%lld,%s,0)\n",
                       (long long)(intptr_t)window, parsed->display_url);
-        // A plain FTP open has no reason to add; a TLS one says what went wrong.
-        const char *reason = opening ? kestrel_open_failure(opening) : "";
-        if (reason[0] != '\0')
-            output_printf(output, "Error: %s\n", reason);
+        if (opening)
+            command_failure_reason(output, opening);
+        else
+            output_append_text("Error: out of memory\n", output);
         KestrelCloseArchive(opening);
         // An unknown long option is found only once the handle is open.
         return row ? row->open_failure : COMMAND_LINE_ERROR;
     }
     KestrelSetCallbackMsgFunc(*handle, status_message_callback, (intptr_t)status);
+    // The panel's meter wants a total even when neither the 150 nor a listing has one.
+    if (status)
+        KestrelSetOptionEx(*handle, "AskSize", "1");
     if (parsed->data_mode != -1)
         KestrelSetDataConnectionMode(*handle, parsed->data_mode);
 

@@ -24,3 +24,11 @@ FILE *platform_file_open(const char *path, const char *mode);
 
 // Makes one folder (not its parents); 0, or -1 when it cannot be made or exists already.
 int platform_make_directory(const char *path);
+
+// Makes the folder at path with every level of it that is missing (a trailing separator
+// is allowed). 0 when a folder is there at the end; -1 when a level cannot be made or a
+// file stands in its place (errno says why).
+int platform_make_folders(const char *path);
+
+// Removes a file; 0, or -1 when it cannot be removed.
+int platform_remove_file(const char *path);

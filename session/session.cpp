@@ -34,6 +34,7 @@ FtpSession *session_create(void)
     session->use_index_file = 1;
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
+    session->listed_size = -1;
     stream_limits_init(&session->limits);
     session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
@@ -56,6 +57,7 @@ int session_destroy(FtpSession *session)
     }
     stream_limits_release(&session->limits);
     tls_client_free(session->tls_client);
+    free(session->handle_options);
     free(session);
     return 0;
 }

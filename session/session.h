@@ -69,6 +69,11 @@ struct FtpSession {
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
+    // Where the progress total comes from when the 150 names no size: the size the listing
+    // showed for the file (-1: none; the caller sets it for the next download), else SIZE,
+    // asked before the download when ask_size is set (someone watches a meter).
+    int64_t listed_size;
+    int32_t ask_size;
     char reply[SESSION_REPLY_LIMIT + 1];  // last line of the last reply
     // The cancel flag and time limit of every stream of this session. It lives as long as
     // the record, so a cancel from another thread only ever touches this.
@@ -81,6 +86,9 @@ struct FtpSession {
     // here), the commands note a refusal with the server's reply line; the first reason
     // noted stays until the next operation clears it.
     Failure failure;
+    // The options the caller set on this handle (api/frame.cpp): one malloc'd block of
+    // plain data that the session frees with itself; null while none was set.
+    void *handle_options;
 };
 
 // Record and replies.

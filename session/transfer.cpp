@@ -98,6 +98,11 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
         if (asked_size >= 0 && asked_size < local_size)
             return -1;
     }
+    // A meter without a total shows no bar and no time left: ask when nothing else will
+    // tell the size.
+    int64_t meter_size = session->listed_size;
+    if (!session->uploading && meter_size < 0 && asked_size < 0 && session->ask_size)
+        meter_size = remote_size(session, remote_name);
     if (session_open_data(session) != 0)
         return -1;
 
@@ -122,6 +127,8 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
     }
     if (!session->uploading) {
         int64_t size = announced_size(session->reply);
+        if (size < 0)
+            size = asked_size >= 0 ? asked_size : meter_size;
         if (size >= 0)
             session->transfer_total = size;
         session->announced_bytes = announced_byte_count(session->reply);
@@ -181,6 +188,7 @@ int session_close_transfer(FtpSession *session)
         return -1;
     int mismatch = short_or_long_of_announced(session);
     session->transfer_total = 0;
+    session->listed_size = -1;
     session->resume_offset = 0;
     session->announced_bytes = -1;
     session->data_ended = 0;
@@ -251,9 +259,9 @@ static int stays_inside(const char *name)
 }
 
 // The local path of a download: the local name as the caller gave it, or the remote name
-// when it stays inside the current folder; a folder gets the remote name's last
-// component, which must name a file. -1 when the path is refused or would not fit: a
-// cut path would write somewhere else.
+// when it stays inside the current folder (its folders are made there); a folder gets the
+// remote name's last component, which must name a file. -1 when the path is refused or
+// would not fit: a cut path would write somewhere else.
 static int download_path(char *path, const char *remote_name, const char *local_name)
 {
     int given = local_name && *local_name;
@@ -262,8 +270,7 @@ static int download_path(char *path, const char *remote_name, const char *local_
     if (text_copy(path, SESSION_PATH_SIZE, given ? local_name : remote_name) != 0)
         return -1;
     LocalFileInfo info;
-    int is_folder = ends_with_separator(path) ||
-                    (platform_file_info(path, &info) == 0 && info.is_directory);
+    int is_folder = ends_with_separator(path) || (platform_file_info(path, &info) == 0 && info.is_directory);
     if (!is_folder)
         return 0;
     const char *leaf = last_component(remote_name, 0);
@@ -273,6 +280,25 @@ static int download_path(char *path, const char *remote_name, const char *local_
     if (!platform_is_path_separator(path[strlen(path) - 1]) && text_append(path, SESSION_PATH_SIZE, "/") != 0)
         return -1;
     return text_append(path, SESSION_PATH_SIZE, leaf);
+}
+
+// Makes the folders a download's local path needs: everything before its last separator
+// ('/' as a remote name has it, or the target's own).
+static int make_download_folders(FtpSession *session, const char *path)
+{
+    char folder[SESSION_PATH_SIZE];
+    text_copy(folder, sizeof folder, path);
+    size_t cut = 0;
+    for (size_t i = 0; folder[i]; i++)
+        if (folder[i] == '/' || platform_is_path_separator(folder[i]))
+            cut = i;
+    if (cut == 0)
+        return 0;
+    folder[cut] = '\0';
+    if (platform_make_folders(folder) == 0)
+        return 0;
+    failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", folder, strerror(errno));
+    return -1;
 }
 
 // The data of an open download into its local file, a block at a time: the reads fill
@@ -316,32 +342,47 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
         return -1;
     LocalFileInfo info;
     int64_t resumed_size = 0;  // the local file a resume continues
-    if (platform_file_info(path, &info) == 0) {
-        if (info.is_directory)
+    int existed = platform_file_info(path, &info) == 0;
+    if (existed) {
+        if (info.is_directory) {
+            failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(EISDIR));
             return -1;
+        }
         if (session->resume_mode) {
             session->resume_offset = info.size;
             resumed_size = info.size;
         }
     }
+    // The local file is there and writable before RETR goes out, so a local failure costs
+    // no transfer. Appending keeps what is there until the server has accepted the RETR.
+    if (make_download_folders(session, path) != 0)
+        return -1;
+    FILE *file = platform_file_open(path, binary ? "ab" : "a");
+    if (!file) {
+        failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(errno));
+        return -1;
+    }
 
     int result = -1;
-    FILE *file = nullptr;
-    if (open_transfer(session, remote_name, binary ? "rb" : "r", resumed_size) == 0) {
-        // Only an offset the server accepted is still set here: append to the partial
-        // file; otherwise the file starts anew.
-        if (session->resume_offset != 0)
-            file = platform_file_open(path, binary ? "ab" : "a");
-        else
+    int started = open_transfer(session, remote_name, binary ? "rb" : "r", resumed_size) == 0;
+    if (started) {
+        // Only an offset the server accepted is still set here: go on at the end of the
+        // partial file; otherwise the file starts anew.
+        if (session->resume_offset == 0 && existed && info.size > 0) {
+            fclose(file);
             file = platform_file_open(path, binary ? "wb" : "w");
-        if (!file)
-            failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(errno));
+            if (!file)
+                failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", path, strerror(errno));
+        }
+        if (file)
+            result = receive_into_file(session, file);
     }
-    if (file) {
-        result = receive_into_file(session, file);
-        if (fclose(file) != 0)
-            result = -1;
-    }
+    if (file && fclose(file) != 0)
+        result = -1;
+    // A refused RETR leaves no empty file of its own behind; once the server has started,
+    // the file is the partial download the rules keep.
+    if (!started && !existed && platform_file_info(path, &info) == 0 && info.size == 0)
+        platform_remove_file(path);
     if (session_close_transfer(session) != 0)
         result = -1;
     return result;
@@ -367,9 +408,12 @@ int session_put_file(FtpSession *session, const char *remote_name, const char *l
 
     // The local file is opened before STOR: one that cannot be read must never leave the
     // remote file truncated.
-    LocalFileInfo info;
-    if (platform_file_info(local_name, &info) != 0 || info.is_directory)
+    LocalFileInfo info = {};
+    if (platform_file_info(local_name, &info) != 0 || info.is_directory) {
+        failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name,
+                     strerror(info.is_directory ? EISDIR : ENOENT));
         return -1;
+    }
     FILE *file = platform_file_open(local_name, binary ? "rb" : "r");
     if (!file) {
         failure_note(&session->failure, FAILURE_LOCAL_FILE, "%s: %s", local_name, strerror(errno));

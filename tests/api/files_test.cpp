@@ -123,6 +123,34 @@ TEST_F(FilesTest, ExtractAndAddAnswers)
               after_open());
 }
 
+// A 150 without a size: the meter's total is the size the handle's listing showed for the
+// file, for a whole-file and a streamed download alike.
+TEST_F(FilesTest, ProgressTotalComesFromTheListing)
+{
+    std::string bytes = pattern(300);
+    server.set_listing("-rw-r--r--   1 ftp  ftp  300 Jan 02  2024 listed.bin\r\n");
+    for (int i = 0; i < 2; i++)
+        server.expect("RETR listed.bin", {"150 Opening data connection"}).send_data(bytes).final_reply({"226 ok"});
+    open();
+    ASSERT_EQ(0, KestrelFindFirst(archive, "*", nullptr));
+    xfer::Messages messages;
+    ASSERT_EQ(1, KestrelSetCallbackMsgFunc(archive, xfer::record, (intptr_t)&messages));
+    ASSERT_EQ(1, KestrelExtract(archive, "listed.bin", dir.file("listed.bin").c_str(), 0));
+    ASSERT_FALSE(messages.texts.empty());
+    EXPECT_EQ("READ: 300/300\n", messages.texts.back());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    messages.texts.clear();
+    ASSERT_EQ(0, KestrelOpenFile(archive, "listed.bin", "rb", 0));
+    char block[100];
+    while (KestrelRead(archive, block, (int)sizeof block) > 0) {
+    }
+    EXPECT_EQ(0, KestrelCloseFile(archive));
+    ASSERT_FALSE(messages.texts.empty());
+    EXPECT_EQ("/300\n", messages.texts[0].substr(messages.texts[0].find('/')));
+    for (const std::string &line : server.commands())
+        EXPECT_NE(0u, line.rfind("SIZE", 0)) << "no SIZE while the listing knows the size";
+}
+
 TEST_F(FilesTest, StreamedTransferModes)
 {
     server.add_file("f.txt", "hello");

@@ -216,7 +216,7 @@ TEST_F(FrameTest, CheckArchiveNeverConnects)
 TEST(Frame, QueryFunctionListMatchesTheSupportedSet)
 {
     const std::vector<int> supported = {0,  1,  8,  16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 40, 41,
-                                        42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74};
+                                        42, 45, 46, 47, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 69};
     std::vector<int> answered;
     for (int n = -5; n <= 100; n++)
         if (KestrelQueryFunctionList(n))

@@ -14,6 +14,7 @@ typedef int(KESTREL_API *CheckArchiveFn)(const char *, int);
 typedef int(KESTREL_API *OneValueFn)(intptr_t);
 typedef int(KESTREL_API *NoArgumentFn)(void);
 typedef int(KESTREL_API *QueryFn)(int);
+typedef int(KESTREL_API *GetErrorFn)(HARC, char *, int);
 
 static OpenArchiveFn open_archive;
 static CloseArchiveFn close_archive;
@@ -47,7 +48,21 @@ int main(void)
     CHECK(get_version() == 15);
     CHECK(check_archive("FTP://host/dir", 0) == 1);
     CHECK(check_archive("http://host/dir", 0) == 0);
-    CHECK(query(69) == 1 && query(74) == 1 && query(75) == 0);
+    /* The exports after the archiver set have no function number: they are found by name. */
+    CHECK(query(69) == 1 && query(70) == 0 && query(74) == 0 && query(75) == 0);
+    const char *by_name[] = {"KestrelGetOriginalSizeEx", "KestrelNewArchiveEx", "KestrelOpenArchiveEx",
+                             "KestrelSetOptionEx"};
+    for (size_t i = 0; i < sizeof by_name / sizeof by_name[0]; i++)
+        CHECK(loader_symbol(by_name[i]) != NULL);
+    GetErrorFn get_error = (GetErrorFn)loader_symbol("KestrelGetErrorEx");
+    CHECK(get_error != NULL);
+    if (get_error) {
+        /* An open that gives no handle still says why. */
+        char reason[100] = "";
+        CHECK(open_archive(NULL, "ftp://127.0.0.1:1/", 2) == NULL);
+        CHECK(get_error(NULL, reason, (int)sizeof reason) == KESTREL_FAILURE_REFUSED);
+        CHECK(strncmp(reason, "connection refused", 18) == 0);
+    }
     CHECK(close_archive(NULL) == 1);
 
     /* Names that share one implementation answer like it. */

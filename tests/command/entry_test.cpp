@@ -289,6 +289,52 @@ TEST_F(EntryTest, ExtractMakesFolderArgumentsAndFillsThem)
     EXPECT_FALSE(fs::exists(folder / "b.txt"));
 }
 
+// Local folders: a remote name's folders are made under the current folder, a folder
+// argument with all its levels (a folder takes the name's last component); what cannot be made fails the command before RETR is sent, and a
+// name that would leave the destination keeps only its last component.
+TEST_F(EntryTest, ExtractMakesTheLocalFoldersItNeeds)
+{
+    server.add_file("b.txt", "second");
+    server.add_file("sub1/inner.txt", "inner");
+    server.add_file("../up.txt", "up");
+    write_file(folder / "plain", "a file, not a folder");
+    struct Case {
+        const char *line;
+        int result;
+        const char *report;  // how the report ends
+        std::vector<std::pair<std::string, std::string>> files;
+        const char *never_sent;  // "": anything may be sent
+    } cases[] = {
+        {"-xq {url}/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n", {{"sub1/inner.txt", "inner"}}, ""},
+        {"-xq {url}/ deep/er/ sub1/inner.txt", 0, "Read end [sub1/inner.txt]\n", {{"deep/er/inner.txt", "inner"}}, ""},
+        {"-xq {url}/ a/b/c/ b.txt", 0, "Read end [b.txt]\n", {{"a/b/c/b.txt", "second"}}, ""},
+        {"-xq {url}/ dl/ ../up.txt", 0, "Read end [../up.txt]\n", {{"dl/up.txt", "up"}}, ""},
+        {"-xq {url}/ plain/x/ b.txt", COMMAND_READ_FAILED,
+         "Error: Can't make the folder [plain/x/]\nError: local file: plain/x/: Not a directory\n", {}, "RETR b.txt"},
+        {"-xq {url}/ plain/b.txt", COMMAND_READ_FAILED,
+         "Error: Can't KestrelExtract(H,plain/b.txt,(null),0)\nError: local file: plain: Not a directory\n", {},
+         "RETR plain/b.txt"},
+    };
+    server.set_connections((int)(sizeof cases / sizeof cases[0]));
+    ASSERT_TRUE(server.start());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        size_t before = server.commands().size();
+        Outcome outcome = run(c.line);
+        EXPECT_EQ(c.result, outcome.result);
+        EXPECT_GE(outcome.report.size(), strlen(c.report));
+        EXPECT_EQ(c.report, outcome.report.substr(outcome.report.size() - std::min(outcome.report.size(), strlen(c.report))));
+        for (const auto &file : c.files)
+            EXPECT_EQ(file.second, read_file(folder / file.first));
+        Lines sent(outcome.commands.begin() + (long)before, outcome.commands.end());
+        if (*c.never_sent) {
+            EXPECT_EQ(sent.end(), std::find(sent.begin(), sent.end(), c.never_sent));
+        }
+    }
+    EXPECT_FALSE(fs::exists(folder.parent_path() / "up.txt"));
+    EXPECT_EQ("a file, not a folder", read_file(folder / "plain"));
+}
+
 // A folder argument ending in '\' takes its files inside it on Linux too, where '\' is
 // part of the folder's name.
 TEST_F(EntryTest, FolderArgumentEndingInABackslash)
@@ -314,7 +360,7 @@ TEST_F(EntryTest, TransfersStopAtTheFirstFailure)
     Outcome get = run("-xq {url}/ a.txt missing.txt c.txt");
     EXPECT_EQ(COMMAND_READ_FAILED, get.result);
     EXPECT_EQ("Read begin [a.txt]\nRead end [a.txt]\nRead begin [missing.txt]\n"
-              "Error: Can't KestrelExtract(H,missing.txt,(null),0)\n",
+              "Error: Can't KestrelExtract(H,missing.txt,(null),0)\nError: 550 Failed to open file\n",
               get.report);
     expect_full_handles(get);
     EXPECT_EQ("A", read_file(folder / "a.txt"));
@@ -326,7 +372,7 @@ TEST_F(EntryTest, TransfersStopAtTheFirstFailure)
     Outcome put = run("-aq {url}/ one.txt absent.txt three.txt");
     EXPECT_EQ(COMMAND_WRITE_FAILED, put.result);
     EXPECT_EQ("Write begin [one.txt]\nWrite end [one.txt]\nWrite begin [absent.txt]\n"
-              "Error: Can't KestrelAdd(H,absent.txt,(null),0)\n",
+              "Error: Can't KestrelAdd(H,absent.txt,(null),0)\nError: local file: absent.txt: No such file or directory\n",
               put.report);
     expect_full_handles(put);
     std::vector<FtpScriptUpload> uploads = server.uploads();
@@ -403,9 +449,9 @@ TEST_F(EntryTest, PrintFailsOnATransferThatDidNotEnd)
         {"226", -1, "226 Transfer complete", 0, "abcdefghijZ"},
         {"250", -1, "250 Transfer complete", 0, "abcdefghijZ"},
         {"426 after 4 bytes", 4, "426 Connection closed; transfer aborted", COMMAND_READ_FAILED,
-         "abcdError: Can't KestrelCloseFile(H) [a.txt]\n"},
+         "abcdError: Can't KestrelCloseFile(H) [a.txt]\nError: 426 Connection closed; transfer aborted\n"},
         {"451 after all bytes", -1, "451 Local error", COMMAND_READ_FAILED,
-         "abcdefghijError: Can't KestrelCloseFile(H) [a.txt]\n"},
+         "abcdefghijError: Can't KestrelCloseFile(H) [a.txt]\nError: 451 Local error\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -468,7 +514,7 @@ TEST_F(EntryTest, PrintStopsAtAFileThatCannotBeOpened)
     ASSERT_TRUE(server.start());
     Outcome outcome = run("-p {url}/ a.txt nothere c.txt");
     EXPECT_EQ(COMMAND_READ_FAILED, outcome.result);
-    EXPECT_EQ("AError: Can't KestrelOpenFile(H,nothere,rb,0)\n", outcome.report);
+    EXPECT_EQ("AError: Can't KestrelOpenFile(H,nothere,rb,0)\nError: 550 Failed to open file\n", outcome.report);
     expect_full_handles(outcome);
 }
 
@@ -563,6 +609,7 @@ TEST_F(EntryTest, FailedOpenIsNeverSuccess)
         {"-x ftpes://127.0.0.1:{port}/nope/f", COMMAND_READ_FAILED, "ftpes://anonymous@127.0.0.1:{port}/nope/", true},
     };
     const std::string tls_reason = "Error: TLS: the server refused AUTH TLS (reply 502)\n";
+    const std::string cwd_reason = "Error: 550 No such directory\n";
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
         FtpScriptServer s;
@@ -577,7 +624,7 @@ TEST_F(EntryTest, FailedOpenIsNeverSuccess)
         EXPECT_EQ(c.result, result);
         std::string url = replace_all(replace_all(c.url, "{shown}", "ftp://anonymous@127.0.0.1:" + port), "{port}", port);
         std::string opening = std::string(c.line).compare(0, 2, "-p") == 0 ? "" : "Opening URL[" + url + "]\n";
-        EXPECT_EQ(opening + "Error: Can't KestrelOpenArchive(0," + url + ",0)\n" + (c.tls ? tls_reason : ""),
+        EXPECT_EQ(opening + "Error: Can't KestrelOpenArchive(0," + url + ",0)\n" + (c.tls ? tls_reason : cwd_reason),
                   std::string(area));
         if (c.tls) {
             EXPECT_EQ(Lines{"AUTH TLS"}, s.commands());
@@ -596,20 +643,20 @@ TEST_F(EntryTest, DirectoryCommandsReportEachNameAndStopAtTheFirstRefusal)
         Lines commands;
     } cases[] = {
         {"--mkdir {url}/ d1 d2 d3", "MKD d2", "550 Exists", COMMAND_WRITE_FAILED,
-         "Making Directory [d1]\nMaking Directory [d2]\nError: Can't MkDir(H,d2,(null),0)\n",
+         "Making Directory [d1]\nMaking Directory [d2]\nError: Can't MkDir(H,d2,(null),0)\nError: 550 Exists\n",
          {"MKD d1", "MKD d2"}},
         {"--rmdir {url}/ r1 r2", "", "", 0, "Removing Directory [r1]\nRemoving Directory [r2]\n", {"RMD r1", "RMD r2"}},
         {"--rmdir {url}/ r1 r2 r3", "RMD r2", "550 Not empty", COMMAND_WRITE_FAILED,
-         "Removing Directory [r1]\nRemoving Directory [r2]\nError: Can't RmDir(H,r2,(null),0)\n",
+         "Removing Directory [r1]\nRemoving Directory [r2]\nError: Can't RmDir(H,r2,(null),0)\nError: 550 Not empty\n",
          {"RMD r1", "RMD r2"}},
         {"--delete {url}/ f1 f2", "", "", 0, "Deleting [f1]\nDeleting [f2]\n", {"DELE f1", "DELE f2"}},
         {"--delete {url}/ f1 f2 f3", "DELE f2", "550 No such file", COMMAND_WRITE_FAILED,
-         "Deleting [f1]\nDeleting [f2]\nError: Can't KestrelDelete(H,f2,(null),0)\n",
+         "Deleting [f1]\nDeleting [f2]\nError: Can't KestrelDelete(H,f2,(null),0)\nError: 550 No such file\n",
          {"DELE f1", "DELE f2"}},
         {"--move {url}/ a b c d", "", "", 0, "Moving [a] to [b]\nMoving [c] to [d]\n",
          {"RNFR a", "RNTO b", "RNFR c", "RNTO d"}},
         {"--move {url}/ a b c d e f", "RNFR c", "550 No such file", COMMAND_WRITE_FAILED,
-         "Moving [a] to [b]\nMoving [c] to [d]\nError: Can't KestrelMove(H,c,d,0)\n",
+         "Moving [a] to [b]\nMoving [c] to [d]\nError: Can't KestrelMove(H,c,d,0)\nError: 550 No such file\n",
          {"RNFR a", "RNTO b", "RNFR c"}},
         // An odd count renames nothing at all.
         {"--move {url}/ a b c", "", "", COMMAND_LINE_ERROR, "Error: Can't find the new name for [c].\n", {}},
@@ -646,7 +693,7 @@ TEST_F(EntryTest, FailedListingIsAnError)
     EXPECT_EQ("  Name          Original    Packed  Ratio     Date     Time   Attr Method   CRC-32\n"
               "--------------  --------  -------- ------ ---------- -------- ---- -------- --------\n"
               "--------------  --------  -------- ------ ---------- -------- ---- -------- --------\n"
-              "Error: Can't KestrelFindFirst(H,,(null),0)\n",
+              "Error: Can't KestrelFindFirst(H,,(null),0)\nError: 550 Permission denied\n",
               outcome.report);
     expect_full_handles(outcome);
 }

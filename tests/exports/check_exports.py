@@ -2,7 +2,7 @@
 """Checks the built library's export table against api/kestrel.def, the one list of exports.
 
 Windows: kestrel.dll exports exactly the enabled names, each at its ordinal (1..62 in ASCII
-name order, counting the reserved lines, then the 64-bit queries from 63 on), aliases at
+name order, counting the reserved lines, then the later Ex exports from 63 on), aliases at
 the address of their implementation, and imports nothing but system DLLs. Linux: libkestrel.so defines exactly those names as
 dynamic symbols and nothing else.
 """
@@ -30,10 +30,11 @@ def fail(message):
     sys.exit(1)
 
 
-# The 64-bit queries came after the first 62 names; they follow them at 63 and up so that
-# no earlier ordinal moves.
+# The 64-bit queries came after the first 62 names, then the failure and handle calls; each
+# group follows the ones before it (63 and up) so that no earlier ordinal moves.
 LATER = ["KestrelGetArcCompressedSizeEx", "KestrelGetArcOriginalSizeEx", "KestrelGetCompressedSizeEx",
-         "KestrelGetOriginalSizeEx", "KestrelGetWriteTimeEx"]
+         "KestrelGetOriginalSizeEx", "KestrelGetWriteTimeEx",
+         "KestrelGetErrorEx", "KestrelNewArchiveEx", "KestrelOpenArchiveEx", "KestrelSetOptionEx"]
 
 
 def check_def(entries):

@@ -19,6 +19,8 @@
 
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
+#include "command/actions.h"
+#include "command/output.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
 #include "platform/file.h"
@@ -1284,28 +1286,38 @@ TEST(Faults, EveryFailureKeepsItsReason)
         int kind;
         const char *text;  // how the text ends; null: any text but an empty one
         Lines commands;    // after the open
+        const char *shown; // how KestrelGetErrorEx and the report's line begin
     } cases[] = {
         {"refused connect on a quiet port", "ftp://u:p@127.0.0.1:" + std::to_string(closed_port()) + "/",
-         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}},
+         nullptr, AT_ONCE, nullptr, FAILURE_REFUSED, nullptr, {}, "connection refused"},
+        {"not an FTP URL", "http://127.0.0.1:1/", nullptr, AT_ONCE, nullptr, KESTREL_FAILURE_USAGE,
+         "not an FTP URL: http", {}, "not an FTP URL: http"},
         {"unknown name", "ftp://u:p@no-such-host.test/", nullptr, AT_ONCE, nullptr, FAILURE_NAME,
-         "no address for no-such-host.test", {}},
+         "no address for no-such-host.test", {},
+         "name not found: no address for no-such-host.test"},
         {"silent greeting, time limit", "", [](FtpScriptServer &s) { s.greeting().silence(); }, TIME_LIMIT, nullptr,
-         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}},
+         FAILURE_TIME_LIMIT, "nothing happened for 2 s", {}, "time limit: nothing happened for 2 s"},
         {"silent greeting, cancelled", "", [](FtpScriptServer &s) { s.greeting().silence(); }, CANCEL, nullptr,
-         FAILURE_CANCELLED, "cancelled", {}},
+         FAILURE_CANCELLED, "cancelled", {}, "cancelled"},
         {"530 to PASS", "", [](FtpScriptServer &s) { s.expect("PASS", {"530 Login incorrect."}); }, AT_ONCE,
-         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}},
+         nullptr, FAILURE_LOGIN, "530 Login incorrect.", {}, "login refused: 530 Login incorrect."},
         {"AUTH TLS refused", "ftpes", [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Not here"}); }, AT_ONCE,
-         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {}},
+         nullptr, FAILURE_TLS, "TLS: the server refused AUTH TLS (reply 502)", {},
+         "TLS: the server refused AUTH TLS (reply 502)"},
         {"550 to RETR", "", [](FtpScriptServer &s) { s.expect("RETR", {"550 No such file."}); }, AT_ONCE,
          [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/f.bin").c_str(), 0); },
-         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}},
-        {"local file in a folder that is not there", "", nullptr, AT_ONCE,
-         [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/none/f.bin").c_str(), 0); },
-         FAILURE_LOCAL_FILE, "No such file or directory", {"TYPE I", "PASV", "RETR f.bin"}},
+         FAILURE_SERVER, "550 No such file.", {"TYPE I", "PASV", "RETR f.bin"}, "550 No such file."},
+        // The local file is made before RETR: a local failure costs no transfer.
+        {"local file under a plain file", "", nullptr, AT_ONCE,
+         [](HARC h, const std::string &dir) {
+             write_file(dir + "/plain", "x");
+             return KestrelExtract(h, "f.bin", (dir + "/plain/f.bin").c_str(), 0);
+         },
+         FAILURE_LOCAL_FILE, "Not a directory", {}, "local file: "},
         {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
          AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
-         "the server closed the connection", {"MKD d"}},
+         "the server closed the connection", {"MKD d"},
+         "protocol: the server closed the connection"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -1348,6 +1360,161 @@ TEST(Faults, EveryFailureKeepsItsReason)
                 << text;
         Lines all = server.commands();
         EXPECT_EQ(c.commands, Lines(all.begin() + (long)std::min(opened_at, all.size()), all.end()));
+        // The export gives the category and the text a caller shows; the command entry's
+        // report adds that text as one line.
+        char shown[256] = "";
+        EXPECT_EQ(c.kind, KestrelGetErrorEx(handle, shown, (int)sizeof shown));
+        EXPECT_EQ(0u, std::string(shown).rfind(c.shown, 0)) << shown;
+        char area[400] = "";
+        OutputBuffer *report = output_create(area, (int)sizeof area - 1);
+        command_failure_reason(report, handle);
+        output_destroy(report);
+        EXPECT_EQ("Error: " + std::string(shown) + "\n", std::string(area));
+        // An open that gives no handle keeps its reason for the thread that asked.
+        if (!c.operation && c.end == AT_ONCE && !c.url.empty() && c.url != "ftpes") {
+            net_set_resolver([](const char *, uint32_t *) { return -1; });
+            EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, url.c_str(), 2));
+            net_set_resolver(nullptr);
+            char again[256] = "";
+            EXPECT_EQ(c.kind, KestrelGetErrorEx(nullptr, again, (int)sizeof again));
+            EXPECT_EQ(0u, std::string(again).rfind(c.shown, 0)) << again;
+        }
         KestrelCloseArchive(handle);
     }
+}
+
+// ---- A handle made before its connect: a cancel reaches each step of the open ----
+
+// The open through KestrelNewArchiveEx and KestrelOpenArchiveEx, cancelled with
+// KestrelCancel from another thread while it connects, shakes hands or logs in. A
+// per-handle time limit of a minute is set and must not be what ends it.
+TEST(Faults, OpenThroughTheExportsEndsWithACancel)
+{
+    DroppedSynPort port;
+    struct Case {
+        const char *label;
+        const char *scheme;
+        std::function<void(FtpScriptServer &)> script;  // null: the dropped-SYN port
+        int kind;
+        const char *shown;  // how the reason begins
+    } cases[] = {
+        {"connect: the SYN is never answered", "ftp", nullptr, KESTREL_FAILURE_CANCELLED, "cancelled"},
+        {"TLS handshake: the server never answers it", "ftps", [](FtpScriptServer &s) { s.greeting().silence(); },
+         KESTREL_FAILURE_TLS, "TLS: handshake cancelled"},
+        {"login: PASS is never answered", "ftp", [](FtpScriptServer &s) { s.expect("PASS").silence(); },
+         KESTREL_FAILURE_CANCELLED, "cancelled"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        if (!c.script && !port.usable) {
+            std::printf("[  skip    ] %s: this system answers SYNs to a full listener\n", c.label);
+            continue;
+        }
+        use_settings(DATA_MODE_PASSIVE);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        std::string url;
+        if (c.script) {
+            c.script(server);
+            ASSERT_TRUE(server.start());
+            url = std::string(c.scheme) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        } else {
+            url = std::string(c.scheme) + "://u:p@127.0.0.1:" + std::to_string(port.port) + "/";
+        }
+        HARC handle = KestrelNewArchiveEx();
+        ASSERT_NE(nullptr, handle);
+        ASSERT_EQ(1, KestrelSetOptionEx(handle, "Timeout", "60"));
+        CancelRun run = run_cancelled([&] { return KestrelOpenArchiveEx(handle, url.c_str(), 2); },
+                                      [&] { return c.script ? server.wait_for_connection(5000) : true; },
+                                      [&] { KestrelCancel(handle, 0); });
+        EXPECT_EQ(0, run.result);
+        EXPECT_GE(run.after_cancel_ms, 0) << "ended before the cancel";
+        EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        char shown[256] = "";
+        EXPECT_EQ(c.kind, KestrelGetErrorEx(handle, shown, (int)sizeof shown));
+        EXPECT_EQ(0u, std::string(shown).rfind(c.shown, 0)) << shown;
+        KestrelCloseArchive(handle);
+    }
+}
+
+// Options set on one handle win over the stored settings for that handle only; a wrong
+// option or one set too late is refused with its reason and changes nothing.
+TEST(Faults, HandleOptionsOverrideTheStoredSettings)
+{
+    struct Option {
+        const char *name;
+        const char *value;
+        int accepted;
+    };
+    struct Case {
+        const char *label;
+        int stored_mode;
+        std::vector<Option> options;
+        std::function<void(FtpScriptServer &)> script;
+        const char *scheme;
+        int opened;
+        int kind;           // after the open
+        Lines commands;     // a listing after the open
+        long long least_ms; // the open takes at least this long
+    } cases[] = {
+        {"a 1 s limit over a stored none ends a silent greeting", DATA_MODE_PASSIVE, {{"timeout", "1", 1}},
+         [](FtpScriptServer &s) { s.greeting().silence(); }, "ftp", 0, KESTREL_FAILURE_TIME_LIMIT, {}, 900},
+        {"passive over a stored active", DATA_MODE_ACTIVE, {{"PassiveMode", "passive", 1}}, nullptr, "ftp", 1,
+         KESTREL_FAILURE_NONE, {"PASV", "LIST"}, 0},
+        {"mode as a number", DATA_MODE_ACTIVE, {{"PassiveMode", "1", 1}}, nullptr, "ftp", 1, KESTREL_FAILURE_NONE,
+         {"PASV", "LIST"}, 0},
+        {"wrong values and names change nothing", DATA_MODE_PASSIVE,
+         {{"PassiveMode", "sideways", 0}, {"Timeout", "-1", 0}, {"Timeout", "2x", 0}, {"TlsVerify", "2", 0},
+          {"Colour", "blue", 0}},
+         nullptr, "ftp", 1, KESTREL_FAILURE_NONE, {"PASV", "LIST"}, 0},
+        {"a CA file that cannot be read fails a TLS open before it connects", DATA_MODE_PASSIVE,
+         {{"TlsVerify", "1", 1}, {"TlsCaFile", "/nonexistent/kestrel-ca.pem", 1}}, nullptr, "ftpes", 0,
+         KESTREL_FAILURE_TLS, {}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(c.stored_mode);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        server.set_listing(unix_line("a.txt"));
+        if (c.script)
+            c.script(server);
+        ASSERT_TRUE(server.start());
+        std::string url = std::string(c.scheme) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        HARC handle = KestrelNewArchiveEx();
+        ASSERT_NE(nullptr, handle);
+        for (const Option &option : c.options) {
+            SCOPED_TRACE(option.name);
+            EXPECT_EQ(option.accepted, KestrelSetOptionEx(handle, option.name, option.value));
+            EXPECT_EQ(option.accepted ? KESTREL_FAILURE_NONE : KESTREL_FAILURE_USAGE,
+                      KestrelGetErrorEx(handle, nullptr, 0));
+        }
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.opened, KestrelOpenArchiveEx(handle, url.c_str(), 2));
+        long long took = elapsed_ms(started);
+        EXPECT_GE(took, c.least_ms);
+        EXPECT_LT(took, kBoundMs);
+        EXPECT_EQ(c.kind, KestrelGetErrorEx(handle, nullptr, 0));
+        if (c.opened) {
+            size_t opened_at = server.commands().size();
+            EXPECT_EQ(0, KestrelFindFirst(handle, "*", nullptr));
+            Lines all = server.commands();
+            // The data connection the listing took (an Index file may follow).
+            ASSERT_GE(all.size(), opened_at + c.commands.size());
+            EXPECT_EQ(c.commands, Lines(all.begin() + (long)opened_at, all.begin() + (long)(opened_at + c.commands.size())));
+            // The trust of the connections is fixed once the open has begun.
+            EXPECT_EQ(0, KestrelSetOptionEx(handle, "TlsVerify", "0"));
+            EXPECT_EQ(KESTREL_FAILURE_USAGE, KestrelGetErrorEx(handle, nullptr, 0));
+        }
+        // A handle opens once.
+        EXPECT_EQ(0, KestrelOpenArchiveEx(handle, url.c_str(), 2));
+        char shown[256] = "";
+        EXPECT_EQ(KESTREL_FAILURE_USAGE, KestrelGetErrorEx(handle, shown, (int)sizeof shown));
+        EXPECT_STREQ("the handle was opened before", shown);
+        KestrelCloseArchive(handle);
+    }
+    // Another handle opened after them takes the stored settings again.
+    use_settings(DATA_MODE_ACTIVE);
+    EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, "ftp://127.0.0.1:1/", 2));
+    EXPECT_EQ(KESTREL_FAILURE_REFUSED, KestrelGetErrorEx(nullptr, nullptr, 0));
 }

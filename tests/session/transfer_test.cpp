@@ -217,6 +217,9 @@ TEST_F(TransferTest, ProgressMessages)
     std::string slow = pattern(1000);
     server.expect("RETR slow", {"150 Opening (1000 bytes)"}).send_data(slow, 100, 250).final_reply({"226 ok"});
     server.expect("RETR quick", {"150 Opening data connection"}).send_data("12345").final_reply({"226 ok"});
+    server.expect("RETR listed", {"150 Opening data connection"}).send_data("12345").final_reply({"226 ok"});
+    server.expect("RETR sized", {"150 Opening data connection"}).send_data("12345").final_reply({"226 ok"});
+    server.add_file("sized", "12345");
     server.expect("RETR huge", {"150 Opening (3000000005 bytes)"}).send_data("12345").final_reply({"226 ok"});
     server.add_file("silent", "abc");
     connect();
@@ -239,21 +242,28 @@ TEST_F(TransferTest, ProgressMessages)
         last = count;
     }
 
-    // Each transfer counts from 0; without a size in the reply the total is 0; sizes
-    // beyond 32 bits are shown in full, and so is an offset beyond them.
+    // Each transfer counts from 0; without a size in the reply the total is the listing's
+    // size, else SIZE's when the handle asks for it, else 0; sizes beyond 32 bits are
+    // shown in full, and so is an offset beyond them.
     struct Case {
         const char *remote;
         int64_t offset;
+        int64_t listed;  // -1: the listing has no such file
+        int ask_size;
         const char *message;
     } cases[] = {
-        {"quick", 0, "READ: 5/0\n"},
-        {"huge", 3000000000LL, "READ: 3000000005/3000000005\n"},
+        {"quick", 0, -1, 0, "READ: 5/0\n"},
+        {"listed", 0, 9, 1, "READ: 5/9\n"},
+        {"sized", 0, -1, 1, "READ: 5/5\n"},
+        {"huge", 3000000000LL, -1, 0, "READ: 3000000005/3000000005\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.remote);
         std::this_thread::sleep_for(std::chrono::milliseconds(1100));
         messages.texts.clear();
         ASSERT_EQ(0, session_set_resume_offset(session, c.offset));
+        session->listed_size = c.listed;
+        session->ask_size = c.ask_size;
         ASSERT_EQ(0, session_open_transfer(session, c.remote, "rb"));
         char block[100];
         while (session_read_data(session, block, sizeof block) > 0) {
@@ -264,6 +274,12 @@ TEST_F(TransferTest, ProgressMessages)
     }
     Lines all = after_login();
     EXPECT_EQ("REST 3000000000", all[all.size() - 2]);
+    // SIZE goes out only when neither the reply nor the listing can give the total.
+    Lines asked;
+    for (const std::string &line : all)
+        if (line.rfind("SIZE", 0) == 0)
+            asked.push_back(line);
+    EXPECT_EQ(Lines{"SIZE sized"}, asked);
 }
 
 TEST_F(TransferTest, CancelEndsADownloadWithinASecond)
