@@ -17,6 +17,9 @@ LoaderStatus loader_bind(const char *program);
 // returns Kestrel's result.
 int loader_run(const char *command, char *report, int size);
 
+// KestrelGetVersion's answer: the version times 100 (15 for 0.15).
+int loader_version(void);
+
 // Prepares standard output to pass the report's bytes unchanged.
 void loader_binary_output(void);
 

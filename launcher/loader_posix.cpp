@@ -57,6 +57,11 @@ int loader_run(const char *command, char *report, int size)
     return g_entry(nullptr, command, report, size);
 }
 
+int loader_version(void)
+{
+    return g_version();
+}
+
 void loader_binary_output(void)
 {
 }

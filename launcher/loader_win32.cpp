@@ -34,6 +34,11 @@ int loader_run(const char *command, char *report, int size)
     return g_entry(NULL, command, report, size);
 }
 
+int loader_version(void)
+{
+    return g_version();
+}
+
 void loader_binary_output(void)
 {
     // Text mode would turn every LF of a printed file into CR LF.
