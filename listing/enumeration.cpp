@@ -264,7 +264,7 @@ int list_directory(FtpSession *session, const char *path)
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
-    reply = session_reply(session);
+    reply = session_final_reply(session);
     if (reply != 226 && reply != 250)
         session_refused(session, FAILURE_SERVER);
     if ((reply != 226 && reply != 250) || !complete)

@@ -151,7 +151,8 @@ int session_login(FtpSession *session)
     // Nothing is read or sent in clear once TLS was asked for: a refusal ends the login.
     if (session->tls_mode == SESSION_TLS_IMPLICIT && protect_control(session) != 0)
         return login_fail(session);
-    if (session_reply(session) != 220) {
+    // A 120 ("ready in a moment") comes before the greeting: it is waited out.
+    if (session_final_reply(session) != 220) {
         session_refused(session, FAILURE_SERVER);
         return login_fail(session);
     }

@@ -452,6 +452,20 @@ TEST(Faults, TimeoutEndsEverySilentWait)
          [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
         {"MKD never answered", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.expect("MKD").silence(); }, true,
          [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        // The time limit bounds a whole reply: lines that keep coming are no progress.
+        {"greeting whose lines keep coming, every 300 ms, without an end", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) { s.greeting().lines(Lines(40, "220-still going")).drip(300); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
+        {"reply to MKD whose lines keep coming, every 300 ms", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) {
+             Lines lines(40, "257-still going");
+             lines.push_back("257 \"a\" created");
+             s.expect("MKD", lines).drip(300);
+         },
+         true, [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        {"120 before the greeting, the greeting 5 s later", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) { s.greeting().lines({"120 Service ready in 5 seconds", "220 Ready"}).drip(5000); },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
         {"SYN to the passive port never answered", DATA_MODE_PASSIVE,
          [&](FtpScriptServer &s) { s.expect("PASV", {port.reply()}); },
          true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}, {}, true},
@@ -596,6 +610,25 @@ TEST(Faults, OverlongAndGarbageReplies)
         {"binary garbage as the greeting",
          [](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes(garbage(4096, 7)).close_connection(); }, false,
          [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        // A reply that goes on and on fails at its cap and ends the connection.
+        {"greeting of 2000 lines",
+         [](FtpScriptServer &s) {
+             Lines lines(2000, "220-more");
+             lines.push_back("220 Ready");
+             s.greeting().lines(lines);
+         },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        {"reply to MKD of 10 lines of 7 KiB",
+         [](FtpScriptServer &s) {
+             Lines lines(10, "257-" + std::string(7 << 10, 'y'));
+             lines.push_back("257 \"a\" created");
+             s.expect("MKD", lines);
+         },
+         true, [](Rig &r) { return KestrelMkDir(r.archive, "a", 0) * 10 + KestrelMkDir(r.archive, "b", 0); }, 0,
+         {"MKD a"}},
+        {"greeting of 100 KiB in one line that never ends",
+         [&](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes("220 " + line + line + line); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
         {"binary garbage as the reply to MKD",
          [](FtpScriptServer &s) { s.expect("MKD", {}).raw_bytes(garbage(4096, 8)).close_connection(); }, true,
          [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}},
@@ -660,6 +693,39 @@ TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
          },
          [](Rig &r) { return strcmp(r.session()->current_dir, "/") == 0 ? KestrelMkDir(r.archive, "d", 0) : -1; }, 1,
          {"MKD d"}},
+        // Preliminary replies are waited out; a long reply under the cap is read whole.
+        {"120 before the greeting, the greeting a second later",
+         [](FtpScriptServer &s) { s.greeting().lines({"120 Service ready in 1 second", "220 Ready"}).drip(1000); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"1xx lines before the reply to MKD",
+         [](FtpScriptServer &s) { s.expect("MKD d", {"150 Working", "110 Still working", "257 \"d\" created"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a run of 1xx lines between a download's data and its 226",
+         [](FtpScriptServer &s) {
+             s.expect("RETR", {"150 Opening (5 bytes)"}).send_data("hello").final_reply(
+                 {"150 Still here", "150 Still here", "150 Still here", "226 Done"});
+         },
+         [](Rig &r) {
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0) == 1 &&
+                            read_file(r.file("f.bin")) == "hello"
+                        ? KestrelMkDir(r.archive, "d", 0)
+                        : -1;
+         },
+         1, {"TYPE I", "PASV", "RETR f.bin", "MKD d"}},
+        {"a run of 30 1xx lines before the reply to MKD",
+         [](FtpScriptServer &s) {
+             Lines lines(30, "150 Working");
+             lines.push_back("257 \"d\" created");
+             s.expect("MKD d", lines);
+         },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0) * 10 + KestrelMkDir(r.archive, "e", 0); }, 0, {"MKD d"}},
+        {"a reply of 900 lines to MKD",
+         [](FtpScriptServer &s) {
+             Lines lines(899, "257-more");
+             lines.push_back("257 \"d\" created");
+             s.expect("MKD d", lines);
+         },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
         {"a 257 to MKD with a line without a code, then a refused MKD",
          [](FtpScriptServer &s) {
              s.expect("MKD d1", {"257-\"d1\" created", "and this line has no code", "257 done"});
