@@ -7,16 +7,13 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "util/charset.h"
+
 namespace {
 
 bool is_blank(unsigned char c)
 {
     return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-bool is_lead_byte(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
 // Neither NUL, blank nor '"' is a trail byte, so a stray lead byte can never swallow the
@@ -74,7 +71,7 @@ void scan_tokens(const char *text, ListFill *fill)
             if (out != nullptr)
                 out[length] = (char)c;
             length++;
-            if (is_lead_byte(c) && is_trail_byte(*p)) {
+            if (charset_sjis_lead(c) && is_trail_byte(*p)) {
                 if (out != nullptr)
                     out[length] = (char)*p;
                 length++;

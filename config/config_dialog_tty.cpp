@@ -17,6 +17,7 @@
 #include "config/settings.h"
 #include "platform/tty_posix.h"
 #include "util/text.h"
+#include "util/charset.h"
 
 namespace {
 
@@ -180,7 +181,7 @@ static void form_save(Form *form)
 
 static int is_continuation(char c)
 {
-    return ((unsigned char)c & 0xC0) == 0x80;
+    return charset_utf8_continues((unsigned char)c);
 }
 
 static size_t next_char(const char *text, size_t at)

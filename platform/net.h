@@ -48,24 +48,11 @@ int net_listen(net_socket_t socket, int backlog);
 net_socket_t net_accept(net_socket_t socket);
 int net_connect(net_socket_t socket, uint32_t address, uint16_t port);
 // A connect that never blocks, on a socket made non-blocking first: 0 connected at once,
-// 1 under way (wait with net_connect_wait), -1 failed.
+// 1 under way (wait with net_wait_woken for NET_CONNECT), -1 failed.
 int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port);
-// Waits at most timeout_ms for a connect under way to end: 1 it ended (net_connect_result
-// tells how), 0 time passed, -1 the wait itself failed.
-int net_connect_wait(net_socket_t socket, int timeout_ms);
 // 0 when the connect that ended made a connection, -1 when it was refused or failed (the
 // connect's own error is then this thread's last one, for net_note_failure).
 int net_connect_result(net_socket_t socket);
-
-// Waits at most timeout_ms for the socket to become readable (for_write 0) or writable
-// (for_write 1): 1 ready, 0 time passed (or the wait was interrupted), -1 the wait itself
-// failed. Works for any descriptor number (no fd_set limit on Linux).
-int net_wait(net_socket_t socket, int for_write, int timeout_ms);
-
-// Waits at most timeout_ms until either socket is readable: the answer has bit 1 set when
-// the first is, bit 2 when the second is; 0 when the time passed; -1 when the wait failed.
-// A second socket of NET_NO_SOCKET is not watched.
-int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms);
 
 // One send or recv: the count moved, 0 from recv when the peer closed, -1 on failure.
 // A send to a closed peer fails; it never raises a signal.

@@ -111,16 +111,6 @@ int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
     return errno == EINPROGRESS || errno == EINTR ? 1 : -1;
 }
 
-int net_connect_wait(net_socket_t socket, int timeout_ms)
-{
-    // A failed connect shows as writable with an error or a hang-up: that ends it too.
-    pollfd p = {to_fd(socket), POLLOUT, 0};
-    int result = ::poll(&p, 1, timeout_ms);
-    if (result < 0)
-        return errno == EINTR ? 0 : -1;
-    return result > 0 ? 1 : 0;
-}
-
 int net_connect_result(net_socket_t socket)
 {
     int error = 0;
@@ -134,29 +124,6 @@ int net_connect_result(net_socket_t socket)
     sockaddr_in peer;
     socklen_t peer_length = sizeof peer;
     return getpeername(to_fd(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
-}
-
-int net_wait(net_socket_t socket, int for_write, int timeout_ms)
-{
-    pollfd p = {to_fd(socket), (short)(for_write ? POLLOUT : POLLIN), 0};
-    int result = ::poll(&p, 1, timeout_ms);
-    if (result < 0)
-        return errno == EINTR ? 0 : -1;
-    return result > 0 ? 1 : 0;
-}
-
-int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms)
-{
-    pollfd p[2] = {{to_fd(first), POLLIN, 0}, {to_fd(second), POLLIN, 0}};
-    int count = second == NET_NO_SOCKET ? 1 : 2;
-    int result = ::poll(p, (nfds_t)count, timeout_ms);
-    if (result < 0)
-        return errno == EINTR ? 0 : -1;
-    if (result == 0)
-        return 0;
-    // A hang-up or an error counts as readable: the read that follows shows it.
-    const short ready = POLLIN | POLLHUP | POLLERR;
-    return ((p[0].revents & ready) ? 1 : 0) | (count == 2 && (p[1].revents & ready) ? 2 : 0);
 }
 
 int net_send(net_socket_t socket, const void *bytes, int length)

@@ -96,23 +96,6 @@ int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
     return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
 }
 
-int net_connect_wait(net_socket_t socket, int timeout_ms)
-{
-    // Winsock reports a connect that failed in the exception set, not as writable.
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(to_socket(socket), &writable);
-    FD_SET(to_socket(socket), &failed);
-    timeval limit;
-    limit.tv_sec = timeout_ms / 1000;
-    limit.tv_usec = (timeout_ms % 1000) * 1000;
-    int result = ::select(0, nullptr, &writable, &failed, &limit);
-    if (result == SOCKET_ERROR)
-        return -1;
-    return result > 0 ? 1 : 0;
-}
-
 int net_connect_result(net_socket_t socket)
 {
     int error = 0;
@@ -126,40 +109,6 @@ int net_connect_result(net_socket_t socket)
     sockaddr_in peer;
     int peer_length = sizeof peer;
     return getpeername(to_socket(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
-}
-
-int net_wait(net_socket_t socket, int for_write, int timeout_ms)
-{
-    // Winsock's fd_set is a list of handles, not a bitmap: any socket fits.
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(to_socket(socket), &set);
-    timeval limit;
-    limit.tv_sec = timeout_ms / 1000;
-    limit.tv_usec = (timeout_ms % 1000) * 1000;
-    int result = ::select(0, for_write ? nullptr : &set, for_write ? &set : nullptr, nullptr, &limit);
-    if (result == SOCKET_ERROR)
-        return -1;
-    return result > 0 ? 1 : 0;
-}
-
-int net_wait_either(net_socket_t first, net_socket_t second, int timeout_ms)
-{
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(to_socket(first), &set);
-    if (second != NET_NO_SOCKET)
-        FD_SET(to_socket(second), &set);
-    timeval limit;
-    limit.tv_sec = timeout_ms / 1000;
-    limit.tv_usec = (timeout_ms % 1000) * 1000;
-    int result = ::select(0, &set, nullptr, nullptr, &limit);
-    if (result == SOCKET_ERROR)
-        return -1;
-    if (result == 0)
-        return 0;
-    return (FD_ISSET(to_socket(first), &set) ? 1 : 0) |
-           (second != NET_NO_SOCKET && FD_ISSET(to_socket(second), &set) ? 2 : 0);
 }
 
 int net_send(net_socket_t socket, const void *bytes, int length)

@@ -21,13 +21,8 @@ static int64_t announced_size(const char *line)
     p++;
     while (*p == ' ')
         p++;
-    int64_t value = 0;
-    for (; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return 0;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
+    int64_t value;
+    return text_to_int64(p, &value, nullptr) < 0 ? 0 : value;
 }
 
 // The byte count of a preliminary reply when it announces one as "(N bytes"; -1 when it
@@ -35,14 +30,11 @@ static int64_t announced_size(const char *line)
 static int64_t announced_byte_count(const char *line)
 {
     const char *p = strchr(line, '(');
-    if (!p || !isdigit((unsigned char)p[1]))
+    if (!p)
         return -1;
-    int64_t value = 0;
-    for (p++; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return -1;
-        value = value * 10 + (*p - '0');
-    }
+    int64_t value;
+    if (text_to_int64(p + 1, &value, &p) <= 0)
+        return -1;
     return strncmp(p, " bytes", 6) == 0 ? value : -1;
 }
 
@@ -77,15 +69,8 @@ static int64_t remote_size(FtpSession *session, const char *remote_name)
     const char *p = session->reply + 3;
     while (*p == ' ')
         p++;
-    if (!isdigit((unsigned char)*p))
-        return -1;
-    int64_t value = 0;
-    for (; isdigit((unsigned char)*p); p++) {
-        if (value > (INT64_MAX - 9) / 10)
-            return -1;
-        value = value * 10 + (*p - '0');
-    }
-    return value;
+    int64_t value;
+    return text_to_int64(p, &value, nullptr) > 0 ? value : -1;
 }
 
 // The transfer's opening. local_size > 0 marks a resume of a local file of that size:

@@ -5,11 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-// Shift_JIS lead bytes: the byte after one belongs to the same character.
-static int is_lead_byte(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
+#include "util/charset.h"
 
 int status_convert_line_ends(const char *text, char *out, int size)
 {
@@ -20,7 +16,7 @@ int status_convert_line_ends(const char *text, char *out, int size)
     for (const char *p = text ? text : ""; *p; p++) {
         if (*p == '\r')
             continue;
-        int width = is_lead_byte((unsigned char)*p) && p[1] ? 2 : 1;
+        int width = charset_sjis_lead((unsigned char)*p) && p[1] ? 2 : 1;
         if (n + width > (int)sizeof stripped - 1) {
             cut = 1;
             break;
@@ -34,7 +30,7 @@ int status_convert_line_ends(const char *text, char *out, int size)
     int m = 0;
     for (int i = 0; i < n; i++) {
         int lf = stripped[i] == '\n';
-        int width = lf ? 2 : (is_lead_byte((unsigned char)stripped[i]) && i + 1 < n ? 2 : 1);
+        int width = lf ? 2 : (charset_sjis_lead((unsigned char)stripped[i]) && i + 1 < n ? 2 : 1);
         if (m + width > size - 1) {
             cut = 1;
             break;

@@ -28,6 +28,7 @@
 #include "platform/tty_posix.h"
 #include "status/progress_tty.h"
 #include "util/text.h"
+#include "util/charset.h"
 
 namespace {
 
@@ -87,46 +88,6 @@ static int g_panel_busy;       // one panel at a time: two would draw over each 
 
 // --- Text that is safe and fits.
 
-static int utf8_length(unsigned char c)
-{
-    if (c < 0x80)
-        return 1;
-    if (c >= 0xC2 && c <= 0xDF)
-        return 2;
-    if (c >= 0xE0 && c <= 0xEF)
-        return 3;
-    if (c >= 0xF0 && c <= 0xF4)
-        return 4;
-    return 0;
-}
-
-// Decodes one UTF-8 character; *code is -1 for a byte that starts no valid character
-// (which then counts as one byte).
-static int utf8_next(const char *s, long *code)
-{
-    unsigned char c = (unsigned char)s[0];
-    int n = utf8_length(c);
-    if (n == 1) {
-        *code = c;
-        return 1;
-    }
-    if (n == 0) {
-        *code = -1;
-        return 1;
-    }
-    long value = c & (0x7F >> (n + 1));
-    for (int i = 1; i < n; i++) {
-        unsigned char d = (unsigned char)s[i];
-        if ((d & 0xC0) != 0x80) {
-            *code = -1;
-            return 1;
-        }
-        value = (value << 6) | (d & 0x3F);
-    }
-    *code = value;
-    return n;
-}
-
 // East Asian wide characters take two cells; enough of the table to keep lines from
 // wrapping.
 static int cell_width(long code)
@@ -147,7 +108,7 @@ static int put_display(char *out, size_t size, size_t *len, const char *text, in
     int used = 0;
     for (const char *p = text; *p && used < cells;) {
         long code;
-        int n = utf8_next(p, &code);
+        int n = charset_utf8_next(p, &code);
         const char *piece = p;
         int width = 1;
         if (code == '\t') {
@@ -184,11 +145,11 @@ static void put_raw(char *out, size_t size, size_t *len, const char *text)
 static void trim_incomplete(char *text, size_t len)
 {
     size_t start = len;
-    while (start > 0 && len - start < 4 && ((unsigned char)text[start - 1] & 0xC0) == 0x80)
+    while (start > 0 && len - start < 4 && charset_utf8_continues((unsigned char)text[start - 1]))
         start--;
     if (start == 0 || len - start >= 4)
         return;
-    int need = utf8_length((unsigned char)text[start - 1]);
+    int need = charset_utf8_length((unsigned char)text[start - 1]);
     if (need > 1 && (size_t)need > len - start + 1)
         text[start - 1] = '\0';
 }
@@ -213,14 +174,9 @@ static int parse_progress(const char *line, char *kind, long long *done, long lo
         int negative = *p == '-';
         if (negative)
             p++;
-        if (*p < '0' || *p > '9')
+        int64_t v;
+        if (text_to_int64(p, &v, &p) <= 0)
             return -1;
-        unsigned long long v = 0;
-        for (; *p >= '0' && *p <= '9'; p++) {
-            v = v * 10 + (unsigned long long)(*p - '0');
-            if (v > 9223372036854775807ULL)
-                return -1;
-        }
         values[i] = negative ? -(long long)v : (long long)v;
         if (i == 0 && *p++ != '/')
             return -1;

@@ -95,8 +95,7 @@ void stream_limits_cancel(StreamLimits *limits)
     net_wake(limits->wake);
 }
 
-// The limits a stream's waits obey: its own unless it was given others (a stream built
-// without stream_open and its siblings has no pointer set).
+// The limits a stream's waits obey: its own unless it was given others.
 static StreamLimits *limits_of(SocketStream *stream)
 {
     return stream->limits != nullptr ? stream->limits : &stream->own_limits;
@@ -210,9 +209,7 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
     }
 }
 
-// A connecting stream under limits (null: its own); blocking again once connected when
-// asked, as the plain stream_open callers expect.
-static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLimits *limits, int blocking)
+SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
 {
     if (remote_port < 0 || remote_port > 65535)
         return nullptr;
@@ -224,37 +221,12 @@ static SocketStream *connect_stream(uint32_t address, int remote_port, StreamLim
     stream->connected_socket = new_socket();
     if (stream->connected_socket == NET_NO_SOCKET)
         net_note_failure(failure_of(stream));
-    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0 ||
-        (blocking && net_set_nonblocking(stream->connected_socket, 0) != 0)) {
+    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0) {
         stream_close(stream);
         return nullptr;
     }
-    stream->nonblocking = blocking ? 0 : 1;
+    stream->nonblocking = 1;
     return stream;
-}
-
-SocketStream *stream_open(const char *host, int remote_port)
-{
-    if (host == nullptr)
-        return nullptr;
-    uint32_t target = 0;
-    if (strcmp(host, "localhost") == 0) {
-        net_parse_ipv4("127.0.0.1", &target);
-    } else if (resolve_host(host, &target) != 0) {
-        // Connecting to 0.0.0.0 instead would reach this machine on Linux.
-        return nullptr;
-    }
-    return connect_stream(target, remote_port, nullptr, 1);
-}
-
-SocketStream *stream_open_address(uint32_t address, int remote_port)
-{
-    return connect_stream(address, remote_port, nullptr, 1);
-}
-
-SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
-{
-    return connect_stream(address, remote_port, limits, 0);
 }
 
 void stream_set_limits(SocketStream *stream, StreamLimits *limits)
@@ -410,13 +382,6 @@ static int wait_socket(SocketStream *stream, int for_write)
 int stream_wait(SocketStream *stream, int for_write)
 {
     return wait_socket(stream, for_write);
-}
-
-int stream_cancel(SocketStream *stream)
-{
-    if (stream != nullptr)
-        stream_limits_cancel(limits_of(stream));
-    return 0;
 }
 
 net_socket_t stream_accept(SocketStream *stream)

@@ -85,11 +85,6 @@ char *format_ipv4(uint32_t address, char *out /* 16 bytes */);
 int resolve_host(const char *name, uint32_t *address);
 int lookup_host_name(uint32_t address, char *name, int size /* at least 1000 */);
 
-// Connects to host (dotted text, or a name; "localhost" needs no lookup) on remote_port,
-// in cancellable slices under the stream's own limits. Returns null on any failure,
-// leaving nothing open. The caller owns the stream until stream_close.
-SocketStream *stream_open(const char *host, int remote_port);
-SocketStream *stream_open_address(uint32_t address, int remote_port);
 // A listening stream bound to the given address and port (the address a PORT command
 // announces), able to bind a port whose last connections still linger in TIME_WAIT.
 SocketStream *stream_listen(uint32_t address, int local_port);
@@ -114,10 +109,6 @@ void stream_limits_release(StreamLimits *limits);
 // Sets the cancel flag and wakes whatever wait runs under the limits. The only call that
 // another thread may make, at any time while the limits live.
 void stream_limits_cancel(StreamLimits *limits);
-
-// Cancels through the stream's limits; from another thread only while the stream cannot
-// be closed meanwhile (a session cancels through its own limits instead).
-int stream_cancel(SocketStream *stream);
 
 // Accepts the peer's connection on a listening stream, waiting in one-second slices that
 // look at the cancel flag; NET_NO_SOCKET when cancelled or when the accept fails. A read or

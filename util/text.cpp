@@ -63,3 +63,21 @@ int text_to_int(const char *text)
         return (int)-magnitude;
     return magnitude > INT_MAX ? INT_MAX : (int)magnitude;
 }
+
+int text_to_int64(const char *text, int64_t *value, const char **end)
+{
+    int64_t number = 0;
+    int count = 0;
+    for (; *text >= '0' && *text <= '9'; text++, count++) {
+        int digit = *text - '0';
+        if (number > (INT64_MAX - digit) / 10) {
+            count = -1;
+            break;
+        }
+        number = number * 10 + digit;
+    }
+    *value = count < 0 ? 0 : number;
+    if (end != nullptr)
+        *end = text;
+    return count;
+}

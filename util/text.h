@@ -1,6 +1,7 @@
 // Small text helpers shared by every subsystem.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 // Copies src into dst (size bytes, terminator included). Returns 0 when the whole
 // text fit, -1 when it did not; then dst holds the first size-1 bytes, terminated,
@@ -22,3 +23,8 @@ int text_format(char *dst, size_t size, const char *format, ...)
 // optional sign, then digits up to the first non-digit; no digit at all gives 0. Unlike
 // atoi it is safe on untrusted text: a value out of range saturates to INT_MAX or INT_MIN.
 int text_to_int(const char *text);
+
+// Reads the decimal digits at text (no sign, no blanks) into *value and points *end, when
+// given, behind them. The count of digits read (0: none, *value 0), or -1 when the number
+// exceeds INT64_MAX.
+int text_to_int64(const char *text, int64_t *value, const char **end);

@@ -27,6 +27,7 @@
 #include "status/status.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 using Lines = std::vector<std::string>;
 using Folder = std::map<std::string, std::string>;  // file name -> bytes

@@ -12,6 +12,7 @@
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 using Lines = std::vector<std::string>;
 using xfer::elapsed_ms;

@@ -1,4 +1,5 @@
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // The scripted server is a test tool: these cases check the behaviour that other tests
 // lean on, driving it through the stream as a client would.
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 #include "transport/stream.h"
 
 #include <gtest/gtest.h>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 namespace {
 

@@ -48,3 +48,31 @@ TEST(TextAppendAndFormat, ReportCuts)
     EXPECT_EQ(-1, text_format(buf, sizeof buf, "%d", 123456789));
     EXPECT_STREQ("1234567", buf);
 }
+
+TEST(TextToInt64, DigitsUpToTheLargestValueAndNoFurther)
+{
+    struct Case {
+        const char *text;
+        int count;
+        int64_t value;
+        const char *rest;
+    } cases[] = {
+        {"", 0, 0, ""},
+        {" 12", 0, 0, " 12"},
+        {"4294967296 bytes)", 10, 4294967296LL, " bytes)"},
+        {"9223372036854775807", 19, INT64_MAX, ""},
+        {"9223372036854775808", -1, 0, nullptr},
+        // Past the largest value by far: no wrap-around back into range.
+        {"20000000000000000000", -1, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        int64_t value = -1;
+        const char *end = nullptr;
+        EXPECT_EQ(c.count, text_to_int64(c.text, &value, &end));
+        EXPECT_EQ(c.value, value);
+        if (c.rest) {
+            EXPECT_STREQ(c.rest, end);
+        }
+    }
+}
