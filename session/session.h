@@ -144,6 +144,10 @@ int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *sett
 int session_set_data_mode(FtpSession *session, int mode);
 int session_set_type(FtpSession *session, const char *type);
 int session_change_dir(FtpSession *session, const char *directory);
+// The folder of an open's URL: CWD of the path as it is, and when an absolute path is
+// refused (5xx), CWD of it relative to the login folder (without its leading slashes;
+// none at all for "/"). 0, or -1 with the first refusal noted as why.
+int session_open_dir(FtpSession *session, const char *path);
 int session_set_resume_mode(FtpSession *session, int mode);
 
 // Data connections: passive (PASV: we connect), active (PORT: the server connects to us

@@ -684,8 +684,10 @@ static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16
     *port = 0;
     if (stream == nullptr)
         return;
+    // A listening stream that has not accepted yet has its own end all the same.
+    net_socket_t local = stream->connected_socket != NET_NO_SOCKET ? stream->connected_socket : stream->listen_socket;
     int result = peer ? net_peer_name(stream->connected_socket, address, port)
-                      : net_local_name(stream->connected_socket, address, port);
+                      : net_local_name(local, address, port);
     if (result != 0) {
         *address = 0;
         *port = 0;

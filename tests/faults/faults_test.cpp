@@ -1140,6 +1140,63 @@ TEST(Faults, RefusedSteps)
     }
 }
 
+// The URL's path is tried as it is and, when the server refuses it, relative to the login
+// folder (servers that do not confine a user to it); the open's whole transcript is checked.
+TEST(Faults, UrlPathReadings)
+{
+    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    struct Case {
+        const char *label;
+        const char *path;
+        std::function<void(FtpScriptServer &)> script;
+        bool opens;
+        const char *folder;  // the session's current folder once open
+        Lines commands;      // after the login's PWD
+    } cases[] = {
+        {"absolute path taken", "/pub/", [](FtpScriptServer &s) { s.expect("CWD /pub/", {"250 OK"}); }, true, "/",
+         {"CWD /pub/", "PWD"}},
+        {"absolute path refused, relative taken", "/pub/",
+         [](FtpScriptServer &s) {
+             s.expect("PWD", {"257 \"/home/u\""});  // the login's
+             s.expect("CWD /pub/", {"550 /pub/: No such file or directory."});
+             s.expect("CWD pub/", {"250 OK"});
+             s.expect("PWD", {"257 \"/home/u/pub\" is the current directory"});
+         },
+         true, "/home/u/pub", {"CWD /pub/", "CWD pub/", "PWD"}},
+        {"the root refused: the login folder", "/",
+         [](FtpScriptServer &s) { s.expect("CWD /", {"550 Permission denied."}); }, true, "/", {"CWD /", "PWD"}},
+        {"a nested path refused, relative refused too", "/a/b",
+         [](FtpScriptServer &s) {
+             s.expect("CWD /a/b", {"550 No such directory."});
+             s.expect("CWD a/b", {"550 No such directory."});
+         },
+         false, "", {"CWD /a/b", "CWD a/b"}},
+        // Only a refusal is read the other way.
+        {"421 to the CWD: nothing more", "/pub/",
+         [](FtpScriptServer &s) { s.expect("CWD /pub/", {"421 Service not available, closing control connection."}); },
+         false, "", {"CWD /pub/"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        c.script(server);
+        ASSERT_TRUE(server.start());
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + c.path;
+        HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
+        EXPECT_EQ(c.opens, archive != nullptr);
+        if (archive) {
+            EXPECT_STREQ(c.folder, ((FtpSession *)archive)->current_dir);
+        }
+        KestrelCloseArchive(archive);
+        server.stop();
+        Lines all = login;
+        all.insert(all.end(), c.commands.begin(), c.commands.end());
+        EXPECT_EQ(all, server.commands());
+    }
+}
+
 TEST(Faults, FullLocalDiskFailsTheDownload)
 {
     std::error_code error;
@@ -1392,6 +1449,12 @@ TEST(Faults, EveryFailureKeepsItsReason)
         {"local file in a folder that is not there", "", nullptr, AT_ONCE,
          [](HARC h, const std::string &dir) { return KestrelExtract(h, "f.bin", (dir + "/none/f.bin").c_str(), 0); },
          FAILURE_LOCAL_FILE, "No such file or directory", {"TYPE I", "PASV", "RETR f.bin"}},
+        {"CWD of the URL's path refused read both ways", "/pub/",
+         [](FtpScriptServer &s) {
+             s.expect("CWD /pub/", {"550 /pub/: No such file or directory."});
+             s.expect("CWD pub/", {"550 pub/: No such file or directory."});
+         },
+         AT_ONCE, nullptr, FAILURE_SERVER, "550 /pub/: No such file or directory.", {}},
         {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
          AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
          "the server closed the connection", {"MKD d"}},
@@ -1409,6 +1472,8 @@ TEST(Faults, EveryFailureKeepsItsReason)
         std::string url = c.url;
         if (url.empty() || url == "ftpes")
             url = (url.empty() ? "ftp" : url) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        else if (url[0] == '/')
+            url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + url;
         HARC handle = frame_new_handle();
         ASSERT_NE(nullptr, handle);
         net_set_resolver([](const char *, uint32_t *) { return -1; });
