@@ -9,7 +9,7 @@
 #include <ctime>
 
 #include "api/kestrel.h"
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "listing/enumeration.h"
 #include "platform/time.h"
 #include "session/session.h"

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "platform/export.h"
 #include "platform/module.h"

@@ -1,13 +1,13 @@
 // The actions of the command entry. They reach the session only through the exported
 // functions, as any other caller of the library would, so the report shows exactly what
-// the interface did; api/report.h adds only what the listing report needs besides. Error lines name the call and its arguments; the handle is printed
+// the interface did; api/open_and_stamps.h adds only what the listing report needs besides. Error lines name the call and its arguments; the handle is printed
 // with its full width (pointer-sized on Linux) and a null text as "(null)".
 #include "command/actions.h"
 
 #include <cstring>
 #include <ctime>
 
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "command/entry.h"
 #include "command/output.h"
 #include "platform/file.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "command/actions.h"
 #include "command/arguments.h"
 #include "command/output.h"

@@ -1,5 +1,5 @@
 // The file that holds the settings store where the system has no registry
-// (platform/registry_posix.cpp): where it lives, reading it whole, replacing it whole, and
+// (platform/store_file_posix.cpp): where it lives, reading it whole, replacing it whole, and
 // the lock a read-modify-write holds. What the text means is config/registry_file.h's.
 #pragma once
 

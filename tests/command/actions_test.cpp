@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "command/actions.h"
 #include "command/entry.h"
 #include "tests/support/ftp_script_server.h"

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "api/report.h"
 #include "api/kestrel.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
 #include "platform/file.h"

@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "api/kestrel.h"
-#include "api/report.h"
+#include "api/open_and_stamps.h"
 #include "config/settings.h"
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
