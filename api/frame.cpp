@@ -191,7 +191,7 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
         return -1;
     // An out-of-range stored mode leaves the session's automatic choice in force.
     session_set_data_mode(session, options->data_mode >= 0 ? options->data_mode : g_settings.PassiveMode);
-    if (session_change_dir(session, path) != 0)
+    if (session_open_dir(session, path) != 0)
         return -1;
     session_set_resume_mode(session, g_settings.ResumeGetMode);
     return 0;

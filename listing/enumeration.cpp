@@ -150,6 +150,66 @@ void apply_index_line(FtpSession *session, char *line)
     }
 }
 
+
+// Cuts a listing into lines at LF, CR LF or a CR alone: servers that end lines in CR
+// alone exist, and reading such a listing by LF only would see one line. A line too long
+// for the parser, or with a NUL byte in it (its name cut there would name another file),
+// is dropped whole. A complete line is handed out with a single LF as its end.
+enum { LISTING_BLOCK_SIZE = 16 * 1024 };
+
+struct LineSplit {
+    char line[LISTING_LINE_LIMIT + 1];
+    size_t length = 0;
+    bool dropped = false;    // the line under way is too long or holds a NUL
+    bool after_cr = false;   // the last line ended in CR: an LF right behind it is its end
+    bool ready = false;      // line holds a complete line
+};
+
+// Takes bytes until a line is complete (split->ready) or the bytes run out; how many
+// were taken.
+int split_feed(LineSplit *split, const char *bytes, int count)
+{
+    for (int i = 0; i < count; i++) {
+        char c = bytes[i];
+        if (split->after_cr) {
+            split->after_cr = false;
+            if (c == '\n')
+                continue;
+        }
+        if (c == '\n' || c == '\r') {
+            split->after_cr = c == '\r';
+            bool keep = !split->dropped;
+            split->line[split->length] = '\n';
+            split->line[split->length + 1] = '\0';
+            split->length = 0;
+            split->dropped = false;
+            split->ready = keep;
+            if (keep)
+                return i + 1;
+            continue;
+        }
+        if (split->dropped)
+            continue;
+        if (c == '\0' || split->length + 1 >= LISTING_LINE_LIMIT) {
+            split->dropped = true;
+            continue;
+        }
+        split->line[split->length++] = c;
+    }
+    return count;
+}
+
+// The end of the data: true when a last line without its line end is waiting.
+bool split_finish(LineSplit *split)
+{
+    if (split->dropped || split->length == 0)
+        return false;
+    split->line[split->length] = '\n';
+    split->line[split->length + 1] = '\0';
+    split->length = 0;
+    return true;
+}
+
 }  // namespace
 
 int list_directory(FtpSession *session, const char *path)
@@ -180,39 +240,31 @@ int list_directory(FtpSession *session, const char *path)
     listing_now(&now);
     // One parsed line at a time; the store keeps only what it holds.
     ListingEntry scratch;
-    char line[LISTING_LINE_LIMIT + 1];
-    // A piece without its line end is a line cut short by its length or by a NUL byte
-    // when more follows (its name would be cut and name another file: the whole line is
-    // dropped), or the last line of a listing whose final line end is missing.
-    char held[LISTING_LINE_LIMIT + 1];
-    bool holding = false;
-    bool skipping = false;
     bool complete = true;
     // Every line of one reply is read in the zone it began in; the parser asks for the
     // offset once per line, and looking at TZ each time was a tenth of a listing's work.
     platform_zone_offset_hold(1);
-    while (stream_read_line(session->data, line, LISTING_LINE_LIMIT)) {
-        size_t length = strlen(line);
-        bool whole = length > 0 && line[length - 1] == '\n';
-        if (holding || skipping) {
-            holding = false;
-            skipping = !whole;
-            continue;
+    LineSplit split;
+    char block[LISTING_BLOCK_SIZE];
+    int got;
+    while ((got = stream_receive(session->data, block, (int)sizeof block)) > 0) {
+        for (int at = 0; at < got;) {
+            int used = split_feed(&split, block + at, got - at);
+            at += used;
+            if (split.ready) {
+                keep_line(session, split.line, &scratch, &now, &complete);
+                split.ready = false;
+            }
         }
-        if (!whole) {
-            memcpy(held, line, length + 1);
-            holding = true;
-            continue;
-        }
-        keep_line(session, line, &scratch, &now, &complete);
     }
-    if (holding)
-        keep_line(session, held, &scratch, &now, &complete);
+    // The last line of a listing whose final line end is missing.
+    if (split_finish(&split))
+        keep_line(session, split.line, &scratch, &now, &complete);
     platform_zone_offset_hold(0);
     session_close_data(session);
 
     // Servers end a listing with 226 or, as RFC 959 allows, 250.
-    reply = session_reply(session);
+    reply = session_final_reply(session);
     if (reply != 226 && reply != 250)
         session_refused(session, FAILURE_SERVER);
     if ((reply != 226 && reply != 250) || !complete)

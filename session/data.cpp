@@ -100,8 +100,20 @@ static int open_active(FtpSession *session)
     session->port_listen_port = SESSION_ACTIVE_PORT;
     session->port_address = session->local_address;
     session->data = stream_listen(session->port_address, (int)session->port_listen_port);
-    if (!session->data)
+    if (!session->data) {
+        // Another program (or another handle still waiting for its server) holds the
+        // usual port: any free one does, as PORT announces whichever it is.
+        session->data = stream_listen(session->port_address, 0);
+        session->port_listen_port = session->data ? stream_local_port(session->data) : 0;
+        if (session->data && session->port_listen_port == 0) {
+            stream_close(session->data);
+            session->data = nullptr;
+        }
+    }
+    if (!session->data) {
+        failure_note(&session->failure, FAILURE_UNREACHABLE, "no port to listen on for the data connection");
         return -1;
+    }
     stream_set_limits(session->data, &session->limits);
     unsigned char b[4];
     memcpy(b, &session->port_address, 4);

@@ -151,7 +151,8 @@ int session_login(FtpSession *session)
     // Nothing is read or sent in clear once TLS was asked for: a refusal ends the login.
     if (session->tls_mode == SESSION_TLS_IMPLICIT && protect_control(session) != 0)
         return login_fail(session);
-    if (session_reply(session) != 220) {
+    // A 120 ("ready in a moment") comes before the greeting: it is waited out.
+    if (session_final_reply(session) != 220) {
         session_refused(session, FAILURE_SERVER);
         return login_fail(session);
     }
@@ -218,6 +219,34 @@ int session_set_type(FtpSession *session, const char *type)
         return -1;
     text_copy(session->transfer_type, sizeof session->transfer_type, copy);
     return 0;
+}
+
+int session_open_dir(FtpSession *session, const char *path)
+{
+    if (!session || !session->control || !path)
+        return -1;
+    const char *relative = path;
+    while (*relative == '/')
+        relative++;
+    if (relative == path)
+        return session_change_dir(session, path);
+    // Servers that do not confine a user to the login folder refuse an absolute path that
+    // is meant relative to it (RFC 1738 reads the URL's path so); the relative reading is
+    // tried before the open fails. Nothing is tried after a reply that is no refusal.
+    int reply = session_command(session, "CWD %s\r\n", path);
+    if (reply == 250)
+        return session_change_dir(session, "");
+    if (reply < 500 || reply > 599) {
+        session_refused(session, FAILURE_SERVER);
+        return -1;
+    }
+    char refusal[SESSION_REPLY_LIMIT + 1];
+    text_copy(refusal, sizeof refusal, session->reply);
+    if (session_change_dir(session, relative) == 0)
+        return 0;
+    // The absolute reading was the first: its refusal says why the open fails.
+    failure_set(&session->failure, FAILURE_SERVER, "%s", refusal);
+    return -1;
 }
 
 int session_change_dir(FtpSession *session, const char *directory)

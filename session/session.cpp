@@ -123,21 +123,24 @@ int session_command(FtpSession *session, const char *format, ...)
     // A command that did not go out is never answered: waiting would only stall.
     if (formatted != 0 || send_line(session, line) != 0)
         return 0;
-    return session_reply(session);
+    return session_final_reply(session);
 }
 
 // Reads and drops the rest of a line that was cut short by its length or by a NUL byte:
 // its tail must never be taken for the next line of this reply or for the next reply,
-// which would answer every later command with the reply to the one before it.
-static void skip_rest_of_line(FtpSession *session, const char *line)
+// which would answer every later command with the reply to the one before it. Gives the
+// bytes it dropped; it stops once `room` of them went (a line that never ends).
+static size_t skip_rest_of_line(FtpSession *session, const char *line, size_t room)
 {
     size_t length = strlen(line);
     if (length > 0 && line[length - 1] == '\n')
-        return;
+        return 0;
+    size_t skipped = 0;
     int byte;
     do
         byte = stream_read_byte(session->control);
-    while (byte >= 0 && byte != '\n');
+    while (byte >= 0 && byte != '\n' && ++skipped < room);
+    return skipped;
 }
 
 static int starts_with_code(const char *line)
@@ -145,10 +148,46 @@ static int starts_with_code(const char *line)
     return isdigit((unsigned char)line[0]) && isdigit((unsigned char)line[1]) && isdigit((unsigned char)line[2]);
 }
 
+// Ends the control connection in the middle of a reply that cannot be read to its end:
+// whatever follows could only be taken for the answer to a later command.
+static int abandon_reply(FtpSession *session, int kind, const char *why)
+{
+    failure_note(&session->failure, kind, "%s", why);
+    if (kind == FAILURE_TIME_LIMIT)
+        session->limits.timed_out = 1;
+    stream_disconnect(session->control);
+    session->reply[0] = '\0';
+    return 0;
+}
+
+// Whether the reply that began at `started` has taken longer than the time limit. Lines
+// that keep coming never wait, so the waits alone would never notice.
+static bool reply_out_of_time(const FtpSession *session, uint32_t started)
+{
+    int32_t seconds = session->limits.timeout_seconds;
+    if (seconds <= 0)
+        return false;
+    uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
+    return net_clock_ms() - started >= limit;
+}
+
+// Measures every wait from the start of the reply under way (and of the replies that
+// precede a final one) instead of from the wait's own start. True when this call set it,
+// so that the same caller clears it.
+static bool begin_reply_span(FtpSession *session)
+{
+    if (session->limits.span_on)
+        return false;
+    session->limits.span_started = net_clock_ms();
+    session->limits.span_on = 1;
+    return true;
+}
+
 // RFC 959 section 4.2: a first line "ddd-" opens a reply that ends only at a line that
 // begins with the same three digits and a blank; the lines between, whatever they look
 // like (no code, a blank first, another code), belong to it. Any other first line is the
-// whole reply.
+// whole reply. The time limit bounds the whole reply, and so does a size cap: a server
+// that never ends its reply cannot keep the client reading.
 int session_reply(FtpSession *session)
 {
     assert(session != nullptr);
@@ -156,18 +195,42 @@ int session_reply(FtpSession *session)
     line[0] = '\0';
     if (!session->control)
         return 0;
+    bool own_span = begin_reply_span(session);
+    uint32_t started = session->limits.span_started;
     char first[4] = "";
     int lines = 0;
+    size_t bytes = 0;
+    int over = 0;
+    bool ended = false;
     while (stream_read_line(session->control, line, SESSION_REPLY_LIMIT)) {
         session_trace(session, '<', line);
-        skip_rest_of_line(session, line);
-        int ended = lines == 0 ? !(starts_with_code(line) && line[3] == '-')
-                               : strncmp(line, first, 3) == 0 && line[3] == ' ';
+        bytes += strlen(line);
+        if (bytes < SESSION_REPLY_MAX_BYTES)
+            bytes += skip_rest_of_line(session, line, SESSION_REPLY_MAX_BYTES - bytes);
+        ended = lines == 0 ? !(starts_with_code(line) && line[3] == '-')
+                           : strncmp(line, first, 3) == 0 && line[3] == ' ';
         if (lines++ == 0)
             text_copy_n(first, sizeof first, line, 3);
         if (ended)
             break;
+        if (lines >= SESSION_REPLY_MAX_LINES || bytes >= SESSION_REPLY_MAX_BYTES) {
+            over = FAILURE_PROTOCOL;
+            break;
+        }
+        if (reply_out_of_time(session, started)) {
+            over = FAILURE_TIME_LIMIT;
+            break;
+        }
     }
+    if (own_span)
+        session->limits.span_on = 0;
+    // A reply whose time ran out in a wait is no answer either (the wait noted why).
+    if (lines > 0 && !ended && session->limits.timed_out)
+        over = FAILURE_TIME_LIMIT;
+    if (over == FAILURE_PROTOCOL)
+        return abandon_reply(session, over, "the reply went on beyond 1000 lines or 64 KiB");
+    if (over == FAILURE_TIME_LIMIT)
+        return abandon_reply(session, over, "the reply did not end within the time limit");
     if (lines == 0) {
         failure_note(&session->failure, FAILURE_PROTOCOL, "the server closed the connection");
         return 0;
@@ -183,6 +246,25 @@ int session_reply(FtpSession *session)
         failure_note(&session->failure, FAILURE_SERVER, "%s", line);
         stream_disconnect(session->control);
     }
+    return code;
+}
+
+int session_final_reply(FtpSession *session)
+{
+    assert(session != nullptr);
+    bool own_span = begin_reply_span(session);
+    int code = 0;
+    for (int preliminary = 0;; preliminary++) {
+        code = session_reply(session);
+        if (code < 100 || code > 199)
+            break;
+        if (preliminary + 1 >= SESSION_PRELIMINARY_LIMIT) {
+            code = abandon_reply(session, FAILURE_PROTOCOL, "no final reply after a run of preliminary ones");
+            break;
+        }
+    }
+    if (own_span)
+        session->limits.span_on = 0;
     return code;
 }
 

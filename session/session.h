@@ -18,6 +18,11 @@ enum {
     SESSION_SYSTEM_SIZE = 100,
     SESSION_TYPE_SIZE = 12,
     SESSION_REPLY_LIMIT = 1000,   // reply buffers hold this plus the terminator
+    // A reply longer than either fails its operation and ends the control connection.
+    SESSION_REPLY_MAX_LINES = 1000,
+    SESSION_REPLY_MAX_BYTES = 64 * 1024,
+    // Preliminary (1xx) replies skipped before a final one; a longer run fails.
+    SESSION_PRELIMINARY_LIMIT = 20,
 };
 
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
@@ -109,8 +114,15 @@ int session_command(FtpSession *session, const char *format, ...)
 // Reads one reply, multi-line replies by the end rule of RFC 959 section 4.2: the code of
 // its last line (the code of its last line read when the connection fails in the middle),
 // or 0 when none came (noted as the failure when nothing else was). The last line, CR LF
-// included, stays in session->reply.
+// included, stays in session->reply. The time limit bounds the whole reply; one longer
+// than SESSION_REPLY_MAX_LINES or _BYTES, or not ended in time, answers 0 and closes the
+// control connection.
 int session_reply(FtpSession *session);
+// Reads replies until one is not preliminary (1xx), at most SESSION_PRELIMINARY_LIMIT of
+// them, all within one time limit: the final reply's code, or 0 as session_reply (a run
+// of preliminary replies that does not end also closes the control connection).
+// session_command reads its reply so.
+int session_final_reply(FtpSession *session);
 // The one call another thread may make while the session is busy: sets the session's
 // cancel flag and wakes the wait under way (every wait also looks at the flag at least
 // once a second); it reads no stream, so it is safe while the busy thread opens or closes
@@ -140,6 +152,10 @@ int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *sett
 int session_set_data_mode(FtpSession *session, int mode);
 int session_set_type(FtpSession *session, const char *type);
 int session_change_dir(FtpSession *session, const char *directory);
+// The folder of an open's URL: CWD of the path as it is, and when an absolute path is
+// refused (5xx), CWD of it relative to the login folder (without its leading slashes;
+// none at all for "/"). 0, or -1 with the first refusal noted as why.
+int session_open_dir(FtpSession *session, const char *path);
 int session_set_resume_mode(FtpSession *session, int mode);
 
 // Data connections: passive (PASV: we connect), active (PORT: the server connects to us

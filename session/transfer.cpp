@@ -199,7 +199,7 @@ int session_close_transfer(FtpSession *session)
     int flushed = stream_flush(session->data);
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_reply(session);
+    int reply = session_final_reply(session);
     if (reply != 226 && reply != 250)
         return session_refused(session, FAILURE_SERVER);
     if (mismatch)

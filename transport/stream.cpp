@@ -78,6 +78,7 @@ void stream_limits_init(StreamLimits *limits)
     limits->cancelled.store(0);
     limits->timeout_seconds = 0;
     limits->timed_out = 0;
+    limits->span_on = 0;
     limits->failure = nullptr;
     limits->wake = net_wake_open();
 }
@@ -142,6 +143,8 @@ static int next_slice(SocketStream *stream, uint32_t started)
         return WAIT_SLICE_MS;
     // Beyond about 23 days the milliseconds would not fit the clock's 32 bits.
     uint32_t limit = (uint32_t)(seconds < 2000000 ? seconds : 2000000) * 1000u;
+    if (limits_of(stream)->span_on)
+        started = limits_of(stream)->span_started;
     uint32_t waited = net_clock_ms() - started;
     if (waited >= limit) {
         limits_of(stream)->timed_out = 1;
@@ -681,8 +684,10 @@ static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16
     *port = 0;
     if (stream == nullptr)
         return;
+    // A listening stream that has not accepted yet has its own end all the same.
+    net_socket_t local = stream->connected_socket != NET_NO_SOCKET ? stream->connected_socket : stream->listen_socket;
     int result = peer ? net_peer_name(stream->connected_socket, address, port)
-                      : net_local_name(stream->connected_socket, address, port);
+                      : net_local_name(local, address, port);
     if (result != 0) {
         *address = 0;
         *port = 0;

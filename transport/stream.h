@@ -39,6 +39,11 @@ struct StreamLimits {
     // of them fails at once, since a server that fell silent on one connection cannot be
     // trusted to answer in step on another. Only the busy thread touches it.
     int32_t timed_out = 0;
+    // While span_on is set (a reply under way), every wait is measured from span_started
+    // (net_clock_ms) instead of from its own start: the time limit bounds the whole span.
+    // Only the busy thread touches them.
+    uint32_t span_started = 0;
+    int32_t span_on = 0;
     // Where the streams note why a connect, wait, receive or send failed (failure_note:
     // the first reason of an operation stays); null: nowhere. Only the busy thread.
     Failure *failure = nullptr;

@@ -615,6 +615,7 @@ TEST_F(EntryTest, FailedOpenIsNeverSuccess)
         FtpScriptServer s;
         s.set_auto_answer(true);
         s.expect("CWD", {"550 No such directory"});
+        s.expect("CWD", {"550 No such directory"});  // the path read relative to the login folder
         ASSERT_TRUE(s.start());
         std::string port = std::to_string(s.port());
         std::string base = "ftp://127.0.0.1:" + port;

@@ -455,6 +455,20 @@ TEST(Faults, TimeoutEndsEverySilentWait)
          [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
         {"MKD never answered", DATA_MODE_PASSIVE, [](FtpScriptServer &s) { s.expect("MKD").silence(); }, true,
          [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        // The time limit bounds a whole reply: lines that keep coming are no progress.
+        {"greeting whose lines keep coming, every 300 ms, without an end", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) { s.greeting().lines(Lines(40, "220-still going")).drip(300); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
+        {"reply to MKD whose lines keep coming, every 300 ms", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) {
+             Lines lines(40, "257-still going");
+             lines.push_back("257 \"a\" created");
+             s.expect("MKD", lines).drip(300);
+         },
+         true, [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}, {}, false},
+        {"120 before the greeting, the greeting 5 s later", DATA_MODE_PASSIVE,
+         [](FtpScriptServer &s) { s.greeting().lines({"120 Service ready in 5 seconds", "220 Ready"}).drip(5000); },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}, {}, false},
         {"SYN to the passive port never answered", DATA_MODE_PASSIVE,
          [&](FtpScriptServer &s) { s.expect("PASV", {port.reply()}); },
          true, [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr); }, -1, {"PASV"}, {}, true},
@@ -599,6 +613,25 @@ TEST(Faults, OverlongAndGarbageReplies)
         {"binary garbage as the greeting",
          [](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes(garbage(4096, 7)).close_connection(); }, false,
          [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        // A reply that goes on and on fails at its cap and ends the connection.
+        {"greeting of 2000 lines",
+         [](FtpScriptServer &s) {
+             Lines lines(2000, "220-more");
+             lines.push_back("220 Ready");
+             s.greeting().lines(lines);
+         },
+         false, [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
+        {"reply to MKD of 10 lines of 7 KiB",
+         [](FtpScriptServer &s) {
+             Lines lines(10, "257-" + std::string(7 << 10, 'y'));
+             lines.push_back("257 \"a\" created");
+             s.expect("MKD", lines);
+         },
+         true, [](Rig &r) { return KestrelMkDir(r.archive, "a", 0) * 10 + KestrelMkDir(r.archive, "b", 0); }, 0,
+         {"MKD a"}},
+        {"greeting of 100 KiB in one line that never ends",
+         [&](FtpScriptServer &s) { s.greeting().lines({}).raw_bytes("220 " + line + line + line); }, false,
+         [](Rig &r) { return r.open_handle() ? 1 : 0; }, 0, {}},
         {"binary garbage as the reply to MKD",
          [](FtpScriptServer &s) { s.expect("MKD", {}).raw_bytes(garbage(4096, 8)).close_connection(); }, true,
          [](Rig &r) { return KestrelMkDir(r.archive, "a", 0); }, 0, {"MKD a"}},
@@ -663,6 +696,39 @@ TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
          },
          [](Rig &r) { return strcmp(r.session()->current_dir, "/") == 0 ? KestrelMkDir(r.archive, "d", 0) : -1; }, 1,
          {"MKD d"}},
+        // Preliminary replies are waited out; a long reply under the cap is read whole.
+        {"120 before the greeting, the greeting a second later",
+         [](FtpScriptServer &s) { s.greeting().lines({"120 Service ready in 1 second", "220 Ready"}).drip(1000); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"1xx lines before the reply to MKD",
+         [](FtpScriptServer &s) { s.expect("MKD d", {"150 Working", "110 Still working", "257 \"d\" created"}); },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
+        {"a run of 1xx lines between a download's data and its 226",
+         [](FtpScriptServer &s) {
+             s.expect("RETR", {"150 Opening (5 bytes)"}).send_data("hello").final_reply(
+                 {"150 Still here", "150 Still here", "150 Still here", "226 Done"});
+         },
+         [](Rig &r) {
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0) == 1 &&
+                            read_file(r.file("f.bin")) == "hello"
+                        ? KestrelMkDir(r.archive, "d", 0)
+                        : -1;
+         },
+         1, {"TYPE I", "PASV", "RETR f.bin", "MKD d"}},
+        {"a run of 30 1xx lines before the reply to MKD",
+         [](FtpScriptServer &s) {
+             Lines lines(30, "150 Working");
+             lines.push_back("257 \"d\" created");
+             s.expect("MKD d", lines);
+         },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0) * 10 + KestrelMkDir(r.archive, "e", 0); }, 0, {"MKD d"}},
+        {"a reply of 900 lines to MKD",
+         [](FtpScriptServer &s) {
+             Lines lines(899, "257-more");
+             lines.push_back("257 \"d\" created");
+             s.expect("MKD d", lines);
+         },
+         [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 1, {"MKD d"}},
         {"a 257 to MKD with a line without a code, then a refused MKD",
          [](FtpScriptServer &s) {
              s.expect("MKD d1", {"257-\"d1\" created", "and this line has no code", "257 done"});
@@ -744,17 +810,40 @@ TEST(Faults, HugeGarbageAndNulListings)
         EXPECT_EQ(1, KestrelMkDir(rig.archive, "after", 0));
         EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index", "MKD after"}), rig.since_open());
     }
-    {
-        SCOPED_TRACE("NUL inside a listing line");
+    // Lines end at LF, CR LF or a CR alone; a line with a NUL or too long for the parser
+    // is dropped whole, and the lines around it stay.
+    auto ended = [](const std::string &end) {
+        return [end](const std::string &name) {
+            std::string line = unix_line(name);
+            return line.substr(0, line.size() - 2) + end;
+        };
+    };
+    struct LineCase {
+        const char *label;
+        std::string listing;
+        std::vector<std::string> names;
+    } line_cases[] = {
+        {"NUL inside a listing line", unix_line("first") + unix_line(std::string("mid\0dle.txt", 11)) + unix_line("last"),
+         {"first", "last"}},
+        {"lines ending in CR alone", ended("\r")("one") + ended("\r")("two") + ended("\r")("three"),
+         {"one", "two", "three"}},
+        {"lines ending in LF alone, the last without an end", ended("\n")("one") + ended("")("two"), {"one", "two"}},
+        {"CR, CR LF and LF mixed, with empty lines", ended("\r")("one") + "\r\n\r" + unix_line("two") + ended("\n")("three"),
+         {"one", "two", "three"}},
+        {"an overlong line between lines ending in CR alone",
+         ended("\r")("one") + ended("\r")(std::string(3000, 'x')) + ended("\r")("three"), {"one", "three"}},
+    };
+    for (const LineCase &c : line_cases) {
+        SCOPED_TRACE(c.label);
         Rig rig;
-        rig.server.set_listing(unix_line("first") + unix_line(std::string("mid\0dle.txt", 11)) + unix_line("last"));
+        rig.server.set_listing(c.listing);
         ASSERT_NE(nullptr, rig.open_handle());
         EntryInfo info;
         std::vector<std::string> names;
         for (int found = KestrelFindFirst(rig.archive, "*", &info); found == 0; found = KestrelFindNext(rig.archive, &info))
             names.push_back(info.file_name);
-        // A name cut at the NUL would name another file: the line is dropped whole.
-        EXPECT_EQ((std::vector<std::string>{"first", "last"}), names);
+        EXPECT_EQ(c.names, names);
+        EXPECT_EQ(0, listing_failed(rig.session()));
     }
 }
 
@@ -1053,6 +1142,63 @@ TEST(Faults, RefusedSteps)
     }
 }
 
+// The URL's path is tried as it is and, when the server refuses it, relative to the login
+// folder (servers that do not confine a user to it); the open's whole transcript is checked.
+TEST(Faults, UrlPathReadings)
+{
+    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    struct Case {
+        const char *label;
+        const char *path;
+        std::function<void(FtpScriptServer &)> script;
+        bool opens;
+        const char *folder;  // the session's current folder once open
+        Lines commands;      // after the login's PWD
+    } cases[] = {
+        {"absolute path taken", "/pub/", [](FtpScriptServer &s) { s.expect("CWD /pub/", {"250 OK"}); }, true, "/",
+         {"CWD /pub/", "PWD"}},
+        {"absolute path refused, relative taken", "/pub/",
+         [](FtpScriptServer &s) {
+             s.expect("PWD", {"257 \"/home/u\""});  // the login's
+             s.expect("CWD /pub/", {"550 /pub/: No such file or directory."});
+             s.expect("CWD pub/", {"250 OK"});
+             s.expect("PWD", {"257 \"/home/u/pub\" is the current directory"});
+         },
+         true, "/home/u/pub", {"CWD /pub/", "CWD pub/", "PWD"}},
+        {"the root refused: the login folder", "/",
+         [](FtpScriptServer &s) { s.expect("CWD /", {"550 Permission denied."}); }, true, "/", {"CWD /", "PWD"}},
+        {"a nested path refused, relative refused too", "/a/b",
+         [](FtpScriptServer &s) {
+             s.expect("CWD /a/b", {"550 No such directory."});
+             s.expect("CWD a/b", {"550 No such directory."});
+         },
+         false, "", {"CWD /a/b", "CWD a/b"}},
+        // Only a refusal is read the other way.
+        {"421 to the CWD: nothing more", "/pub/",
+         [](FtpScriptServer &s) { s.expect("CWD /pub/", {"421 Service not available, closing control connection."}); },
+         false, "", {"CWD /pub/"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        c.script(server);
+        ASSERT_TRUE(server.start());
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + c.path;
+        HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
+        EXPECT_EQ(c.opens, archive != nullptr);
+        if (archive) {
+            EXPECT_STREQ(c.folder, ((FtpSession *)archive)->current_dir);
+        }
+        KestrelCloseArchive(archive);
+        server.stop();
+        Lines all = login;
+        all.insert(all.end(), c.commands.begin(), c.commands.end());
+        EXPECT_EQ(all, server.commands());
+    }
+}
+
 TEST(Faults, FullLocalDiskFailsTheDownload)
 {
     std::error_code error;
@@ -1314,6 +1460,13 @@ TEST(Faults, EveryFailureKeepsItsReason)
              return KestrelExtract(h, "f.bin", (dir + "/plain/f.bin").c_str(), 0);
          },
          FAILURE_LOCAL_FILE, "Not a directory", {}, "local file: "},
+        {"CWD of the URL's path refused read both ways", "/pub/",
+         [](FtpScriptServer &s) {
+             s.expect("CWD /pub/", {"550 /pub/: No such file or directory."});
+             s.expect("CWD pub/", {"550 pub/: No such file or directory."});
+         },
+         AT_ONCE, nullptr, FAILURE_SERVER, "550 /pub/: No such file or directory.", {},
+         "550 /pub/: No such file or directory."},
         {"connection closed before MKD's reply", "", [](FtpScriptServer &s) { s.expect("MKD").close_connection(); },
          AT_ONCE, [](HARC h, const std::string &) { return KestrelMkDir(h, "d", 0); }, FAILURE_PROTOCOL,
          "the server closed the connection", {"MKD d"},
@@ -1332,6 +1485,8 @@ TEST(Faults, EveryFailureKeepsItsReason)
         std::string url = c.url;
         if (url.empty() || url == "ftpes")
             url = (url.empty() ? "ftp" : url) + "://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        else if (url[0] == '/')
+            url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + url;
         HARC handle = frame_new_handle();
         ASSERT_NE(nullptr, handle);
         net_set_resolver([](const char *, uint32_t *) { return -1; });
@@ -1370,8 +1525,9 @@ TEST(Faults, EveryFailureKeepsItsReason)
         command_failure_reason(report, handle);
         output_destroy(report);
         EXPECT_EQ("Error: " + std::string(shown) + "\n", std::string(area));
-        // An open that gives no handle keeps its reason for the thread that asked.
-        if (!c.operation && c.end == AT_ONCE && !c.url.empty() && c.url != "ftpes") {
+        // An open that gives no handle keeps its reason for the thread that asked (the
+        // scripted server takes one control connection: only for URLs that need none).
+        if (!c.operation && c.end == AT_ONCE && !c.url.empty() && c.url != "ftpes" && c.url[0] != '/') {
             net_set_resolver([](const char *, uint32_t *) { return -1; });
             EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, url.c_str(), 2));
             net_set_resolver(nullptr);

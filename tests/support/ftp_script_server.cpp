@@ -497,8 +497,15 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
             return send_all(control, "425 Cannot open data connection\r\n") && !step.close;
     }
     std::string text;
-    for (const std::string &line : step.reply) {
-        std::string out = line;
+    for (size_t i = 0; i < step.reply.size(); i++) {
+        // A dripping reply sends each line on its own, the pause before every one but the first.
+        if (step.drip_ms > 0 && i > 0 && (!send_all(control, text) || !pause(step.drip_ms))) {
+            net_close(data);
+            return false;
+        }
+        if (step.drip_ms > 0 && i > 0)
+            text.clear();
+        std::string out = step.reply[i];
         size_t mark = out.find("{pasv}");
         if (mark != std::string::npos)
             out.replace(mark, 6, open_passive_listener());

@@ -52,6 +52,7 @@ struct FtpScriptStep {
                                           // 127,0,0,1,p1,p2 of a fresh passive listener
     std::string raw;                      // bytes sent as they are after the lines
     int delay_ms = 0;                     // pause before replying
+    int drip_ms = 0;                      // pause between the reply's lines
     bool silent = false;                  // never answer this or anything later
     bool close = false;                   // close the control connection after replying
     FtpScriptData data;                   // data connection after the reply
@@ -60,6 +61,7 @@ struct FtpScriptStep {
     FtpScriptStep &lines(std::vector<std::string> text) { reply = std::move(text); return *this; }
     FtpScriptStep &raw_bytes(std::string bytes) { raw = std::move(bytes); return *this; }
     FtpScriptStep &delay(int ms) { delay_ms = ms; return *this; }
+    FtpScriptStep &drip(int ms) { drip_ms = ms; return *this; }
     FtpScriptStep &silence() { silent = true; return *this; }
     FtpScriptStep &close_connection() { close = true; return *this; }
     FtpScriptStep &send_data(std::string bytes, int chunk = 0, int chunk_delay = 0)
