@@ -27,6 +27,10 @@ int platform_make_folders(const char *path)
             continue;
         if (i < length && level[i - 1] == ':')
             continue;
+        // A trailing or doubled separator ends no new level; Windows' stat refuses "a/"
+        // even where the folder a exists.
+        if (platform_is_path_separator(level[i - 1]))
+            continue;
         char kept = level[i];
         level[i] = '\0';
         LocalFileInfo info;

@@ -187,6 +187,7 @@ int session_close_transfer(FtpSession *session)
     if (!session)
         return -1;
     int mismatch = short_or_long_of_announced(session);
+    int cut_short = !session->uploading && !session->data_ended;
     session->transfer_total = 0;
     session->listed_size = -1;
     session->resume_offset = 0;
@@ -199,7 +200,11 @@ int session_close_transfer(FtpSession *session)
     int flushed = stream_flush(session->data);
     // Closing the data connection is what tells the server that an upload has ended.
     session_close_data(session);
-    int reply = session_final_reply(session);
+    // A download ended by us before its data ended: the server answers the cut with one
+    // reply of a code of its own choosing (pure-ftpd, racing its own 226, can send it with
+    // its 150's code), so that one reply ends the transfer; waiting on past a 1xx there
+    // would wait for a reply that never comes.
+    int reply = cut_short ? session_reply(session) : session_final_reply(session);
     if (reply != 226 && reply != 250)
         return session_refused(session, FAILURE_SERVER);
     if (mismatch)
