@@ -983,6 +983,24 @@ TEST(Faults, TransfersThatComeOutWrong)
              return KestrelCloseFile(r.archive);
          },
          -1, {"TYPE I", "PASV", "RETR f.bin"}, {}},
+        // pure-ftpd, racing its own 226 when the client ends a download early, can send
+        // that reply with its 150's code: the one reply to the cut ends the transfer.
+        {"streamed: read cut short, the cut answered with a second 150",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150-Accepted data connection", "150 195.3 kbytes to download"})
+                 .send_data(std::string(200000, 'x'))
+                 .final_reply({"150 0.001 seconds (measured here), 96.82 Mbytes per second"});
+             r.server.expect("MKD d", {"257 \"d\" created"});
+         },
+         [](Rig &r) {
+             if (KestrelOpenFile(r.archive, "f.bin", "rb", 0) != 0)
+                 return 1;
+             char block[100];
+             EXPECT_EQ(100, KestrelRead(r.archive, block, (int)sizeof block));
+             EXPECT_EQ(-1, KestrelCloseFile(r.archive));
+             return KestrelMkDir(r.archive, "d", 0);
+         },
+         1, {"TYPE I", "PASV", "RETR f.bin", "MKD d"}, {}},
         // Small writes wait in the send buffer: a send of them that fails is reported by
         // the write that set it off, by every later write and by the close, even though
         // the server, having seen only the end, answers 226.
