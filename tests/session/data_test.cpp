@@ -21,12 +21,12 @@ namespace {
 
 const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
 
-uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
+NetAddress ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
 {
     unsigned char bytes[4] = {(unsigned char)a, (unsigned char)b, (unsigned char)c, (unsigned char)d};
     uint32_t address;
     memcpy(&address, bytes, 4);
-    return address;
+    return net_address_ipv4(address);
 }
 
 struct DataTest : ::testing::Test {
@@ -57,17 +57,17 @@ struct DataTest : ::testing::Test {
 struct Listener {
     net_socket_t socket = NET_NO_SOCKET;
     uint16_t port = 0;
-    explicit Listener(uint32_t address, uint16_t at = 0)
+    explicit Listener(const NetAddress &address, uint16_t at = 0)
     {
         if (!listen(address, at))
             ADD_FAILURE() << "cannot listen";
     }
     Listener() = default;
-    bool listen(uint32_t address, uint16_t at)
+    bool listen(const NetAddress &address, uint16_t at)
     {
         net_close(socket);
-        socket = net_socket_tcp();
-        uint32_t bound;
+        socket = net_socket_tcp(address.family);
+        NetAddress bound;
         return net_bind(socket, address, at) == 0 && net_listen(socket, 1) == 0 &&
                net_local_name(socket, &bound, &port) == 0;
     }
@@ -98,12 +98,12 @@ TEST_F(DataTest, PassiveRepliesAreReadFromTheirFirstParenthesis)
     connect(DATA_MODE_PASSIVE);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.reply);
-        memset(session->passive_address, 0, 4);
+        memset(&session->passive_address, 0, sizeof session->passive_address);
         session->passive_port = 0;
         EXPECT_EQ(c.result, session_open_data(session));
         EXPECT_EQ(c.result == 0, session->data != nullptr);
         if (c.result == 0) {
-            EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x01", 4));
+            EXPECT_EQ(ipv4(127, 0, 0, 1), session->passive_address);
             EXPECT_GT(session->passive_port, 0);
         } else {
             // Nothing was taken from a reply that failed to parse.
@@ -140,7 +140,7 @@ TEST_F(DataTest, PassiveConnectsToTheControlPeerWhatever227Names)
         net_close(net_accept(peer.socket));
         EXPECT_EQ(ipv4(127, 0, 0, 1), stream_peer_address(session->data));
         EXPECT_EQ(decoy.port, stream_peer_port(session->data));
-        EXPECT_EQ(0, memcmp(session->passive_address, "\x7f\0\0\x01", 4));
+        EXPECT_EQ(ipv4(127, 0, 0, 1), session->passive_address);
         EXPECT_EQ(decoy.port, session->passive_port);
         session_close_data(session);
     }
@@ -194,9 +194,9 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
 {
     xfer::ActivePortTurn turn;
     // The machine's own name may resolve anywhere: active mode must not depend on it.
-    net_set_resolver([](const char *, uint32_t *address) {
+    net_set_resolver([](const char *, NetAddress *address, int) {
         *address = ipv4(127, 0, 0, 9);
-        return 0;
+        return 1;
     });
     server.expect_port();
     server.expect("LIST").lines({"150 listing"}).send_data("line\r\n").final_reply({"226 done"});
@@ -207,7 +207,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
     connect(DATA_MODE_ACTIVE);
 
     struct Case {
-        uint32_t local;
+        NetAddress local;
         bool port_held;  // another program listens on 127.0.0.1:12321: any free port does
         const char *line;
     } cases[] = {
@@ -229,7 +229,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         session->local_address = c.local;
         ASSERT_EQ(0, session_open_data(session));
         EXPECT_EQ(c.local, session->port_address);
-        uint32_t bound = 0;
+        NetAddress bound;
         uint16_t port = 0;
         ASSERT_EQ(0, net_local_name(session->data->listen_socket, &bound, &port));
         EXPECT_EQ(c.local, bound);
@@ -239,8 +239,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         } else {
             EXPECT_EQ(12321, port);
         }
-        unsigned char a[4];
-        memcpy(a, &c.local, 4);
+        const unsigned char *a = c.local.bytes;
         expected.push_back("PORT " + std::to_string(a[0]) + "," + std::to_string(a[1]) + "," + std::to_string(a[2]) +
                            "," + std::to_string(a[3]) + "," + std::to_string(port >> 8) + "," +
                            std::to_string(port & 0xff));
