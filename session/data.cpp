@@ -131,7 +131,6 @@ static int open_passive(FtpSession *session, int *refused)
     // goes. A 227 naming another address would let the server aim our connections at
     // any host, and a server behind NAT announces an address we cannot reach.
     NetAddress address = session->server_address;
-    session->passive_address = address;
     session->passive_port = port;
     char where[NET_ADDRESS_TEXT_SIZE + 2];
     format_address_for_url(address, where, sizeof where);
