@@ -167,8 +167,8 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
     BIO_set_data(bio, (void *)(intptr_t)socket);
     SSL_set_bio(connection->ssl, bio, bio);
     SSL_set_connect_state(connection->ssl);
-    uint32_t address;
-    bool literal = net_parse_ipv4(client->host, &address) == 0;
+    NetAddress address;
+    bool literal = net_parse_address(client->host, &address) == 0;
     if (!literal && client->host[0] != '\0')
         SSL_set_tlsext_host_name(connection->ssl, client->host);
     if (client->verify) {

@@ -286,7 +286,7 @@ static SECURITY_STATUS next_token(TlsConnection *connection)
 }
 
 // Whether the host names an IP address that the certificate lists.
-static int ip_listed(PCCERT_CONTEXT certificate, uint32_t address)
+static int ip_listed(PCCERT_CONTEXT certificate, const NetAddress &address)
 {
     PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                                                   certificate->pCertInfo->rgExtension);
@@ -300,8 +300,9 @@ static int ip_listed(PCCERT_CONTEXT certificate, uint32_t address)
     int found = 0;
     for (DWORD i = 0; i < names->cAltEntry && !found; i++) {
         const CERT_ALT_NAME_ENTRY &entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                memcmp(entry.IPAddress.pbData, &address, 4) == 0;
+        DWORD length = address.family == NET_IPV6 ? 16 : 4;
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == length &&
+                memcmp(entry.IPAddress.pbData, address.bytes, length) == 0;
     }
     LocalFree(names);
     return found;
@@ -344,8 +345,8 @@ static int check_certificate(TlsConnection *connection)
         set_reason(connection, "certificate chain cannot be built");
         return -1;
     }
-    uint32_t address = 0;
-    bool literal = net_parse_ipv4(client->host, &address) == 0;
+    NetAddress address;
+    bool literal = net_parse_address(client->host, &address) == 0;
     wchar_t wide_host[1024];
     MultiByteToWideChar(CP_ACP, 0, client->host, -1, wide_host, 1024);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl_para;
