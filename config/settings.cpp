@@ -151,6 +151,7 @@ void settings_load(void)
     s->ResumeGetMode = 0;
     // What common command-line clients wait before they give up on a server.
     s->Timeout = 300;
+    s->Connections = 1;
     s->TlsVerify = 1;
     s->TlsCaFile[0] = '\0';
 
@@ -167,6 +168,7 @@ void settings_load(void)
     registry_read_string(key, "ProxyHost", s->ProxyHost, SETTINGS_READ_LIMIT, s->ProxyHost);
     s->ResumeGetMode = registry_read_dword(key, "ResumeGetMode", s->ResumeGetMode);
     s->Timeout = registry_read_dword(key, "Timeout", s->Timeout);
+    s->Connections = registry_read_dword(key, "Connections", s->Connections);
     s->TlsVerify = registry_read_dword(key, "TlsVerify", s->TlsVerify);
     registry_read_string(key, "TlsCaFile", s->TlsCaFile, SETTINGS_READ_LIMIT, s->TlsCaFile);
     registry_close_key(key);
@@ -188,6 +190,7 @@ int settings_save(void)
     registry_write_string(key, "ProxyHost", s->ProxyHost);
     registry_write_dword(key, "ResumeGetMode", s->ResumeGetMode);
     registry_write_dword(key, "Timeout", s->Timeout);
+    registry_write_dword(key, "Connections", s->Connections);
     registry_close_key(key);
     return 0;
 }

@@ -6,7 +6,7 @@
 
 #include "platform/registry.h"
 
-enum { SETTINGS_TEXT_SIZE = 1000 };
+enum { SETTINGS_TEXT_SIZE = 1000, SETTINGS_MAX_CONNECTIONS = 8 };
 // A stored text is read only when it fits in this many bytes, terminator included,
 // although the fields hold more.
 enum { SETTINGS_READ_LIMIT = 300 };
@@ -24,6 +24,7 @@ struct Settings {
     int32_t ProxyPort;
     int32_t ResumeGetMode;                  // non-zero: downloads continue local files
     int32_t Timeout;                        // seconds a wait may go without progress; 0: none
+    int32_t Connections;                    // logged-in connections of a folder transfer, 1 to 8
     // TLS certificates: checked (non-zero) or taken as they come (0); a PEM file of extra
     // trusted roots ("" none). On also before the first load, so that settings never
     // loaded cannot switch the check off.

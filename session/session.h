@@ -49,6 +49,10 @@ struct FtpSession {
     uint32_t proxy_port;
     char current_dir[SESSION_DIR_SIZE];
     char transfer_type[SESSION_TYPE_SIZE];
+    // transfer_type is what the server last took with a 200. With keep_type set (a run of
+    // many files), a transfer of that type sends no TYPE again.
+    int32_t type_confirmed;
+    int32_t keep_type;
     int32_t uploading;
     // The entry store of the last listing (listing/enumeration.h): one arena of packed
     // entries, the bytes of it in use, its size, and where the cursor's entry starts.
