@@ -533,11 +533,7 @@ void report_item(const Plan &plan, const Item &item, int *files, int *failed)
 
 int connections_wanted(size_t transfers)
 {
-    int wanted = g_settings.Connections;
-    if (wanted < 1)
-        wanted = 1;
-    if (wanted > SETTINGS_MAX_CONNECTIONS)
-        wanted = SETTINGS_MAX_CONNECTIONS;
+    int wanted = settings_connections_in_range(g_settings.Connections);
     if ((size_t)wanted > transfers)
         wanted = transfers > 0 ? (int)transfers : 1;
     return wanted;

@@ -138,6 +138,13 @@ int registry_write_string(RegistryKey key, const char *name, const char *text)
     return platform_registry_set(key, name, REGISTRY_TYPE_SZ, text, (uint32_t)len + 1);
 }
 
+int32_t settings_connections_in_range(int32_t value)
+{
+    if (value < 1)
+        return 1;
+    return value > SETTINGS_MAX_CONNECTIONS ? SETTINGS_MAX_CONNECTIONS : value;
+}
+
 void settings_load(void)
 {
     Settings *s = &g_settings;

@@ -32,6 +32,10 @@ struct Settings {
     char TlsCaFile[SETTINGS_TEXT_SIZE];
 };
 
+// The number of connections a folder transfer may use, brought into 1 to
+// SETTINGS_MAX_CONNECTIONS (a stored 0 or a typo means one, as before the setting).
+int32_t settings_connections_in_range(int32_t value);
+
 // Zero (but TlsVerify) until the first settings_load; shared by every thread without a lock, so callers
 // load, edit and save it from one thread at a time.
 extern Settings g_settings;
@@ -39,7 +43,7 @@ extern Settings g_settings;
 // Sets the defaults, then takes every value the key holds. Never creates the key.
 void settings_load(void);
 
-// Creates the key if needed and writes all nine values. 0, or -1 when the key cannot be
+// Creates the key if needed and writes every value the dialog edits (ten). 0, or -1 when the key cannot be
 // opened for writing (nothing is written then).
 int settings_save(void);
 
