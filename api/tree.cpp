@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "api/handle.h"
 #include "listing/enumeration.h"
 #include "listing/listing_entry.h"
 #include "session/session.h"
@@ -12,7 +13,7 @@
 // the last failure is kept only until the next call.
 static FtpSession *tree_session(HARC archive)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     if (session)
         failure_clear(&session->failure);
     return session;
@@ -23,9 +24,10 @@ int kestrel_list_folder(HARC archive, const char *path, TreeTake take, void *use
     FtpSession *session = tree_session(archive);
     if (!session || !path || !take)
         return -1;
-    if (list_directory(session, path) != 0)
+    ListingStore *store = handle_listing(archive);
+    if (list_directory(session, store, path) != 0)
         return -1;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry)) {
+    for (const StoredEntry *entry = list_first(store); entry; entry = list_after(store, entry)) {
         TreeListed listed;
         listed.name = entry_name(entry);
         listed.link_target = entry_link_target(entry);
@@ -68,13 +70,13 @@ int kestrel_make_remote_folder(HARC archive, const char *path)
 
 void kestrel_keep_type(HARC archive, int on)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     if (session)
         session->keep_type = on ? 1 : 0;
 }
 
 int kestrel_cancelled(HARC archive)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     return session && session->limits.cancelled.load() != 0 ? 1 : 0;
 }

@@ -487,7 +487,8 @@ void work(Run *run, Worker *worker, const char *url)
         run->done_count++;
         run->changed.notify_all();
     }
-    kestrel_keep_type(worker->handle, 0);
+    if (worker->own)
+        kestrel_keep_type(worker->handle, 0);
 }
 
 // The report lines of one finished item; counts the files and failures.
@@ -676,17 +677,21 @@ int tree_run(const ActionCall &call, const Direction &direction)
     plan.matched = 0;
     if (!direction.upload)
         plan.destination = g_settings.DefaultDir;
+    // The listings' Index files are transfers too: the one TYPE of the connection serves
+    // them as well.
+    kestrel_keep_type(call.handle, 1);
+    int result = direction.failure;
     if (plan_arguments(plan) != 0) {
         int files = 0, failed = 0;
         for (const Item &item : plan.items)
             report_item(plan, item, &files, &failed);
-        return direction.failure;
-    }
-    if (kestrel_cancelled(call.handle)) {
+    } else if (kestrel_cancelled(call.handle)) {
         output_printf(call.output, "Error: The command was cancelled.\n");
-        return direction.failure;
+    } else {
+        result = carry_out(plan);
     }
-    return carry_out(plan);
+    kestrel_keep_type(call.handle, 0);
+    return result;
 }
 
 }  // namespace
