@@ -348,7 +348,7 @@ void walk_local(Plan &plan, const std::string &local, const std::string &remote,
     if ((!pattern || depth > 0) && make_remote(plan, remote) != 0)
         return;
     for (const Listed &entry : entries) {
-        std::string path = join(local, entry.name);
+        std::string path = local == "." ? entry.name : join(local, entry.name);
         if (entry.is_link) {
             if (!pattern || tree_name_matches(pattern, entry.name.c_str())) {
                 Item item = make_item(ITEM_SKIPPED, path);

@@ -1784,7 +1784,9 @@ TEST(Faults, FolderTreesComeOverWholeAndStayInside)
         char *files[] = {(char *)destination.c_str(), (char *)""};
         std::vector<char> report(64 * 1024);
         OutputBuffer *output = output_create(report.data(), (int)report.size() - 1);
-        ActionCall call = {2, files, nullptr, output, rig.archive, nullptr, "", 1, -1, 2};
+        // The other connections log in with the command's URL.
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(rig.server.port()) + "/";
+        ActionCall call = {2, files, nullptr, output, rig.archive, nullptr, url.c_str(), 1, -1, 2};
         int result;
         if (c.cancel) {
             CancelRun run = run_cancelled([&] { return command_extract(call); },
