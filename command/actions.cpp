@@ -11,6 +11,7 @@
 #include "api/open_and_stamps.h"
 #include "command/entry.h"
 #include "command/output.h"
+#include "command/tree.h"
 #include "platform/file.h"
 #include "platform/time.h"
 #include "status/status.h"
@@ -19,13 +20,7 @@
 
 enum { PRINT_BLOCK_SIZE = 4096 };
 
-// The handle as an error line shows it. A Windows caller knows the handle as the signed
-// 32-bit number it is there; a 64-bit handle is a pointer and reads as one, in hex.
-struct HandleText {
-    char text[24];
-};
-
-static HandleText handle_text(HARC handle)
+HandleText command_handle_text(HARC handle)
 {
     HandleText shown;
     if (sizeof handle > 4)
@@ -109,7 +104,7 @@ static int transfer_each(const TransferKind &kind, int count, char *const *files
         status_print(status, "%s begin [%s]\r\n", kind.verb, file);
         if (kind.run(handle, folder, file) <= 0) {
             output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.export_name,
-                          handle_text(handle).text, file);
+                          command_handle_text(handle).text, file);
             command_failure_reason(output, handle);
             return kind.failure;
         }
@@ -127,6 +122,8 @@ int command_add(const ActionCall &call)
     HARC handle = call.handle;
     StatusWindow *status = call.status;
     static const TransferKind upload = {"Write", "KestrelAdd", add_one, COMMAND_WRITE_FAILED, 0};
+    if (tree_wanted(call))
+        return tree_add(call);
     return transfer_each(upload, count, files, output, handle, status);
 }
 
@@ -138,6 +135,8 @@ int command_extract(const ActionCall &call)
     HARC handle = call.handle;
     StatusWindow *status = call.status;
     static const TransferKind download = {"Read", "KestrelExtract", extract_one, COMMAND_READ_FAILED, 1};
+    if (tree_wanted(call))
+        return tree_extract(call);
     return transfer_each(download, count, files, output, handle, status);
 }
 
@@ -185,7 +184,7 @@ int command_list(const ActionCall &call)
     // whether the listing itself came through.
     if (entries == 0 && kestrel_listing_failed(handle)) {
         output_printf(output, "Error: Can't KestrelFindFirst(%s,,(null),0)\n",
-                      handle_text(handle).text);
+                      command_handle_text(handle).text);
         command_failure_reason(output, handle);
         return COMMAND_READ_FAILED;
     }
@@ -231,7 +230,7 @@ int command_print(const ActionCall &call)
             continue;
         if (KestrelOpenFile(handle, file, "rb", 0) == -1) {
             output_printf(output, "Error: Can't KestrelOpenFile(%s,%s,rb,0)\n",
-                          handle_text(handle).text, file);
+                          command_handle_text(handle).text, file);
             command_failure_reason(output, handle);
             return COMMAND_READ_FAILED;
         }
@@ -251,7 +250,7 @@ int command_print(const ActionCall &call)
         // early on purpose: the server's answer to that says nothing about the file.
         int closed = KestrelCloseFile(handle);
         if (n < 0 || (n == 0 && closed != 0)) {
-            output_printf(output, "Error: Can't KestrelCloseFile(%s) [%s]\n", handle_text(handle).text, file);
+            output_printf(output, "Error: Can't KestrelCloseFile(%s) [%s]\n", command_handle_text(handle).text, file);
             // The read that failed knows why; the close after it only follows from that.
             if (read_failure[0] != '\0')
                 output_printf(output, "Error: %s\n", read_failure);
@@ -296,7 +295,7 @@ static int each_name(const NameCommand &kind, const ActionCall &call)
         output_printf(output, "%s [%s]\n", kind.doing, files[i]);
         if (kind.run(handle, files[i]) <= 0) {
             output_printf(output, "Error: Can't %s(%s,%s,(null),0)\n", kind.failed_call,
-                          handle_text(handle).text, files[i]);
+                          command_handle_text(handle).text, files[i]);
             command_failure_reason(output, handle);
             return COMMAND_WRITE_FAILED;
         }
@@ -332,7 +331,7 @@ int command_move(const ActionCall &call)
         output_printf(output, "Moving [%s] to [%s]\n", files[i], files[i + 1]);
         if (KestrelMove(handle, files[i], files[i + 1], 0) <= 0) {
             output_printf(output, "Error: Can't KestrelMove(%s,%s,%s,0)\n",
-                          handle_text(handle).text, files[i], files[i + 1]);
+                          command_handle_text(handle).text, files[i], files[i + 1]);
             command_failure_reason(output, handle);
             return COMMAND_WRITE_FAILED;
         }

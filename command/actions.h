@@ -22,7 +22,17 @@ struct ActionCall {
     HARC handle;
     StatusWindow *status;
     const char *url;
+    int recurse;          // -r: folders are walked with everything below them
+    int data_mode;        // --dataconnectionmode, -1 when not given
+    uint32_t open_mode;   // the open mode of the command's handle
 };
+
+// The handle as an error line shows it: the signed 32-bit number a 32-bit Windows caller
+// holds, a pointer in hex elsewhere.
+struct HandleText {
+    char text[24];
+};
+HandleText command_handle_text(HARC handle);
 
 // Adds the reason of the handle's last failure (KestrelGetErrorEx; the open's of this
 // thread for a null handle) as one "Error: ..." line, after the line that named the

@@ -22,6 +22,7 @@ struct ParsedCommand {
     int no_window;
     uint32_t open_mode;
     int data_mode;                   // -1: not given
+    int recurse;                     // -r
     char url[COMMAND_TEXT_SIZE];     // full form after the file-name split
     char display_url[COMMAND_TEXT_SIZE];
     char file_name[COMMAND_TEXT_SIZE];
@@ -116,6 +117,9 @@ static int parse_options(char *const *args, int count, ParsedCommand *parsed,
                 parsed->command[0] = *c;
                 parsed->command[1] = '\0';
                 break;
+            case 'r':
+                parsed->recurse = 1;
+                break;
             case 'i':
                 parsed->no_window = 1;
                 break;
@@ -166,7 +170,8 @@ static int parse_target(char *const *args, int count, const CommandRow *row, Par
         int port = 0;
         if (parse_url(parsed->url, scheme, user, password, host, &port, path) != 0)
             return line_error(output, "Error: URL longer than 999 characters.\n");
-        if (strcmp(path, "/") == 0) {
+        // With -r the root folder itself is a tree to walk.
+        if (strcmp(path, "/") == 0 && !parsed->recurse) {
             output_append_text("Error: Can't find remote filename.\n", output);
             print_usage(output);
             return COMMAND_LINE_ERROR;
@@ -195,7 +200,8 @@ static int parse_target(char *const *args, int count, const CommandRow *row, Par
 static int run(const CommandRow *row, const ParsedCommand *parsed, KESTREL_WINDOW window,
                OutputBuffer *output, StatusWindow *status, HARC *handle)
 {
-    ActionCall call = {parsed->file_count, parsed->files, window, output, nullptr, status, parsed->url};
+    ActionCall call = {parsed->file_count, parsed->files, window, output, nullptr, status, parsed->url,
+                       parsed->recurse, parsed->data_mode, parsed->open_mode};
     if (row && row->reach == REACH_URL_ONLY)
         return row->run(call);
 
@@ -278,7 +284,7 @@ extern "C" int KESTREL_API Kestrel(KESTREL_WINDOW window, const char *command_li
         result = COMMAND_LINE_ERROR;
     } else if ((row = find_command(&parsed)) != nullptr && row->reach == REACH_NO_URL) {
         // The arguments after the options go to the dialog as they are.
-        ActionCall call = {count - next, args + next, window, output, nullptr, nullptr, nullptr};
+        ActionCall call = {count - next, args + next, window, output, nullptr, nullptr, nullptr, 0, -1, 0};
         result = row->run(call);
     } else {
         result = parse_target(args + next, count - next, row, &parsed, output);

@@ -61,6 +61,8 @@ const FormControl kControls[] = {
     {1010, KIND_EDIT, nullptr, 11, 46, 26, 1, 1, 0},
     {1011, KIND_EDIT, nullptr, 12, 46, 10, 1, 1, 0},
     {1012, KIND_CHECK, "Auto Resume to Get File.", 16, 4, 0, 1, 1, 0},
+    {-1, KIND_LABEL, "Connections (1-8):", 16, 40, 0, 1, 0, 0},
+    {1013, KIND_EDIT, nullptr, 16, 59, 6, 1, 1, 0},
 };
 const int kControlCount = (int)(sizeof kControls / sizeof kControls[0]);
 
@@ -157,6 +159,7 @@ static void form_load(Form *form)
     set_number(form, 1011, g_settings.ProxyPort);
     set_text(form, 1010, g_settings.ProxyHost);
     control(form, 1012)->checked = g_settings.ResumeGetMode != 0;
+    set_number(form, 1013, g_settings.Connections);
     form->focus = 0;
     form->state[0].cursor = strlen(form->state[0].text);
 }
@@ -175,6 +178,7 @@ static void form_save(Form *form)
     g_settings.ProxyPort = read_number(control(form, 1011)->text);
     text_copy(g_settings.ProxyHost, sizeof g_settings.ProxyHost, control(form, 1010)->text);
     g_settings.ResumeGetMode = control(form, 1012)->checked ? 1 : 0;
+    g_settings.Connections = settings_connections_in_range(read_number(control(form, 1013)->text));
 }
 
 // --- Editing a field. Offsets step over whole UTF-8 characters.

@@ -71,6 +71,7 @@ static void config_dialog_init(HWND dialog)
     SetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, (UINT)g_settings.ProxyPort, TRUE);
     set_text(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
     CheckDlgButton(dialog, IDC_CONFIG_RESUME, g_settings.ResumeGetMode ? BST_CHECKED : BST_UNCHECKED);
+    SetDlgItemInt(dialog, IDC_CONFIG_CONNECTIONS, (UINT)g_settings.Connections, TRUE);
 }
 
 // 0, or -1 with nothing taken over when a text does not fit its field: the user is told
@@ -105,6 +106,8 @@ static int config_dialog_accept(HWND dialog)
     g_settings.ProxyPort = (int32_t)GetDlgItemInt(dialog, IDC_CONFIG_PROXY_PORT, nullptr, TRUE);
     get_text(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
     g_settings.ResumeGetMode = IsDlgButtonChecked(dialog, IDC_CONFIG_RESUME) == BST_CHECKED ? 1 : 0;
+    g_settings.Connections =
+        settings_connections_in_range((int32_t)GetDlgItemInt(dialog, IDC_CONFIG_CONNECTIONS, nullptr, TRUE));
     return 0;
 }
 

@@ -14,6 +14,13 @@ static Settings initial_settings(void)
 
 Settings g_settings = initial_settings();
 
+int32_t settings_connections_in_range(int32_t value)
+{
+    if (value < 1)
+        return 1;
+    return value > SETTINGS_MAX_CONNECTIONS ? SETTINGS_MAX_CONNECTIONS : value;
+}
+
 void settings_load(void)
 {
     Settings *s = &g_settings;
@@ -27,6 +34,7 @@ void settings_load(void)
     s->ResumeGetMode = 0;
     // What common command-line clients wait before they give up on a server.
     s->Timeout = 300;
+    s->Connections = 1;
     s->TlsVerify = 1;
     s->TlsCaFile[0] = '\0';
 
@@ -43,6 +51,7 @@ void settings_load(void)
     registry_read_string(key, "ProxyHost", s->ProxyHost, SETTINGS_READ_LIMIT, s->ProxyHost);
     s->ResumeGetMode = registry_read_dword(key, "ResumeGetMode", s->ResumeGetMode);
     s->Timeout = registry_read_dword(key, "Timeout", s->Timeout);
+    s->Connections = registry_read_dword(key, "Connections", s->Connections);
     s->TlsVerify = registry_read_dword(key, "TlsVerify", s->TlsVerify);
     registry_read_string(key, "TlsCaFile", s->TlsCaFile, SETTINGS_READ_LIMIT, s->TlsCaFile);
     registry_close_key(key);
@@ -64,6 +73,7 @@ int settings_save(void)
     registry_write_string(key, "ProxyHost", s->ProxyHost);
     registry_write_dword(key, "ResumeGetMode", s->ResumeGetMode);
     registry_write_dword(key, "Timeout", s->Timeout);
+    registry_write_dword(key, "Connections", s->Connections);
     registry_close_key(key);
     return 0;
 }

@@ -6,7 +6,7 @@
 
 #include "config/registry_keys.h"
 
-enum { SETTINGS_TEXT_SIZE = 1000 };
+enum { SETTINGS_TEXT_SIZE = 1000, SETTINGS_MAX_CONNECTIONS = 8 };
 // A stored text is read only when it fits in this many bytes, terminator included,
 // although the fields hold more.
 enum { SETTINGS_READ_LIMIT = 300 };
@@ -24,12 +24,17 @@ struct Settings {
     int32_t ProxyPort;
     int32_t ResumeGetMode;                  // non-zero: downloads continue local files
     int32_t Timeout;                        // seconds a wait may go without progress; 0: none
+    int32_t Connections;                    // logged-in connections of a folder transfer, 1 to 8
     // TLS certificates: checked (non-zero) or taken as they come (0); a PEM file of extra
     // trusted roots ("" none). On also before the first load, so that settings never
     // loaded cannot switch the check off.
     int32_t TlsVerify;
     char TlsCaFile[SETTINGS_TEXT_SIZE];
 };
+
+// The number of connections a folder transfer may use, brought into 1 to
+// SETTINGS_MAX_CONNECTIONS (a stored 0 or a typo means one, as before the setting).
+int32_t settings_connections_in_range(int32_t value);
 
 // Zero (but TlsVerify) until the first settings_load; shared by every thread without a lock, so callers
 // load, edit and save it from one thread at a time.
@@ -38,6 +43,6 @@ extern Settings g_settings;
 // Sets the defaults, then takes every value the key holds. Never creates the key.
 void settings_load(void);
 
-// Creates the key if needed and writes all nine values. 0, or -1 when the key cannot be
+// Creates the key if needed and writes every value the dialog edits (ten). 0, or -1 when the key cannot be
 // opened for writing (nothing is written then).
 int settings_save(void);

@@ -32,3 +32,18 @@ int platform_make_folders(const char *path);
 
 // Removes a file; 0, or -1 when it cannot be removed.
 int platform_remove_file(const char *path);
+
+// One entry of a local folder: its name, whether it is a folder, and whether it is a
+// symbolic link (or another reparse point on Windows), which a walk must not follow.
+struct LocalFolderEntry {
+    const char *name;
+    int is_directory;
+    int is_link;
+    int64_t size;
+};
+
+typedef void (*LocalFolderTake)(void *user, const LocalFolderEntry *entry);
+
+// Hands every entry of the folder at path to take ("." and ".." left out), in the
+// system's order. 0, or -1 when the folder cannot be read (errno says why).
+int platform_list_folder(const char *path, LocalFolderTake take, void *user);

@@ -1,5 +1,9 @@
 #include "platform/file.h"
 
+#include <cstring>
+#include <string>
+
+#include <dirent.h>
 #include <sys/stat.h>
 
 int platform_file_info(const char *path, LocalFileInfo *info)
@@ -27,4 +31,33 @@ FILE *platform_file_open(const char *path, const char *mode)
 int platform_make_directory(const char *path)
 {
     return mkdir(path, 0777) == 0 ? 0 : -1;
+}
+
+int platform_list_folder(const char *path, LocalFolderTake take, void *user)
+{
+    if (path == nullptr || take == nullptr)
+        return -1;
+    DIR *folder = opendir(*path ? path : ".");
+    if (folder == nullptr)
+        return -1;
+    std::string full;
+    while (const struct dirent *item = readdir(folder)) {
+        if (strcmp(item->d_name, ".") == 0 || strcmp(item->d_name, "..") == 0)
+            continue;
+        full.assign(*path ? path : ".");
+        full += '/';
+        full += item->d_name;
+        // lstat: a link is reported as one, never as what it points to.
+        struct stat status;
+        if (lstat(full.c_str(), &status) != 0)
+            continue;
+        LocalFolderEntry entry;
+        entry.name = item->d_name;
+        entry.is_link = S_ISLNK(status.st_mode) ? 1 : 0;
+        entry.is_directory = S_ISDIR(status.st_mode) ? 1 : 0;
+        entry.size = S_ISREG(status.st_mode) ? (int64_t)status.st_size : 0;
+        take(user, &entry);
+    }
+    closedir(folder);
+    return 0;
 }

@@ -20,6 +20,7 @@
 #define IDC_CONFIG_PROXY_HOST 1010
 #define IDC_CONFIG_PROXY_PORT 1011
 #define IDC_CONFIG_RESUME 1012
+#define IDC_CONFIG_CONNECTIONS 1013
 
 /* Status window; its Cancel button is the system's IDCANCEL (2). */
 #define IDC_STATUS_TEXT 1000

@@ -210,9 +210,12 @@ int session_set_type(FtpSession *session, const char *type)
     char copy[SESSION_TYPE_SIZE];
     if (text_copy(copy, sizeof copy, type) != 0)
         return -1;
-    if (session_command(session, "TYPE %s\r\n", copy) != 200)
+    if (session_command(session, "TYPE %s\r\n", copy) != 200) {
+        session->type_confirmed = 0;
         return -1;
+    }
     text_copy(session->transfer_type, sizeof session->transfer_type, copy);
+    session->type_confirmed = 1;
     return 0;
 }
 

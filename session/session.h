@@ -63,6 +63,10 @@ struct FtpSession {
     uint32_t proxy_port;
     char current_dir[SESSION_DIR_SIZE];
     char transfer_type[SESSION_TYPE_SIZE];
+    // transfer_type is what the server last took with a 200. With keep_type set (a run of
+    // many files), a transfer of that type sends no TYPE again.
+    int32_t type_confirmed;
+    int32_t keep_type;
     int32_t uploading;
     char system_type[SESSION_SYSTEM_SIZE];
     SessionCallback callback;

@@ -89,7 +89,9 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
     }
     session->uploading = strchr(mode, 'w') ? 1 : 0;
     // A refused TYPE does not stop the transfer: the server keeps its current type.
-    session_set_type(session, strchr(mode, 'b') ? "I" : "A");
+    const char *type = strchr(mode, 'b') ? "I" : "A";
+    if (!session->keep_type || !session->type_confirmed || strcmp(session->transfer_type, type) != 0)
+        session_set_type(session, type);
     session->transferred = 0;
     session->announced_bytes = -1;
     session->data_ended = 0;

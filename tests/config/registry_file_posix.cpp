@@ -87,6 +87,7 @@ const char kDefaultsSection[] =
     "\"ProxyHost\"=\"\"\n"
     "\"ResumeGetMode\"=dword:00000000\n"
     "\"Timeout\"=dword:0000012c\n"
+    "\"Connections\"=dword:00000001\n"
     "\n";
 
 class RegistryFileTest : public ::testing::Test {
@@ -192,7 +193,8 @@ TEST_F(RegistryFileTest, SaveKeepsEverythingElseInTheFile)
                  "\"ProxyPort\"=dword:00000015\n"
                  "\"ProxyHost\"=\"\"\n"
                  "\"ResumeGetMode\"=dword:00000000\n"
-                 "\"Timeout\"=dword:0000012c\n");
+                 "\"Timeout\"=dword:0000012c\n"
+                 "\"Connections\"=dword:00000001\n");
     after += "[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\VizivazuVOD]\n\n";
     EXPECT_EQ(after, read_file(file));
     settings_load();

@@ -68,6 +68,7 @@ TEST_F(SettingsTest, LoadWithoutKeyGivesDefaultsAndCreatesNothing)
     EXPECT_EQ(21, g_settings.ProxyPort);
     EXPECT_EQ(0, g_settings.ResumeGetMode);
     EXPECT_EQ(300, g_settings.Timeout);
+    EXPECT_EQ(1, g_settings.Connections);
     EXPECT_EQ(1, g_settings.TlsVerify);
     EXPECT_STREQ("", g_settings.TlsCaFile);
     EXPECT_TRUE(store_env_untouched());
@@ -101,7 +102,7 @@ TEST_F(SettingsTest, TlsValuesAreReadAndNeverOverwritten)
     }
 }
 
-TEST_F(SettingsTest, SaveOfDefaultsWritesAllNineValuesWithTheirTypes)
+TEST_F(SettingsTest, SaveOfDefaultsWritesEveryValueWithItsType)
 {
     settings_load();
     ASSERT_EQ(0, settings_save());
@@ -119,6 +120,7 @@ TEST_F(SettingsTest, SaveOfDefaultsWritesAllNineValuesWithTheirTypes)
         {"ProxyHost", REGISTRY_TYPE_SZ, std::string(1, '\0')},
         {"ResumeGetMode", REGISTRY_TYPE_DWORD, dword_bytes(0)},
         {"Timeout", REGISTRY_TYPE_DWORD, dword_bytes(300)},
+        {"Connections", REGISTRY_TYPE_DWORD, dword_bytes(1)},
     };
     for (const auto &e : expected) {
         Stored s = query_raw(e.name);
@@ -140,6 +142,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     g_settings.ProxyPort = -1;
     g_settings.ResumeGetMode = 1;
     g_settings.Timeout = 0;  // no limit
+    g_settings.Connections = 4;
     Settings saved = g_settings;
     ASSERT_EQ(0, settings_save());
     memset(&g_settings, 0, sizeof g_settings);
@@ -153,6 +156,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     EXPECT_EQ(-1, g_settings.ProxyPort);
     EXPECT_EQ(1, g_settings.ResumeGetMode);
     EXPECT_EQ(0, g_settings.Timeout);
+    EXPECT_EQ(4, g_settings.Connections);
 }
 
 TEST_F(SettingsTest, TextsLongerThanTheReadLimitComeBackEmpty)

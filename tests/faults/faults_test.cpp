@@ -21,6 +21,7 @@
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "command/actions.h"
+#include "command/entry.h"
 #include "command/output.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
@@ -1856,4 +1857,138 @@ TEST(Faults, HandleOptionsOverrideTheStoredSettings)
     use_settings(DATA_MODE_ACTIVE);
     EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, "ftp://127.0.0.1:1/", 2));
     EXPECT_EQ(KESTREL_FAILURE_REFUSED, KestrelGetErrorEx(nullptr, nullptr, 0));
+}
+
+// ---- Folder trees through the command's extract: -r over a scripted tree ----
+
+namespace {
+
+std::string folder_line(const std::string &name)
+{
+    return "drwxr-xr-x   2 ftp  ftp  0 Jan 02  2024 " + name + "\r\n";
+}
+
+std::string link_line(const std::string &name, const std::string &target)
+{
+    return "lrwxrwxrwx   1 ftp  ftp  1 Jan 02  2024 " + name + " -> " + target + "\r\n";
+}
+
+}  // namespace
+
+TEST(Faults, FolderTreesComeOverWholeAndStayInside)
+{
+    struct Case {
+        const char *label;
+        std::map<std::string, std::string> listings;  // LIST argument ("" the URL's folder) -> lines
+        Folder served;                                // what RETR gives; a listed file not here is refused
+        int connections;
+        bool cancel;                                  // cancelled once the first RETR is under way
+        int expected;
+        Folder landed;                                // files below the rig's folder afterwards
+        std::vector<std::string> folders;             // folders that must be there (empty ones too)
+        Lines report;                                 // lines the report holds, in this order
+        Lines commands;                               // the transcript after the open (empty: not checked)
+    } cases[] = {
+        {"nested folders, one TYPE for the whole tree (the login's)",
+         {{"", unix_line("f1", 2) + folder_line("a")}, {"a", unix_line("f2", 2) + folder_line("b")},
+          {"a/b", unix_line("f3", 2)}},
+         {{"f1", "11"}, {"a/f2", "22"}, {"a/b/f3", "33"}}, 1, false, 0,
+         {{"dest/f1", "11"}, {"dest/a/f2", "22"}, {"dest/a/b/f3", "33"}}, {"dest/a/b"},
+         {"Read begin [f1]", "Read end [f1]", "Read begin [a/f2]", "Read end [a/f2]", "Read begin [a/b/f3]",
+          "Read end [a/b/f3]", "Total: 3 files read, 0 failed, 6 bytes"},
+         {"PASV", "LIST", "PASV", "RETR Index", "PASV", "LIST a", "PASV", "RETR a/Index", "PASV", "LIST a/b", "PASV",
+          "RETR a/b/Index", "PASV", "RETR f1", "PASV", "RETR a/f2", "PASV", "RETR a/b/f3"}},
+        {"an empty folder is made",
+         {{"", folder_line("empty") + unix_line("f1", 1)}, {"empty", ""}}, {{"f1", "1"}}, 1, false, 0,
+         {{"dest/f1", "1"}}, {"dest/empty"}, {"Read end [f1]", "Total: 1 files read, 0 failed, 1 bytes"},
+         {"PASV", "LIST", "PASV", "RETR Index", "PASV", "LIST empty", "PASV", "RETR empty/Index", "PASV", "RETR f1"}},
+        {"a link to . is not walked",
+         {{"", link_line("loop", ".") + unix_line("f1", 1)}}, {{"f1", "1"}}, 1, false, 0, {{"dest/f1", "1"}}, {},
+         {"Skipping link [loop -> .]", "Read end [f1]"}, {"PASV", "LIST", "PASV", "RETR Index", "PASV", "RETR f1"}},
+        {"names that would leave the destination",
+         {{"", unix_line("../up.txt", 1) + unix_line("..\\bs.txt", 1) + unix_line(".. ", 1) + unix_line("ok", 1)}},
+         {{"../up.txt", "x"}, {"..\\bs.txt", "x"}, {".. ", "x"}, {"ok", "1"}}, 1, false, COMMAND_READ_FAILED,
+         {{"dest/ok", "1"}}, {},
+         {"Error: Name would leave the destination [../up.txt]",
+          "Error: Name would leave the destination [..\\bs.txt]", "Error: Name would leave the destination [.. ]",
+          "Read end [ok]", "Total: 1 files read, 3 failed, 1 bytes", "Failed [../up.txt]"},
+         {"PASV", "LIST", "PASV", "RETR Index", "PASV", "RETR ok"}},
+        {"a failed file in the middle does not stop the others",
+         {{"", unix_line("f1", 1) + unix_line("f2", 1) + unix_line("f3", 1)}}, {{"f1", "1"}, {"f3", "3"}}, 1, false,
+         COMMAND_READ_FAILED, {{"dest/f1", "1"}, {"dest/f3", "3"}}, {},
+         {"Read end [f1]", "Read begin [f2]", "Error: 550 Failed to open file", "Read begin [f3]", "Read end [f3]",
+          "Total: 2 files read, 1 failed, 2 bytes", "Failed [f2]"},
+         {}},
+        {"a cancel during a parallel transfer ends every connection",
+         {{"", unix_line("f1", 100000) + unix_line("f2", 1)}}, {{"f2", "2"}}, 2, true, COMMAND_READ_FAILED, {}, {},
+         {"Read begin [f1]", "Error: Can't KestrelExtract(", "Failed [f1]"}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        g_settings.Connections = c.connections;
+        // The second connection of a parallel case waits behind the first: the scripted
+        // server takes one at a time, so only the cancel can end it.
+        rig.server.set_connections(c.connections);
+        for (const auto &listing : c.listings) {
+            if (listing.first.empty())
+                rig.server.set_listing(listing.second);
+            else
+                rig.server.set_listing_of(listing.first, listing.second);
+        }
+        for (const auto &file : c.served)
+            rig.server.add_file(file.first, file.second);
+        if (c.cancel)
+            rig.server.expect("RETR f1", {"150 Opening BINARY mode data connection (100000 bytes)"})
+                .send_data(std::string(100000, 'x'))
+                .stop_data_after(10, false);
+        ASSERT_NE(nullptr, rig.open_handle());
+        std::string destination = (rig.dir.path / "dest").generic_string() + "/";
+        char *files[] = {(char *)destination.c_str(), (char *)""};
+        std::vector<char> report(64 * 1024);
+        OutputBuffer *output = output_create(report.data(), (int)report.size() - 1);
+        // The other connections log in with the command's URL.
+        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(rig.server.port()) + "/";
+        ActionCall call = {2, files, nullptr, output, rig.archive, nullptr, url.c_str(), 1, -1, 2};
+        int result;
+        if (c.cancel) {
+            CancelRun run = run_cancelled([&] { return command_extract(call); },
+                                          [&] {
+                                              for (int i = 0; i < 300; i++) {
+                                                  for (const std::string &line : rig.server.commands())
+                                                      if (line == "RETR f1")
+                                                          return true;
+                                                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                                              }
+                                              return false;
+                                          },
+                                          [&] { KestrelCancel(rig.archive, 0); });
+            result = run.result;
+            EXPECT_GE(run.after_cancel_ms, 0);
+            EXPECT_LT(run.after_cancel_ms, kBoundMs);
+        } else {
+            result = command_extract(call);
+        }
+        output_destroy(output);
+        std::string text = report.data();
+        EXPECT_EQ(c.expected, result) << text;
+        size_t at = 0;
+        for (const std::string &line : c.report) {
+            size_t found = text.find(line, at);
+            EXPECT_NE(std::string::npos, found) << "missing or out of order: " << line << "\n" << text;
+            if (found != std::string::npos)
+                at = found + line.size();
+        }
+        Folder landed = tree_of(rig.dir.path);
+        // A cancelled download keeps what arrived; only the files that completed count.
+        if (c.cancel)
+            landed.erase("dest/f1");
+        EXPECT_EQ(c.landed, landed);
+        for (const std::string &folder : c.folders) {
+            EXPECT_TRUE(xfer::fs::is_directory(rig.dir.path / folder)) << folder;
+        }
+        if (!c.commands.empty()) {
+            EXPECT_EQ(c.commands, rig.since_open());
+        }
+    }
 }

@@ -105,6 +105,11 @@ void FtpScriptServer::add_file(const std::string &name, const std::string &bytes
     files_[name] = bytes;
 }
 
+void FtpScriptServer::set_listing_of(const std::string &argument, const std::string &text)
+{
+    listings_[argument] = text;
+}
+
 void FtpScriptServer::set_listing(const std::string &text)
 {
     listing_ = text;
@@ -638,7 +643,8 @@ FtpScriptStep FtpScriptServer::default_step(const std::string &command)
                                                                     : "500 Illegal PORT command"};
     } else if (verb == "LIST" || verb == "NLST") {
         step.reply = {"150 Here comes the directory listing"};
-        step.send_data(listing_);
+        auto own = listings_.find(argument);
+        step.send_data(own != listings_.end() ? own->second : listing_);
         step.final_lines = {"226 Directory send OK"};
     } else if (verb == "RETR") {
         std::lock_guard<std::mutex> lock(mutex_);

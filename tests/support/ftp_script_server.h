@@ -123,6 +123,9 @@ public:
     // Files served by the default RETR and SIZE, the text of the default LIST.
     void add_file(const std::string &name, const std::string &bytes);
     void set_listing(const std::string &text);
+    // The default LIST of one argument (a folder below the current one); others get the
+    // text of set_listing.
+    void set_listing_of(const std::string &argument, const std::string &text);
     // What the 227 replies announce: these four numbers (default "127,0,0,1") and the
     // passive listener's port, which is `port` when not 0. The listener itself is always
     // on 127.0.0.1: a client that connects where the 227 points goes elsewhere.
@@ -189,6 +192,7 @@ private:
     int max_connections_ = 1;
     std::map<std::string, std::string> files_;
     std::string listing_;
+    std::map<std::string, std::string> listings_;
     std::string passive_announce_ = "127,0,0,1";
     uint16_t passive_port_ = 0;
 
