@@ -23,6 +23,12 @@ struct TlsClientSettings {
     const char *host;      // a name or a dotted address, matched against the certificate
 };
 
+// The address a host stands for when it is written as one (a.b.c.d in plain decimal, or
+// an IPv6 address, bracketed or not): 4 or 16 with the bytes in network order in `bytes`
+// (at least 16). 0 for a name, which is then checked as a name, whatever the resolver
+// makes of it.
+int tls_host_address(const char *host, unsigned char *bytes);
+
 struct TlsClient;      // the settings and trust store of one session
 struct TlsConnection;  // one protected connection
 

@@ -90,6 +90,20 @@ static int keep_session(SSL *ssl, SSL_SESSION *session)
     return 1;  // the reference is ours now
 }
 
+// RFC 6125: the subject's CN names the server only when the certificate has no
+// subjectAltName at all. OpenSSL on its own falls back to the CN whenever no DNS name is
+// listed, so a certificate for an address alone would match any name in its CN.
+static int verify_chain(X509_STORE_CTX *store, void *)
+{
+    X509 *leaf = X509_STORE_CTX_get0_cert(store);
+    if (leaf && X509_get_ext_by_NID(leaf, NID_subject_alt_name, -1) >= 0) {
+        X509_VERIFY_PARAM *param = X509_STORE_CTX_get0_param(store);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_VERIFY_PARAM_get_hostflags(param) |
+                                                   X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
+    }
+    return X509_verify_cert(store);
+}
+
 TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
 {
     text_copy(reason, TLS_REASON_SIZE, "");
@@ -126,12 +140,18 @@ TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
     SSL_CTX_sess_set_new_cb(client->context, keep_session);
     if (client->verify) {
         SSL_CTX_set_verify(client->context, SSL_VERIFY_PEER, nullptr);
-        SSL_CTX_set_default_verify_paths(client->context);
-        if (settings->ca_file && settings->ca_file[0] != '\0' &&
-            SSL_CTX_load_verify_locations(client->context, settings->ca_file, nullptr) != 1) {
-            tls_client_free(client);
-            text_copy(reason, TLS_REASON_SIZE, "the CA file cannot be read");
-            return nullptr;
+        SSL_CTX_set_cert_verify_callback(client->context, verify_chain, nullptr);
+        if (settings->ca_file && settings->ca_file[0] != '\0') {
+            // The CA file is the whole trust store: the user means to trust only it (one
+            // CA, or the server's own certificate pinned, which partial chains allow).
+            if (SSL_CTX_load_verify_locations(client->context, settings->ca_file, nullptr) != 1) {
+                tls_client_free(client);
+                text_copy(reason, TLS_REASON_SIZE, "the CA file cannot be read");
+                return nullptr;
+            }
+            X509_STORE_set_flags(SSL_CTX_get_cert_store(client->context), X509_V_FLAG_PARTIAL_CHAIN);
+        } else {
+            SSL_CTX_set_default_verify_paths(client->context);
         }
     } else {
         SSL_CTX_set_verify(client->context, SSL_VERIFY_NONE, nullptr);
@@ -167,17 +187,25 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
     BIO_set_data(bio, (void *)(intptr_t)socket);
     SSL_set_bio(connection->ssl, bio, bio);
     SSL_set_connect_state(connection->ssl);
-    uint32_t address;
-    bool literal = net_parse_ipv4(client->host, &address) == 0;
-    if (!literal && client->host[0] != '\0')
-        SSL_set_tlsext_host_name(connection->ssl, client->host);
+    unsigned char address[16];
+    int address_size = tls_host_address(client->host, address);
+    int named = 1;
+    if (address_size == 0 && client->host[0] != '\0')
+        named = SSL_set_tlsext_host_name(connection->ssl, client->host) == 1;
     if (client->verify) {
+        // A check that could not be set up would leave the certificate unchecked for its
+        // name: the connection is refused instead.
         X509_VERIFY_PARAM *param = SSL_get0_param(connection->ssl);
         X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (literal)
-            X509_VERIFY_PARAM_set1_ip_asc(param, client->host);
+        if (address_size > 0)
+            named = X509_VERIFY_PARAM_set1_ip(param, address, (size_t)address_size) == 1;
         else
-            X509_VERIFY_PARAM_set1_host(param, client->host, 0);
+            named = named && client->host[0] != '\0' && X509_VERIFY_PARAM_set1_host(param, client->host, 0) == 1;
+    }
+    if (!named) {
+        SSL_free(connection->ssl);
+        delete connection;
+        return nullptr;
     }
     connection->data_connection = resume != nullptr;
     if (resume && resume->ssl) {

@@ -265,6 +265,46 @@ TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
     }
 }
 
+// The store's layout: over names, owners, groups and link targets of every length modulo
+// the entry alignment, each kept text ends in its NUL before the next entry starts (or,
+// for the last, inside what the arena counts as used), and the arena's use is the sum of
+// the entries' spans.
+TEST_F(EnumerationTest, EveryKeptTextEndsInsideItsOwnEntry)
+{
+    server.set_connections(1);
+    session->use_index_file = 0;
+    connect();
+    std::string text;
+    for (int length = 1; length <= 24; length++) {
+        std::string name(length, (char)('a' + length % 26));
+        std::string who(1 + length % 9, 'o'), group(1 + (length * 5) % 9, 'g');
+        text += "-rw-r--r--   1 " + who + " " + group + " 5 Jan 02  2024 " + name + "\r\n";
+        text += "lrwxrwxrwx   1 " + who + " " + group + " 5 Jan 02  2024 L" + name + " -> " +
+                std::string(length % 8 + 1, 't') + "\r\n";
+    }
+    server.set_listing(text);
+    ASSERT_EQ(0, list_directory(session, ""));
+    ASSERT_EQ(48, list_entry_count(session));
+    size_t spans = 0;
+    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry)) {
+        SCOPED_TRACE(entry_name(entry));
+        const StoredEntry *next = list_after(session, entry);
+        const char *end = next ? (const char *)next : session->entry_arena + session->arena_used;
+        const char *group = entry_group(entry);
+        EXPECT_LT(group + entry->group_length, end);
+        EXPECT_EQ(entry->name_length, strlen(entry_name(entry)));
+        EXPECT_EQ(entry->link_length, strlen(entry_link_target(entry)));
+        EXPECT_EQ(entry->owner_length, strlen(entry_owner(entry)));
+        EXPECT_EQ(entry->group_length, strlen(group));
+        // Four texts and their NULs after the fixed part, up to the next 8-byte boundary.
+        size_t bytes = sizeof(StoredEntry) + entry->name_length + entry->link_length + entry->owner_length +
+                       entry->group_length + 4;
+        spans += (bytes + 7) / 8 * 8;
+    }
+    EXPECT_EQ(session->arena_used, spans);
+    EXPECT_LE(session->arena_used, session->arena_size);
+}
+
 TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)
 {
     server.set_listing(unix_line("docs") + unix_line("readme", "drwxr-xr-x") + unix_line("notes", "drwxr-x---") +
