@@ -23,6 +23,7 @@
 #include "command/output.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
+#include "listing/parser.h"
 #include "platform/file.h"
 #include "platform/net.h"
 #include "session/session.h"
@@ -832,6 +833,14 @@ TEST(Faults, HugeGarbageAndNulListings)
          {"one", "two", "three"}},
         {"an overlong line between lines ending in CR alone",
          ended("\r")("one") + ended("\r")(std::string(3000, 'x')) + ended("\r")("three"), {"one", "three"}},
+        // Whatever follows the cut of an overlong line is still that line, however well the
+        // rest would parse on its own.
+        {"an overlong line whose third piece is an entry",
+         unix_line("one") + std::string(2 * (LISTING_LINE_LIMIT - 1), ' ') + unix_line("tail") + unix_line("three"),
+         {"one", "three"}},
+        {"an overlong line whose tail after twice the limit is an entry",
+         unix_line("one") + std::string(2 * LISTING_LINE_LIMIT, 'x') + unix_line("tail") + unix_line("three"),
+         {"one", "three"}},
     };
     for (const LineCase &c : line_cases) {
         SCOPED_TRACE(c.label);
@@ -1378,6 +1387,13 @@ TEST(Faults, TlsOpensThatFail)
         {"AUTH TLS refused", "ftpes",
          [](FtpScriptServer &s) { s.expect("AUTH TLS", {"502 Command not implemented"}); }, AT_ONCE, {"AUTH TLS"},
          "TLS: the server refused AUTH TLS (reply 502)"},
+        // Only 234 starts TLS: another success code would leave the login in clear.
+        {"AUTH TLS answered 200", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"200 OK"}); }, AT_ONCE, {"AUTH TLS"},
+         "TLS: the server refused AUTH TLS (reply 200)"},
+        {"AUTH TLS answered 334", "ftpes",
+         [](FtpScriptServer &s) { s.expect("AUTH TLS", {"334 ADAT=more"}); }, AT_ONCE, {"AUTH TLS"},
+         "TLS: the server refused AUTH TLS (reply 334)"},
         {"AUTH TLS granted, then no answer to the handshake, cancelled", "ftpes",
          [](FtpScriptServer &s) { s.expect("AUTH TLS", {"234 Proceed"}); s.expect("").silence(); }, CANCEL,
          {"AUTH TLS"}, "TLS: handshake cancelled or timed out"},
