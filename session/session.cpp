@@ -45,7 +45,6 @@ int session_destroy(FtpSession *session)
 {
     if (!session)
         return -1;
-    session_clear_listing(session);
     if (session->data) {
         stream_close(session->data);
         session->data = nullptr;
@@ -57,7 +56,6 @@ int session_destroy(FtpSession *session)
     }
     stream_limits_release(&session->limits);
     tls_client_free(session->tls_client);
-    free(session->handle_options);
     free(session);
     return 0;
 }
@@ -81,20 +79,6 @@ static int send_line(FtpSession *session, const char *line)
 {
     session_trace(session, '>', line);
     return stream_send_text(session->control, line);
-}
-
-int session_clear_listing(FtpSession *session)
-{
-    if (!session || !session->entry_arena)
-        return 0;
-    free(session->entry_arena);
-    session->entry_arena = nullptr;
-    session->arena_used = 0;
-    session->arena_size = 0;
-    session->entry_count = 0;
-    session->cursor = -1;
-    session->cursor_at = 0;
-    return 0;
 }
 
 int session_send(FtpSession *session, const char *format, ...)
@@ -291,7 +275,7 @@ int session_set_timeout(FtpSession *session, int seconds)
     return 0;
 }
 
-int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user)
+int session_set_callback(FtpSession *session, SessionCallback callback, intptr_t user)
 {
     if (!session)
         return -1;
