@@ -330,7 +330,7 @@ extern "C" int KESTREL_API KestrelGetArcFileName(HARC archive, char *buffer, int
         return -1;
     char host[ARC_URL_SIZE];
     if (lookup_host_name(session->server_address, host, sizeof host) != 0)
-        format_ipv4(session->server_address, host);
+        format_address(session->server_address, host, sizeof host);
     char url[ARC_URL_SIZE];
     // A URL that does not fit is refused rather than cut: it carries the password, and a
     // cut one would name another place.

@@ -41,10 +41,10 @@ void net_note_failure(Failure *failure)
     failure_note(failure, error == ECONNREFUSED ? FAILURE_REFUSED : FAILURE_UNREACHABLE, "%s", strerror(error));
 }
 
-net_socket_t net_socket_tcp(void)
+net_socket_t net_socket_tcp(int family)
 {
     // Close-on-exec keeps sockets out of child processes (tests start real servers).
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(family == NET_IPV6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     return fd < 0 ? NET_NO_SOCKET : (net_socket_t)fd;
 }
 
@@ -54,10 +54,15 @@ void net_close(net_socket_t socket)
         ::close(to_fd(socket));
 }
 
-int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
+int net_bind(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    return ::bind(to_fd(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+    sockaddr_storage a;
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    return ::bind(to_fd(socket), (sockaddr *)&a, (socklen_t)length) == 0 ? 0 : -1;
 }
 
 int net_set_reuse_address(net_socket_t socket)
@@ -73,7 +78,7 @@ int net_listen(net_socket_t socket, int backlog)
 
 net_socket_t net_accept(net_socket_t socket)
 {
-    sockaddr_in peer;
+    sockaddr_storage peer;
     socklen_t length = sizeof peer;
     int fd;
     do {
@@ -82,10 +87,15 @@ net_socket_t net_accept(net_socket_t socket)
     return fd < 0 ? NET_NO_SOCKET : (net_socket_t)fd;
 }
 
-int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
+int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    if (::connect(to_fd(socket), (sockaddr *)&a, sizeof a) == 0)
+    sockaddr_storage a;
+    int a_length = net_make_address(address, port, &a);
+    if (a_length == 0) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    if (::connect(to_fd(socket), (sockaddr *)&a, (socklen_t)a_length) == 0)
         return 0;
     if (errno != EINTR)
         return -1;
@@ -102,10 +112,15 @@ int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
     return 0;
 }
 
-int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
+int net_connect_start(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    if (::connect(to_fd(socket), (sockaddr *)&a, sizeof a) == 0)
+    sockaddr_storage a;
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
+        errno = EAFNOSUPPORT;
+        return -1;
+    }
+    if (::connect(to_fd(socket), (sockaddr *)&a, (socklen_t)length) == 0)
         return 0;
     // An interrupted connect goes on in the background, like one in progress.
     return errno == EINPROGRESS || errno == EINTR ? 1 : -1;
@@ -121,7 +136,7 @@ int net_connect_result(net_socket_t socket)
         errno = error;
         return -1;
     }
-    sockaddr_in peer;
+    sockaddr_storage peer;
     socklen_t peer_length = sizeof peer;
     return getpeername(to_fd(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
 }
@@ -155,16 +170,16 @@ int net_set_nonblocking(net_socket_t socket, int on)
     return ioctl(to_fd(socket), FIONBIO, &value) == 0 ? 0 : -1;
 }
 
-int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+int net_socket_name(net_socket_t socket, int peer, NetAddress *address, uint16_t *port)
 {
-    sockaddr_in a;
+    sockaddr_storage a;
     memset(&a, 0, sizeof a);
     socklen_t length = sizeof a;
     int result = peer ? getpeername(to_fd(socket), (sockaddr *)&a, &length)
                       : getsockname(to_fd(socket), (sockaddr *)&a, &length);
     if (result != 0)
         return -1;
-    return net_take_address(a, address, port);
+    return net_take_address((const sockaddr *)&a, (size_t)length, address, port);
 }
 
 int net_parse_ipv4(const char *text, uint32_t *address)
@@ -176,34 +191,33 @@ int net_parse_ipv4(const char *text, uint32_t *address)
     return 0;
 }
 
-int net_system_resolve(const char *name, uint32_t *address)
+int net_system_resolve(const char *name, NetAddress *addresses, int capacity)
 {
+    // Either family, in the resolver's order (RFC 6724's preference). No AI_ADDRCONFIG:
+    // it hides every address on a machine that has only its loopback, and an address of
+    // a family the machine cannot reach fails its connect at once anyway.
     addrinfo hints;
     memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *found = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
         return -1;
-    int result = -1;
-    for (addrinfo *a = found; a != nullptr; a = a->ai_next) {
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-            *address = ((const sockaddr_in *)a->ai_addr)->sin_addr.s_addr;
-            result = 0;
-            break;
-        }
-    }
+    int count = net_take_found(found, addresses, capacity);
     freeaddrinfo(found);
-    return result;
+    return count;
 }
 
-int net_reverse_lookup(uint32_t address, char *name, int size)
+int net_reverse_lookup(const NetAddress &address, char *name, int size)
 {
     if (size < 1)
         return -1;
-    sockaddr_in a = net_make_address(address, 0);
+    sockaddr_storage a;
+    int length = net_make_address(address, 0, &a);
+    if (length == 0)
+        return -1;
     char host[NI_MAXHOST];
-    if (getnameinfo((sockaddr *)&a, sizeof a, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    if (getnameinfo((sockaddr *)&a, (socklen_t)length, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
         return -1;
     return text_copy(name, (size_t)size, host);
 }
@@ -218,8 +232,9 @@ net_socket_t net_wake_open(void)
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return NET_NO_SOCKET;
-    sockaddr_in a = net_make_address(htonl(INADDR_LOOPBACK), 0);
-    if (::bind(fd, (sockaddr *)&a, sizeof a) != 0) {
+    sockaddr_storage a;
+    int length = net_make_address(net_address_ipv4(htonl(INADDR_LOOPBACK)), 0, &a);
+    if (::bind(fd, (sockaddr *)&a, (socklen_t)length) != 0) {
         ::close(fd);
         return NET_NO_SOCKET;
     }

@@ -1,7 +1,10 @@
 #include "platform/net.h"
 
+// Windows Sockets 2 (ws2_32.dll): getaddrinfo and IPv6. winsock2.h must come before
+// windows.h, which would otherwise pull in the old winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
-#include <winsock.h>
 
 #include <atomic>
 #include <cstring>
@@ -19,7 +22,7 @@ static SOCKET to_socket(net_socket_t socket)
 void net_startup(void)
 {
     WSADATA data;
-    WSAStartup(0x0101, &data);
+    WSAStartup(MAKEWORD(2, 2), &data);
 }
 
 int net_last_error_kind(void)
@@ -45,9 +48,9 @@ void net_note_failure(Failure *failure)
     failure_note(failure, error == WSAECONNREFUSED ? FAILURE_REFUSED : FAILURE_UNREACHABLE, "%s", text);
 }
 
-net_socket_t net_socket_tcp(void)
+net_socket_t net_socket_tcp(int family)
 {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    SOCKET s = ::socket(family == NET_IPV6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     return s == INVALID_SOCKET ? NET_NO_SOCKET : (net_socket_t)s;
 }
 
@@ -57,10 +60,15 @@ void net_close(net_socket_t socket)
         closesocket(to_socket(socket));
 }
 
-int net_bind(net_socket_t socket, uint32_t address, uint16_t port)
+int net_bind(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    return ::bind(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+    sockaddr_storage a;
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    return ::bind(to_socket(socket), (sockaddr *)&a, length) == 0 ? 0 : -1;
 }
 
 int net_set_reuse_address(net_socket_t socket)
@@ -76,22 +84,32 @@ int net_listen(net_socket_t socket, int backlog)
 
 net_socket_t net_accept(net_socket_t socket)
 {
-    sockaddr_in peer;
+    sockaddr_storage peer;
     int length = sizeof peer;
     SOCKET s = ::accept(to_socket(socket), (sockaddr *)&peer, &length);
     return s == INVALID_SOCKET ? NET_NO_SOCKET : (net_socket_t)s;
 }
 
-int net_connect(net_socket_t socket, uint32_t address, uint16_t port)
+int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    return ::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0 ? 0 : -1;
+    sockaddr_storage a;
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    return ::connect(to_socket(socket), (sockaddr *)&a, length) == 0 ? 0 : -1;
 }
 
-int net_connect_start(net_socket_t socket, uint32_t address, uint16_t port)
+int net_connect_start(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_in a = net_make_address(address, port);
-    if (::connect(to_socket(socket), (sockaddr *)&a, sizeof a) == 0)
+    sockaddr_storage a;
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
+        WSASetLastError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    if (::connect(to_socket(socket), (sockaddr *)&a, length) == 0)
         return 0;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
 }
@@ -106,7 +124,7 @@ int net_connect_result(net_socket_t socket)
         WSASetLastError(error);
         return -1;
     }
-    sockaddr_in peer;
+    sockaddr_storage peer;
     int peer_length = sizeof peer;
     return getpeername(to_socket(socket), (sockaddr *)&peer, &peer_length) == 0 ? 0 : -1;
 }
@@ -134,16 +152,16 @@ int net_set_nonblocking(net_socket_t socket, int on)
     return ioctlsocket(to_socket(socket), FIONBIO, &value) == 0 ? 0 : -1;
 }
 
-int net_socket_name(net_socket_t socket, int peer, uint32_t *address, uint16_t *port)
+int net_socket_name(net_socket_t socket, int peer, NetAddress *address, uint16_t *port)
 {
-    sockaddr_in a;
+    sockaddr_storage a;
     memset(&a, 0, sizeof a);
     int length = sizeof a;
     int result = peer ? getpeername(to_socket(socket), (sockaddr *)&a, &length)
                       : getsockname(to_socket(socket), (sockaddr *)&a, &length);
     if (result != 0)
         return -1;
-    return net_take_address(a, address, port);
+    return net_take_address((const sockaddr *)&a, (size_t)length, address, port);
 }
 
 int net_parse_ipv4(const char *text, uint32_t *address)
@@ -155,25 +173,33 @@ int net_parse_ipv4(const char *text, uint32_t *address)
     return 0;
 }
 
-int net_system_resolve(const char *name, uint32_t *address)
+int net_system_resolve(const char *name, NetAddress *addresses, int capacity)
 {
-    // The host entry belongs to this thread until its next Winsock call: copy at once.
-    hostent *entry = gethostbyname(name);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||
-        entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr)
+    // Either family, in the resolver's order; see net_posix.cpp for why not AI_ADDRCONFIG.
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
         return -1;
-    memcpy(address, entry->h_addr_list[0], 4);
-    return 0;
+    int count = net_take_found(found, addresses, capacity);
+    freeaddrinfo(found);
+    return count;
 }
 
-int net_reverse_lookup(uint32_t address, char *name, int size)
+int net_reverse_lookup(const NetAddress &address, char *name, int size)
 {
     if (size < 1)
         return -1;
-    hostent *entry = gethostbyaddr((const char *)&address, 4, AF_INET);
-    if (entry == nullptr || entry->h_name == nullptr)
+    sockaddr_storage a;
+    int length = net_make_address(address, 0, &a);
+    if (length == 0)
         return -1;
-    return text_copy(name, (size_t)size, entry->h_name);
+    char host[NI_MAXHOST];
+    if (getnameinfo((sockaddr *)&a, length, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+        return -1;
+    return text_copy(name, (size_t)size, host);
 }
 
 void net_set_send_fault(NetSendFault fault)
@@ -187,9 +213,10 @@ net_socket_t net_wake_open(void)
     SOCKET s = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET)
         return NET_NO_SOCKET;
-    sockaddr_in a = net_make_address(htonl(INADDR_LOOPBACK), 0);
+    sockaddr_storage a;
+    int length = net_make_address(net_address_ipv4(htonl(INADDR_LOOPBACK)), 0, &a);
     u_long on = 1;
-    if (::bind(s, (sockaddr *)&a, sizeof a) != 0 || ioctlsocket(s, FIONBIO, &on) != 0) {
+    if (::bind(s, (sockaddr *)&a, length) != 0 || ioctlsocket(s, FIONBIO, &on) != 0) {
         closesocket(s);
         return NET_NO_SOCKET;
     }

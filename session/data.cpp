@@ -43,6 +43,37 @@ static int parse_host_port(const char *line, unsigned char address[4], int *port
     return 0;
 }
 
+// Reads the port of a 229 reply: "(<d><d><d><port><d>)" after the reply's text, where <d>
+// is one delimiter character (printable ASCII, '|' in practice) used throughout, and the
+// two fields before the port are empty (RFC 2428: only the port is given, the address is
+// the control connection's). The port must be a number from 1 to 65535 with nothing else
+// between its delimiters.
+static int parse_extended_port(const char *line, int *port)
+{
+    const char *p = strchr(line, '(');
+    if (!p)
+        return -1;
+    char d = p[1];
+    if (d < 33 || d > 126 || (d >= '0' && d <= '9'))
+        return -1;
+    if (p[2] != d || p[3] != d)
+        return -1;
+    p += 4;
+    int value = 0;
+    int digits = 0;
+    while (*p >= '0' && *p <= '9') {
+        value = value * 10 + (*p - '0');
+        if (value > 65535)
+            return -1;
+        digits++;
+        p++;
+    }
+    if (digits == 0 || value == 0 || p[0] != d || p[1] != ')')
+        return -1;
+    *port = value;
+    return 0;
+}
+
 // On a TLS session the data connection is protected as well, resuming the control
 // connection's TLS session (servers refuse data connections that do not). The handshake
 // itself waits for the first read or send: the server starts it after the command.
@@ -62,28 +93,50 @@ static int open_fail(FtpSession *session)
     return -1;
 }
 
-// PASV: 0 with `data` connected, -1 on failure; *refused is set for a 5xx reply.
+// Whether the control connection runs over IPv6: its data connections are then
+// negotiated with EPSV and EPRT, which PASV and PORT cannot express.
+static bool extended(const FtpSession *session)
+{
+    return session->server_address.family == NET_IPV6;
+}
+
+// PASV (EPSV on IPv6): 0 with `data` connected, -1 on failure; *refused is set for a 5xx
+// reply.
 static int open_passive(FtpSession *session, int *refused)
 {
-    int reply = session_command(session, "PASV\r\n");
-    if (reply != 227) {
-        *refused = reply / 100 == 5;
-        return -1;
-    }
-    unsigned char announced[4];
     int port = 0;
-    if (parse_host_port(session->reply, announced, &port) != 0)
-        return -1;
+    if (extended(session)) {
+        int reply = session_command(session, "EPSV\r\n");
+        if (reply != 229) {
+            *refused = reply / 100 == 5;
+            return -1;
+        }
+        if (parse_extended_port(session->reply, &port) != 0) {
+            failure_note(&session->failure, FAILURE_PROTOCOL, "unreadable EPSV reply: %s", session->reply);
+            return -1;
+        }
+    } else {
+        int reply = session_command(session, "PASV\r\n");
+        if (reply != 227) {
+            *refused = reply / 100 == 5;
+            return -1;
+        }
+        unsigned char announced[4];
+        if (parse_host_port(session->reply, announced, &port) != 0) {
+            failure_note(&session->failure, FAILURE_PROTOCOL, "unreadable PASV reply: %s", session->reply);
+            return -1;
+        }
+    }
     // Only the port is taken: the data connection goes where the control connection
     // goes. A 227 naming another address would let the server aim our connections at
     // any host, and a server behind NAT announces an address we cannot reach.
-    uint32_t address = session->server_address;
+    NetAddress address = session->server_address;
     session->passive_port = port;
-    char dotted[16];
-    format_ipv4(address, dotted);
+    char where[NET_ADDRESS_TEXT_SIZE + 2];
+    format_address_for_url(address, where, sizeof where);
     session->data = stream_connect(address, port, &session->limits);
-    char event[48];
-    text_format(event, sizeof event, "connect %s:%d %s", dotted, port, session->data ? "made" : "failed");
+    char event[NET_ADDRESS_TEXT_SIZE + 40];
+    text_format(event, sizeof event, "connect %s:%d %s", where, port, session->data ? "made" : "failed");
     session_trace(session, '=', event);
     if (!session->data)
         return -1;
@@ -91,7 +144,7 @@ static int open_passive(FtpSession *session, int *refused)
     return 0;
 }
 
-// PORT: listens where the control connection ends on this side, which is the address the
+// PORT (EPRT on IPv6): listens where the control connection ends on this side, which is the address the
 // server reaches us at and the one PORT announces (the machine's own name may resolve
 // to an address the server cannot reach).
 static int open_active(FtpSession *session)
@@ -114,11 +167,22 @@ static int open_active(FtpSession *session)
         return -1;
     }
     stream_set_limits(session->data, &session->limits);
-    unsigned char b[4];
-    memcpy(b, &session->port_address, 4);
-    int reply = session_command(session, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2],
-                                b[3], (unsigned)(session->port_listen_port >> 8),
-                                (unsigned)(session->port_listen_port & 0xff));
+    int reply;
+    if (session->port_address.family == NET_IPV4) {
+        const unsigned char *b = session->port_address.bytes;
+        reply = session_command(session, "PORT %u,%u,%u,%u,%u,%u\r\n", b[0], b[1], b[2], b[3],
+                                (unsigned)(session->port_listen_port >> 8), (unsigned)(session->port_listen_port & 0xff));
+    } else {
+        // RFC 2428: |2|address|port|, the address without its scope (the server names
+        // its own interfaces differently).
+        NetAddress plain = session->port_address;
+        plain.scope = 0;
+        char text[NET_ADDRESS_TEXT_SIZE];
+        format_address(plain, text, sizeof text);
+        reply = session_command(session, "EPRT |2|%s|%u|\r\n", text, (unsigned)session->port_listen_port);
+    }
+    if (reply != 200)
+        session_refused(session, FAILURE_SERVER);
     return reply == 200 ? 0 : -1;
 }
 

@@ -37,22 +37,15 @@ int session_connect(FtpSession *session, const char *host, int port, const char 
         strlen(password) >= sizeof session->password)
         return -1;
 
-    uint32_t address = 0;
-    if (session->proxy_type != PROXY_NONE) {
-        if (resolve_host(session->proxy_host, &address) != 0) {
-            failure_note(&session->failure, FAILURE_NAME, "no address for %s", session->proxy_host);
-            return -1;
-        }
-        session->server_address = address;
-        session->server_port = session->proxy_port;
-    } else {
-        if (resolve_host(host, &address) != 0) {
-            failure_note(&session->failure, FAILURE_NAME, "no address for %s", host);
-            return -1;
-        }
-        session->server_address = address;
-        session->server_port = (uint32_t)port;
+    const char *target = session->proxy_type != PROXY_NONE ? session->proxy_host : host;
+    int count = resolve_host(target, session->server_addresses, NET_MAX_ADDRESSES);
+    if (count < 1) {
+        session->server_address_count = 0;
+        failure_note(&session->failure, FAILURE_NAME, "no address for %s", target);
+        return -1;
     }
+    session->server_address_count = count;
+    session->server_port = session->proxy_type != PROXY_NONE ? session->proxy_port : (uint32_t)port;
     text_copy(session->host, sizeof session->host, host);
     text_copy(session->user, sizeof session->user, user);
     text_copy(session->password, sizeof session->password, password);
@@ -140,7 +133,8 @@ int session_login(FtpSession *session)
     if (!session)
         return -1;
     failure_clear(&session->failure);
-    session->control = stream_connect(session->server_address, (int)session->server_port, &session->limits);
+    session->control = stream_connect_any(session->server_addresses, session->server_address_count,
+                                          (int)session->server_port, &session->limits);
     if (!session->control)
         return -1;
     stream_set_nonblocking(session->control);

@@ -40,11 +40,16 @@ enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 
 struct FtpSession {
     SocketStream *control;
     SocketStream *data;
-    uint32_t server_address;
-    uint32_t local_address;
+    // Before the login: every address of the server's name (or the proxy's), tried in
+    // turn. After it: the two ends of the control connection.
+    NetAddress server_addresses[NET_MAX_ADDRESSES];
+    int32_t server_address_count;
+    NetAddress server_address;
+    NetAddress local_address;
     uint32_t server_port;
     uint32_t local_port;
-    uint32_t port_address;
+    // The address the last PORT or EPRT announced.
+    NetAddress port_address;
     int32_t passive_port;
     uint32_t port_listen_port;
     char host[SESSION_HOST_SIZE];
@@ -153,7 +158,8 @@ int session_set_resume_mode(FtpSession *session, int mode);
 
 // Data connections: passive (PASV: we connect), active (PORT: the server connects to us
 // on port 12321 at the control connection's local address) and automatic (passive until
-// the server refuses PASV with a 5xx reply, then active for the rest of the session).
+// the server refuses PASV with a 5xx reply, then active for the rest of the session). On
+// an IPv6 control connection EPSV and EPRT (RFC 2428) take the places of PASV and PORT.
 enum { SESSION_ACTIVE_PORT = 12321 };
 // Prepares the data connection before a transfer or listing command: 0 with `data` set
 // (passive: connected; active: listening and announced), or -1 with `data` null.

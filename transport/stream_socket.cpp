@@ -7,7 +7,6 @@
 
 enum {
     WAIT_SLICE_MS = 1000,     // how long a wait goes without looking at the cancel flag
-    ADDRESS_TEXT_SIZE = 1000,
     LISTEN_BACKLOG = 5,
 };
 
@@ -16,44 +15,50 @@ void winsock_start(void)
     net_startup();
 }
 
-char *format_ipv4(uint32_t address, char *out)
+char *format_address(const NetAddress &address, char *out, size_t size)
 {
-    unsigned char b[4];
-    memcpy(b, &address, 4);
-    text_format(out, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    return net_format_address(address, out, size);
+}
+
+char *format_address_for_url(const NetAddress &address, char *out, size_t size)
+{
+    char text[NET_ADDRESS_TEXT_SIZE];
+    net_format_address(address, text, sizeof text);
+    text_format(out, size, address.family == NET_IPV6 ? "[%s]" : "%s", text);
     return out;
 }
 
-int resolve_host(const char *name, uint32_t *address)
+int resolve_host(const char *name, NetAddress *addresses, int capacity)
 {
     // An empty name would read as "any address" on some systems: it names no host.
-    if (name == nullptr || name[0] == '\0' || address == nullptr)
+    if (name == nullptr || name[0] == '\0' || addresses == nullptr || capacity < 1)
         return -1;
     winsock_start();
-    if (net_parse_ipv4(name, address) == 0)
-        return 0;
-    return net_resolve_name(name, address);
+    if (net_parse_address(name, &addresses[0]) == 0)
+        return 1;
+    return net_resolve_name(name, addresses, capacity);
 }
 
-int lookup_host_name(uint32_t address, char *name, int size)
+int lookup_host_name(const NetAddress &address, char *name, int size)
 {
     if (name == nullptr || size < 1)
-        return 0;
+        return -1;
     winsock_start();
     if (net_reverse_lookup(address, name, size) == 0)
         return 0;
-    char dotted[16];
-    text_copy(name, (size_t)size, format_ipv4(address, dotted));
+    char text[NET_ADDRESS_TEXT_SIZE];
+    text_copy(name, (size_t)size, net_format_address(address, text, sizeof text));
     return 0;
 }
 
-// A fresh socket; a Winsock that nobody started yet is started and asked once more.
-static net_socket_t new_socket(void)
+// A fresh socket of the family; a Winsock that nobody started yet is started and asked
+// once more.
+static net_socket_t new_socket(int family)
 {
-    net_socket_t s = net_socket_tcp();
+    net_socket_t s = net_socket_tcp(family);
     if (s == NET_NO_SOCKET && net_last_error_kind() == NET_ERROR_NOT_INITIALISED) {
         winsock_start();
-        s = net_socket_tcp();
+        s = net_socket_tcp(family);
     }
     return s;
 }
@@ -175,7 +180,7 @@ static int wait_slice(SocketStream *stream, net_socket_t socket, int what, net_s
 
 // Connects the stream's socket without ever blocking for more than a slice: 0, or -1 when
 // refused, cancelled or out of time.
-static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
+static int connect_in_slices(SocketStream *stream, const NetAddress &address, int port, uint32_t started)
 {
     net_socket_t s = stream->connected_socket;
     if (net_set_nonblocking(s, 1) != 0) {
@@ -187,7 +192,6 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
         net_note_failure(failure_of(stream));
     if (under_way <= 0)
         return under_way;
-    uint32_t started = net_clock_ms();
     for (;;) {
         int slice = next_wait(stream, started);
         if (slice < 0)
@@ -204,7 +208,8 @@ static int connect_in_slices(SocketStream *stream, uint32_t address, int port)
     }
 }
 
-SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits)
+// One connect whose wait is measured from `started`.
+static SocketStream *connect_from(const NetAddress &address, int remote_port, StreamLimits *limits, uint32_t started)
 {
     if (remote_port < 0 || remote_port > 65535)
         return nullptr;
@@ -213,15 +218,43 @@ SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *li
         return nullptr;
     if (limits != nullptr)
         stream->limits = limits;
-    stream->connected_socket = new_socket();
+    stream->connected_socket = new_socket(address.family);
     if (stream->connected_socket == NET_NO_SOCKET)
         net_note_failure(failure_of(stream));
-    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port) != 0) {
+    if (stream->connected_socket == NET_NO_SOCKET || connect_in_slices(stream, address, remote_port, started) != 0) {
         stream_free_socket(stream);
         return nullptr;
     }
     stream->nonblocking = 1;
     return stream;
+}
+
+SocketStream *stream_connect(const NetAddress &address, int remote_port, StreamLimits *limits)
+{
+    return connect_from(address, remote_port, limits, net_clock_ms());
+}
+
+SocketStream *stream_connect_any(const NetAddress *addresses, int count, int remote_port, StreamLimits *limits)
+{
+    if (addresses == nullptr || count < 1)
+        return nullptr;
+    // One time limit for all of them: a name with many silent addresses cannot multiply it.
+    uint32_t started = net_clock_ms();
+    Failure *failure = limits != nullptr ? limits->failure : nullptr;
+    for (int i = 0; i < count; i++) {
+        // Each attempt notes its own reason: the last one's is the open's.
+        if (failure != nullptr && i > 0)
+            failure_clear(failure);
+        SocketStream *stream = connect_from(addresses[i], remote_port, limits, started);
+        if (stream != nullptr) {
+            if (failure != nullptr && i > 0)
+                failure_clear(failure);
+            return stream;
+        }
+        if (limits != nullptr && (limits->cancelled.load() != 0 || limits->timed_out))
+            return nullptr;
+    }
+    return nullptr;
 }
 
 void stream_set_limits(SocketStream *stream, StreamLimits *limits)
@@ -230,14 +263,14 @@ void stream_set_limits(SocketStream *stream, StreamLimits *limits)
         stream->limits = limits;
 }
 
-SocketStream *stream_listen(uint32_t address, int local_port)
+SocketStream *stream_listen(const NetAddress &address, int local_port)
 {
     if (local_port < 0 || local_port > 65535)
         return nullptr;
     SocketStream *stream = new_stream();
     if (stream == nullptr)
         return nullptr;
-    stream->listen_socket = new_socket();
+    stream->listen_socket = new_socket(address.family);
     if (stream->listen_socket == NET_NO_SOCKET)
         goto fail;
     net_set_reuse_address(stream->listen_socket);
@@ -374,9 +407,9 @@ int stream_wait_accept(SocketStream *listening, SocketStream *other)
 
 // One end of the connected socket: this end (peer 0) or the far end; zeros when the
 // system cannot tell.
-static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16_t *port)
+static void stream_end(SocketStream *stream, int peer, NetAddress *address, uint16_t *port)
 {
-    *address = 0;
+    memset(address, 0, sizeof *address);
     *port = 0;
     if (stream == nullptr)
         return;
@@ -385,14 +418,14 @@ static void stream_end(SocketStream *stream, int peer, uint32_t *address, uint16
     int result = peer ? net_peer_name(stream->connected_socket, address, port)
                       : net_local_name(local, address, port);
     if (result != 0) {
-        *address = 0;
+        memset(address, 0, sizeof *address);
         *port = 0;
     }
 }
 
-static uint32_t end_address(SocketStream *stream, int peer)
+static NetAddress end_address(SocketStream *stream, int peer)
 {
-    uint32_t address;
+    NetAddress address;
     uint16_t port;
     stream_end(stream, peer, &address, &port);
     return address;
@@ -400,18 +433,18 @@ static uint32_t end_address(SocketStream *stream, int peer)
 
 static uint16_t end_port(SocketStream *stream, int peer)
 {
-    uint32_t address;
+    NetAddress address;
     uint16_t port;
     stream_end(stream, peer, &address, &port);
     return port;
 }
 
-uint32_t stream_local_address(SocketStream *stream)
+NetAddress stream_local_address(SocketStream *stream)
 {
     return end_address(stream, 0);
 }
 
-uint32_t stream_peer_address(SocketStream *stream)
+NetAddress stream_peer_address(SocketStream *stream)
 {
     return end_address(stream, 1);
 }

@@ -78,21 +78,32 @@ struct SocketStream {
     TlsConnection *tls;              // null: plain; else every byte goes through it
 };
 
-// Addresses are 4 bytes in network order carried in a uint32_t (first byte of the dotted
-// text first in memory); ports are host order.
+// Addresses are NetAddress records of either family (platform/net.h); ports are host order.
 
 void winsock_start(void);
-char *format_ipv4(uint32_t address, char *out /* 16 bytes */);
-int resolve_host(const char *name, uint32_t *address);
-int lookup_host_name(uint32_t address, char *name, int size /* at least 1000 */);
+// The address's text: dotted for IPv4, RFC 5952's short form for IPv6 ("::1").
+char *format_address(const NetAddress &address, char *out, size_t size /* NET_ADDRESS_TEXT_SIZE */);
+// An address's text as it stands in a URL or after a host in a message: an IPv6 one in
+// brackets ("[::1]"), an IPv4 one as it is.
+char *format_address_for_url(const NetAddress &address, char *out, size_t size);
+// Every address of a name or an address text (itself, then), in the resolver's order: the
+// count (at most capacity), or -1 when there is none.
+int resolve_host(const char *name, NetAddress *addresses, int capacity);
+// The address's official name, or its text when it has none; 0, or -1 for no buffer.
+int lookup_host_name(const NetAddress &address, char *name, int size);
 
-// A listening stream bound to the given address and port (the address a PORT command
-// announces), able to bind a port whose last connections still linger in TIME_WAIT.
-SocketStream *stream_listen(uint32_t address, int local_port);
+// A listening stream bound to the given address and port (the address a PORT or EPRT
+// command announces), able to bind a port whose last connections still linger in TIME_WAIT.
+SocketStream *stream_listen(const NetAddress &address, int local_port);
 // A connecting stream whose connect and every later wait obey limits (null: the stream's
 // own, without a time limit); null when the connect is refused, cancelled or runs out of
 // time, leaving nothing open. The socket is non-blocking.
-SocketStream *stream_connect(uint32_t address, int remote_port, StreamLimits *limits);
+SocketStream *stream_connect(const NetAddress &address, int remote_port, StreamLimits *limits);
+// Tries each address in turn until one connects, every attempt within what is left of one
+// time limit for them all: a refused or unreachable address goes on to the next, a cancel
+// or the end of the time stops at once. The connected stream, or null (the reason noted is
+// the last address's, or the cancel or time limit that ended the tries).
+SocketStream *stream_connect_any(const NetAddress *addresses, int count, int remote_port, StreamLimits *limits);
 // Puts the waits of a stream (a listening one before its peer came) under limits.
 void stream_set_limits(SocketStream *stream, StreamLimits *limits);
 
@@ -114,8 +125,10 @@ net_socket_t stream_accept(SocketStream *stream);
 // accept (1) or the other stream has something to read (2); -1 when cancelled.
 int stream_wait_accept(SocketStream *listening, SocketStream *other);
 
-uint32_t stream_local_address(SocketStream *stream);
-uint32_t stream_peer_address(SocketStream *stream);
+// The address of this end or of the far end of the connected socket; an address of family
+// 0 when there is none.
+NetAddress stream_local_address(SocketStream *stream);
+NetAddress stream_peer_address(SocketStream *stream);
 uint16_t stream_local_port(SocketStream *stream);
 uint16_t stream_peer_port(SocketStream *stream);
 

@@ -25,8 +25,41 @@ int split_user_password(const char *userinfo, char *user, char *password)
     return text_copy(password, URL_TEXT_SIZE, colon + 1);
 }
 
+// An IPv6 address in brackets ("[::1]", RFC 3986): the host is the text inside them, and
+// only a port may follow. Anything between the brackets but hex digits, ':' and '.' (the
+// dotted tail of some addresses), no ':' at all, or text after them other than a port
+// fails: a host read from a half-written address would be another host.
+static int split_bracketed(const char *hostport, char *host, int *port)
+{
+    const char *close = strchr(hostport, ']');
+    if (close == nullptr)
+        return -1;
+    const char *inside = hostport + 1;
+    size_t length = (size_t)(close - inside);
+    if (length == 0 || memchr(inside, ':', length) == nullptr)
+        return -1;
+    for (size_t i = 0; i < length; i++) {
+        char c = inside[i];
+        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex && c != ':' && c != '.')
+            return -1;
+    }
+    if (close[1] != '\0' && close[1] != ':')
+        return -1;
+    if (text_copy_n(host, URL_TEXT_SIZE, inside, length) != 0)
+        return -1;
+    *port = close[1] == ':' ? text_to_int(close + 2) : 0;
+    lowercase_in_place(host);
+    return 0;
+}
+
 int split_host_port(const char *hostport, char *host, int *port)
 {
+    if (hostport[0] == '[')
+        return split_bracketed(hostport, host, port);
+    // A bracket anywhere else is no host name's and no address's.
+    if (strpbrk(hostport, "[]") != nullptr)
+        return -1;
     const char *colon = strchr(hostport, ':');
     int result;
     if (colon == nullptr) {
@@ -105,11 +138,22 @@ int parse_url(const char *url, char *scheme, char *user, char *password, char *h
     return 0;
 }
 
+// An IPv6 address goes back into its brackets, or its ':' would read as the port's.
+static const char *host_open(const char *host)
+{
+    return strchr(host, ':') != nullptr ? "[" : "";
+}
+
+static const char *host_close(const char *host)
+{
+    return strchr(host, ':') != nullptr ? "]" : "";
+}
+
 int compose_url(char *out, size_t size, const char *scheme, const char *user,
                 const char *password, const char *host, int port, const char *path)
 {
-    if (text_format(out, size, "%s://%s:%s@%s:%d%s", scheme, user, password, host, port,
-                    path) == 0)
+    if (text_format(out, size, "%s://%s:%s@%s%s%s:%d%s", scheme, user, password, host_open(host), host,
+                    host_close(host), port, path) == 0)
         return 0;
     if (size > 0)
         out[0] = '\0';
@@ -200,8 +244,8 @@ int compose_display_url(char *out, size_t size, const char *url)
     UrlParts parts;
     if (parse_parts(url, &parts) != 0)
         return hide_url_passwords(out, size, url);
-    return text_format(out, size, "%s://%s@%s:%d%s", parts.scheme, parts.user, parts.host, parts.port,
-                       parts.path);
+    return text_format(out, size, "%s://%s@%s%s%s:%d%s", parts.scheme, parts.user, host_open(parts.host),
+                       parts.host, host_close(parts.host), parts.port, parts.path);
 }
 
 int is_valid_url(const char *url)

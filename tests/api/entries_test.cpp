@@ -490,7 +490,7 @@ TEST_F(EntriesTest, ArcFileNameNamesTheConnectedEndAndTheDirectory)
     unsigned char loopback[4] = {127, 0, 0, 1};
     uint32_t address;
     memcpy(&address, loopback, 4);
-    if (lookup_host_name(address, host, sizeof host) != 0)
+    if (lookup_host_name(net_address_ipv4(address), host, sizeof host) != 0)
         snprintf(host, sizeof host, "127.0.0.1");
     ASSERT_NE('\0', host[0]);
 

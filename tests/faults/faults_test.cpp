@@ -129,9 +129,8 @@ void use_settings(int data_mode, int timeout = 0)
 // A port on 127.0.0.1 that nothing listens on.
 uint16_t closed_port()
 {
-    unsigned char loopback[4] = {127, 0, 0, 1};
-    uint32_t address;
-    memcpy(&address, loopback, 4);
+    NetAddress address;
+    net_parse_address("127.0.0.1", &address);
     return quiet_port({address});
 }
 
@@ -237,9 +236,8 @@ struct DroppedSynPort {
     DroppedSynPort()
     {
         net_startup();
-        unsigned char loopback[4] = {127, 0, 0, 1};
-        uint32_t address;
-        memcpy(&address, loopback, 4);
+        NetAddress address;
+        net_parse_address("127.0.0.1", &address);
         listener = net_socket_tcp();
         if (net_bind(listener, address, 0) != 0 || net_listen(listener, 0) != 0)
             return;
@@ -1312,10 +1310,9 @@ TEST(Faults, PassiveReplyNamingAnotherAddress)
     net_startup();
     // The server listens for the data connection on 127.0.0.1 at the decoy's port, so that
     // port must be free there too.
-    const unsigned char named[4] = {127, 0, 0, 2}, peer[4] = {127, 0, 0, 1};
-    uint32_t address, peer_address;
-    memcpy(&address, named, 4);
-    memcpy(&peer_address, peer, 4);
+    NetAddress address, peer_address;
+    net_parse_address("127.0.0.2", &address);
+    net_parse_address("127.0.0.1", &peer_address);
     uint16_t port = quiet_port({address, peer_address});
     ASSERT_NE(0, port);
     net_socket_t decoy = net_socket_tcp();
@@ -1525,7 +1522,7 @@ TEST(Faults, EveryFailureKeepsItsReason)
             url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + url;
         HARC handle = frame_new_handle();
         ASSERT_NE(nullptr, handle);
-        net_set_resolver([](const char *, uint32_t *) { return -1; });
+        net_set_resolver([](const char *, NetAddress *, int) { return -1; });
         CancelRun run = run_cancelled([&] { return frame_open_handle(handle, url.c_str(), 2); },
                                       [&] { return c.end != CANCEL || server.wait_for_connection(5000); },
                                       [&] {
@@ -1564,7 +1561,7 @@ TEST(Faults, EveryFailureKeepsItsReason)
         // An open that gives no handle keeps its reason for the thread that asked (the
         // scripted server takes one control connection: only for URLs that need none).
         if (!c.operation && c.end == AT_ONCE && !c.url.empty() && c.url != "ftpes" && c.url[0] != '/') {
-            net_set_resolver([](const char *, uint32_t *) { return -1; });
+            net_set_resolver([](const char *, NetAddress *, int) { return -1; });
             EXPECT_EQ(nullptr, KestrelOpenArchive(nullptr, url.c_str(), 2));
             net_set_resolver(nullptr);
             char again[256] = "";

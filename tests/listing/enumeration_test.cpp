@@ -287,13 +287,13 @@ TEST_F(EnumerationTest, EveryKeptTextEndsInsideItsOwnEntry)
                 std::string(length % 8 + 1, 't') + "\r\n";
     }
     server.set_listing(text);
-    ASSERT_EQ(0, list_directory(session, ""));
-    ASSERT_EQ(48, list_entry_count(session));
+    ASSERT_EQ(0, list_directory(session, &store, ""));
+    ASSERT_EQ(48, list_entry_count(&store));
     size_t spans = 0;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry)) {
+    for (const StoredEntry *entry = list_first(&store); entry; entry = list_after(&store, entry)) {
         SCOPED_TRACE(entry_name(entry));
-        const StoredEntry *next = list_after(session, entry);
-        const char *end = next ? (const char *)next : session->entry_arena + session->arena_used;
+        const StoredEntry *next = list_after(&store, entry);
+        const char *end = next ? (const char *)next : store.entry_arena + store.arena_used;
         const char *group = entry_group(entry);
         EXPECT_LT(group + entry->group_length, end);
         EXPECT_EQ(entry->name_length, strlen(entry_name(entry)));
@@ -305,8 +305,8 @@ TEST_F(EnumerationTest, EveryKeptTextEndsInsideItsOwnEntry)
                        entry->group_length + 4;
         spans += (bytes + 7) / 8 * 8;
     }
-    EXPECT_EQ(session->arena_used, spans);
-    EXPECT_LE(session->arena_used, session->arena_size);
+    EXPECT_EQ(store.arena_used, spans);
+    EXPECT_LE(store.arena_used, store.arena_size);
 }
 
 TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)

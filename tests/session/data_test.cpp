@@ -21,12 +21,12 @@ namespace {
 
 const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
 
-uint32_t ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
+NetAddress ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
 {
     unsigned char bytes[4] = {(unsigned char)a, (unsigned char)b, (unsigned char)c, (unsigned char)d};
     uint32_t address;
     memcpy(&address, bytes, 4);
-    return address;
+    return net_address_ipv4(address);
 }
 
 struct DataTest : ::testing::Test {
@@ -57,17 +57,17 @@ struct DataTest : ::testing::Test {
 struct Listener {
     net_socket_t socket = NET_NO_SOCKET;
     uint16_t port = 0;
-    explicit Listener(uint32_t address, uint16_t at = 0)
+    explicit Listener(const NetAddress &address, uint16_t at = 0)
     {
         if (!listen(address, at))
             ADD_FAILURE() << "cannot listen";
     }
     Listener() = default;
-    bool listen(uint32_t address, uint16_t at)
+    bool listen(const NetAddress &address, uint16_t at)
     {
         net_close(socket);
-        socket = net_socket_tcp();
-        uint32_t bound;
+        socket = net_socket_tcp(address.family);
+        NetAddress bound;
         return net_bind(socket, address, at) == 0 && net_listen(socket, 1) == 0 &&
                net_local_name(socket, &bound, &port) == 0;
     }
@@ -192,9 +192,9 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
 {
     xfer::ActivePortTurn turn;
     // The machine's own name may resolve anywhere: active mode must not depend on it.
-    net_set_resolver([](const char *, uint32_t *address) {
+    net_set_resolver([](const char *, NetAddress *address, int) {
         *address = ipv4(127, 0, 0, 9);
-        return 0;
+        return 1;
     });
     server.expect_port();
     server.expect("LIST").lines({"150 listing"}).send_data("line\r\n").final_reply({"226 done"});
@@ -205,7 +205,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
     connect(DATA_MODE_ACTIVE);
 
     struct Case {
-        uint32_t local;
+        NetAddress local;
         bool port_held;  // another program listens on 127.0.0.1:12321: any free port does
         const char *line;
     } cases[] = {
@@ -227,7 +227,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         session->local_address = c.local;
         ASSERT_EQ(0, session_open_data(session));
         EXPECT_EQ(c.local, session->port_address);
-        uint32_t bound = 0;
+        NetAddress bound;
         uint16_t port = 0;
         ASSERT_EQ(0, net_local_name(session->data->listen_socket, &bound, &port));
         EXPECT_EQ(c.local, bound);
@@ -237,8 +237,7 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         } else {
             EXPECT_EQ(12321, port);
         }
-        unsigned char a[4];
-        memcpy(a, &c.local, 4);
+        const unsigned char *a = c.local.bytes;
         expected.push_back("PORT " + std::to_string(a[0]) + "," + std::to_string(a[1]) + "," + std::to_string(a[2]) +
                            "," + std::to_string(a[3]) + "," + std::to_string(port >> 8) + "," +
                            std::to_string(port & 0xff));

@@ -3,6 +3,7 @@
 
 #include "session/session.h"
 #include "tests/support/real_servers.h"
+#include "tests/support/test_waits.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ void check_login(const RealServer &server, bool anonymous)
     EXPECT_STREQ("UNIX", session->system_type);
     EXPECT_STREQ("I", session->transfer_type);
     EXPECT_STREQ("/", session->current_dir);
-    EXPECT_EQ(0x0100007Fu, session->server_address);  // 127.0.0.1 in network order
+    EXPECT_EQ(net_address_ipv4(0x0100007Fu), session->server_address);  // 127.0.0.1 in network order
     EXPECT_EQ((uint32_t)server.port, session->server_port);
 
     EXPECT_EQ(0, session_change_dir(session, "sub"));

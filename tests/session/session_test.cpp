@@ -13,6 +13,7 @@
 #include "platform/net.h"
 #include "session/session.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/test_waits.h"
 
 using Lines = std::vector<std::string>;
 
@@ -68,7 +69,7 @@ TEST_F(SessionTest, MultiLineGreetingThenLogin)
     EXPECT_EQ(concat({"USER alice", "PASS secret"}, kLoginTail), server.commands());
     EXPECT_STREQ("UNIX", session->system_type);
     EXPECT_STREQ("/", session->current_dir);
-    EXPECT_EQ(0x0100007Fu, session->local_address);
+    EXPECT_EQ(net_address_ipv4(0x0100007Fu), session->local_address);
     EXPECT_EQ(server.port(), session->server_port);
 }
 
@@ -278,7 +279,7 @@ TEST_F(SessionTest, TypeAndDataMode)
     EXPECT_EQ(-1, session_set_data_mode(nullptr, 1));
 }
 
-static int refuse_every_name(const char *, uint32_t *)
+static int refuse_every_name(const char *, NetAddress *, int)
 {
     return -1;
 }
@@ -299,9 +300,9 @@ TEST_F(SessionTest, HostThatDoesNotResolve)
 
 // Every name reaches this machine, so only the length checks can keep an overlong or
 // cut name from connecting.
-static int loopback_for_every_name(const char *, uint32_t *address)
+static int loopback_for_every_name(const char *, NetAddress *address, int)
 {
-    return net_parse_ipv4("127.0.0.1", address);
+    return net_parse_address("127.0.0.1", address) == 0 ? 1 : -1;
 }
 
 TEST_F(SessionTest, OverlongLoginFieldsAreRefusedBeforeAnythingIsSent)

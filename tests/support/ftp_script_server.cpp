@@ -76,6 +76,24 @@ FtpScriptStep &FtpScriptServer::expect_port()
     return expect("PORT", {"200 PORT command successful"});
 }
 
+FtpScriptStep &FtpScriptServer::expect_epsv()
+{
+    return expect("EPSV", {"229 Entering Extended Passive Mode (|||{epsv}|)"});
+}
+
+FtpScriptStep &FtpScriptServer::expect_eprt()
+{
+    return expect("EPRT", {"200 EPRT command successful"});
+}
+
+NetAddress FtpScriptServer::loopback() const
+{
+    NetAddress address = net_address_ipv4(address_of(127, 0, 0, 1));
+    if (ipv6_)
+        net_parse_address("::1", &address);
+    return address;
+}
+
 void FtpScriptServer::set_auto_answer(bool on)
 {
     auto_answer_ = on;
@@ -108,11 +126,11 @@ bool FtpScriptServer::start()
     if (thread_.joinable())
         return false;
     net_startup();
-    listener_ = net_socket_tcp();
+    listener_ = net_socket_tcp(ipv6_ ? NET_IPV6 : NET_IPV4);
     if (listener_ == NET_NO_SOCKET)
         return false;
-    uint32_t address = 0;
-    if (net_bind(listener_, address_of(127, 0, 0, 1), 0) != 0 || net_listen(listener_, 5) != 0 ||
+    NetAddress address;
+    if (net_bind(listener_, loopback(), 0) != 0 || net_listen(listener_, 5) != 0 ||
         net_local_name(listener_, &address, &port_) != 0) {
         net_close(listener_);
         listener_ = NET_NO_SOCKET;
@@ -250,6 +268,8 @@ void FtpScriptServer::serve_connection(net_socket_t control)
         }
         if (verb_of(line) == "PORT")
             note_port(line);
+        if (verb_of(line) == "EPRT")
+            note_eprt(line);
         if (silent_)
             continue;
 
@@ -341,14 +361,14 @@ bool FtpScriptServer::send_all(net_socket_t socket, const std::string &bytes)
 std::string FtpScriptServer::open_passive_listener()
 {
     close_data_sockets();
-    net_socket_t s = net_socket_tcp();
-    uint32_t address = 0;
+    net_socket_t s = net_socket_tcp(ipv6_ ? NET_IPV6 : NET_IPV4);
+    NetAddress address;
     uint16_t port = 0;
     // A fixed port is taken again by every transfer: the last one's connection may
     // still hold it.
     if (s != NET_NO_SOCKET && passive_port_ != 0)
         net_set_reuse_address(s);
-    if (s == NET_NO_SOCKET || net_bind(s, address_of(127, 0, 0, 1), passive_port_) != 0 || net_listen(s, 1) != 0 ||
+    if (s == NET_NO_SOCKET || net_bind(s, loopback(), passive_port_) != 0 || net_listen(s, 1) != 0 ||
         net_local_name(s, &address, &port) != 0) {
         net_close(s);
         add_error("cannot open a passive listener");
@@ -377,13 +397,48 @@ void FtpScriptServer::note_port(const std::string &command)
         }
     }
     data_mode_ = DATA_ACTIVE;
-    active_address_ = address_of(n[0], n[1], n[2], n[3]);
+    active_address_ = net_address_ipv4(address_of(n[0], n[1], n[2], n[3]));
     active_port_ = (uint16_t)(n[4] * 256 + n[5]);
     // Tests reach nothing outside this machine's loopback range, whatever a client says.
     active_allowed_ = n[0] == 127;
     if (!active_allowed_) {
         refused_ports_++;
         add_error("refused PORT to " + argument);
+    }
+}
+
+void FtpScriptServer::note_eprt(const std::string &command)
+{
+    close_data_sockets();
+    // |proto|address|port| with any one delimiter (RFC 2428).
+    std::string argument = argument_of(command);
+    std::vector<std::string> fields;
+    if (argument.size() >= 2) {
+        char d = argument[0];
+        size_t at = 1;
+        for (size_t next; (next = argument.find(d, at)) != std::string::npos; at = next + 1)
+            fields.push_back(argument.substr(at, next - at));
+        if (at != argument.size())
+            fields.clear();
+    }
+    NetAddress address;
+    int port = fields.size() == 3 ? atoi(fields[2].c_str()) : 0;
+    if (fields.size() != 3 || (fields[0] != "1" && fields[0] != "2") || net_parse_address(fields[1].c_str(), &address) != 0 ||
+        address.family != (fields[0] == "2" ? NET_IPV6 : NET_IPV4) || port < 1 || port > 65535 ||
+        fields[2].find_first_not_of("0123456789") != std::string::npos) {
+        add_error("malformed EPRT argument \"" + argument + "\"");
+        return;
+    }
+    data_mode_ = DATA_ACTIVE;
+    active_address_ = address;
+    active_port_ = (uint16_t)port;
+    // Tests reach nothing outside this machine's loopback addresses, whatever a client says.
+    NetAddress v6_loopback;
+    net_parse_address("::1", &v6_loopback);
+    active_allowed_ = address.family == NET_IPV4 ? address.bytes[0] == 127 : net_address_equal(address, v6_loopback);
+    if (!active_allowed_) {
+        refused_ports_++;
+        add_error("refused EPRT to " + argument);
     }
 }
 
@@ -409,7 +464,7 @@ net_socket_t FtpScriptServer::open_data_connection()
     }
     if (data_mode_ == DATA_ACTIVE && active_allowed_) {
         data_mode_ = DATA_NONE;
-        net_socket_t data = net_socket_tcp();
+        net_socket_t data = net_socket_tcp(active_address_.family);
         if (data != NET_NO_SOCKET) {
             // Connect without blocking, so that stop() is never held up by a full backlog.
             net_set_nonblocking(data, 1);
@@ -417,7 +472,7 @@ net_socket_t FtpScriptServer::open_data_connection()
                 return data;
             for (int waited = 0; !stopping_ && waited < DATA_ACCEPT_LIMIT_MS; waited += SLICE_MS) {
                 if (net_wait(data, 1, SLICE_MS) == 1) {
-                    uint32_t address;
+                    NetAddress address;
                     uint16_t port;
                     if (net_peer_name(data, &address, &port) == 0)
                         return data;
@@ -509,6 +564,14 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
         size_t mark = out.find("{pasv}");
         if (mark != std::string::npos)
             out.replace(mark, 6, open_passive_listener());
+        mark = out.find("{epsv}");
+        if (mark != std::string::npos) {
+            // The port alone: the last two of the six numbers a 227 would carry.
+            std::string six = open_passive_listener();
+            unsigned n[6] = {0, 0, 0, 0, 0, 0};
+            sscanf(six.c_str(), "%u,%u,%u,%u,%u,%u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]);
+            out.replace(mark, 6, std::to_string(n[4] * 256 + n[5]));
+        }
         text += out + "\r\n";
     }
     text += step.raw;
@@ -565,6 +628,11 @@ FtpScriptStep FtpScriptServer::default_step(const std::string &command)
         step.reply = {"250 Directory changed"};
     } else if (verb == "PASV") {
         step.reply = {"227 Entering Passive Mode ({pasv})"};
+    } else if (verb == "EPSV") {
+        step.reply = {"229 Entering Extended Passive Mode (|||{epsv}|)"};
+    } else if (verb == "EPRT") {
+        step.reply = {data_mode_ == DATA_ACTIVE && active_allowed_ ? "200 EPRT command successful"
+                                                                    : "500 Illegal EPRT command"};
     } else if (verb == "PORT") {
         step.reply = {data_mode_ == DATA_ACTIVE && active_allowed_ ? "200 PORT command successful"
                                                                     : "500 Illegal PORT command"};
@@ -619,15 +687,15 @@ FtpScriptStep FtpScriptServer::default_step(const std::string &command)
     return step;
 }
 
-uint16_t quiet_port(const std::vector<uint32_t> &addresses)
+uint16_t quiet_port(const std::vector<NetAddress> &addresses)
 {
     net_startup();
     unsigned draw = (unsigned)std::chrono::steady_clock::now().time_since_epoch().count();
     for (unsigned attempt = 0; attempt < 200; attempt++) {
         uint16_t candidate = (uint16_t)(12000 + (draw + attempt * 7919u) % 9000);
         bool free = true;
-        for (uint32_t address : addresses) {
-            net_socket_t probe = net_socket_tcp();
+        for (const NetAddress &address : addresses) {
+            net_socket_t probe = net_socket_tcp(address.family);
             free = free && net_bind(probe, address, candidate) == 0;
             net_close(probe);
         }

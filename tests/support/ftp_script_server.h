@@ -1,4 +1,4 @@
-// A scripted FTP server for tests: in-process, on 127.0.0.1 only, built on platform/net so
+// A scripted FTP server for tests: in-process, on 127.0.0.1 (or ::1) only, built on platform/net so
 // the same code runs natively and under Wine. It accepts control connections one after
 // another, answers from a script (and, when asked, answers common commands by itself),
 // records every command line it receives, and serves data connections in both modes:
@@ -108,6 +108,11 @@ public:
     FtpScriptStep &expect_pasv();
     // PORT answered with 200 (the address is checked and remembered in any case).
     FtpScriptStep &expect_port();
+    // EPSV answered with "229 Entering Extended Passive Mode (|||port|)" of a fresh
+    // passive listener ("{epsv}" in any reply line becomes that port); EPRT answered with
+    // 200 (its address is checked and remembered in any case, as PORT's).
+    FtpScriptStep &expect_epsv();
+    FtpScriptStep &expect_eprt();
 
     // When on, a command that the next step does not expect is answered from a table of
     // defaults (USER 331, PASS 230, SYST 215 UNIX Type: L8, TYPE 200, PWD 257 "/", CWD 250,
@@ -124,10 +129,13 @@ public:
     void set_passive_announce(const std::string &numbers, uint16_t port);
     // How many control connections are accepted one after another (default 1).
     void set_connections(int count);
+    // Listens on ::1 instead of 127.0.0.1, for the control connection and every passive
+    // data connection; EPRT may then name ::1 (and nothing else).
+    void set_ipv6(bool on) { ipv6_ = on; }
 
     // --- Running ---
 
-    // Listens on 127.0.0.1 at a free port and starts serving; false when that failed.
+    // Listens on 127.0.0.1 (::1) at a free port and starts serving; false when that failed.
     bool start();
     uint16_t port() const { return port_; }
     // Ends every connection and the server's thread; safe to call more than once, and
@@ -166,6 +174,8 @@ private:
     bool pause(int ms);
     std::string open_passive_listener();
     void note_port(const std::string &command);
+    void note_eprt(const std::string &command);
+    NetAddress loopback() const;
     net_socket_t open_data_connection();
     void send_data(net_socket_t data, const FtpScriptData &action);
     std::string receive_data(net_socket_t data);
@@ -186,7 +196,8 @@ private:
     net_socket_t listener_ = NET_NO_SOCKET;
     net_socket_t passive_listener_ = NET_NO_SOCKET;
     DataMode data_mode_ = DATA_NONE;
-    uint32_t active_address_ = 0;
+    NetAddress active_address_ = {};
+    bool ipv6_ = false;
     uint16_t active_port_ = 0;
     bool active_allowed_ = false;
     long rest_offset_ = 0;
@@ -207,8 +218,8 @@ private:
     std::vector<FtpScriptUpload> uploads_;
 };
 
-// A loopback port that is free on every one of the given addresses (127.x in network
-// order) and stays free: it lies below the ephemeral range and below the real test servers'
+// A loopback port that is free on every one of the given addresses (127.x or ::1)
+// and stays free: it lies below the ephemeral range and below the real test servers'
 // ports, so no connect and no bind to port 0 anywhere on the machine is handed it between
 // this check and the caller's own bind. 0 when none was found.
-uint16_t quiet_port(const std::vector<uint32_t> &addresses);
+uint16_t quiet_port(const std::vector<NetAddress> &addresses);

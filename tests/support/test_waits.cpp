@@ -22,10 +22,10 @@ SocketStream *stream_open(const char *host, int remote_port)
 {
     if (host == nullptr)
         return nullptr;
-    uint32_t target = 0;
+    NetAddress target;
     if (strcmp(host, "localhost") == 0) {
-        net_parse_ipv4("127.0.0.1", &target);
-    } else if (resolve_host(host, &target) != 0) {
+        net_parse_address("127.0.0.1", &target);
+    } else if (resolve_host(host, &target, 1) < 1) {
         // Connecting to 0.0.0.0 instead would reach this machine on Linux.
         return nullptr;
     }

@@ -3,8 +3,25 @@
 // cancel through a stream's limits.
 #pragma once
 
+#include <ostream>
+
 #include "platform/net.h"
 #include "transport/stream.h"
+
+// Addresses compare and print in assertions.
+inline bool operator==(const NetAddress &a, const NetAddress &b)
+{
+    return net_address_equal(a, b);
+}
+inline bool operator!=(const NetAddress &a, const NetAddress &b)
+{
+    return !net_address_equal(a, b);
+}
+inline void PrintTo(const NetAddress &address, std::ostream *out)
+{
+    char text[NET_ADDRESS_TEXT_SIZE];
+    *out << (address.family == 0 ? "(no address)" : net_format_address(address, text, sizeof text));
+}
 
 // Waits at most timeout_ms for the socket to become readable (for_write 0) or writable
 // (for_write 1): 1 ready, 0 time passed, -1 the wait itself failed.

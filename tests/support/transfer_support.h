@@ -112,7 +112,7 @@ struct ActivePortTurn {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(300);
         while (std::chrono::steady_clock::now() < until) {
             socket = net_socket_tcp();
-            if (net_bind(socket, address, 12320) == 0 && net_listen(socket, 1) == 0)
+            if (net_bind(socket, net_address_ipv4(address), 12320) == 0 && net_listen(socket, 1) == 0)
                 return;
             net_close(socket);
             socket = NET_NO_SOCKET;

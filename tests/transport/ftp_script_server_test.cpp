@@ -24,7 +24,7 @@ long elapsed_ms(Clock::time_point since)
 }
 
 // Knows no name at all: every address here is dotted text, and no test may ask the system.
-int no_names(const char *, uint32_t *)
+int no_names(const char *, NetAddress *, int)
 {
     return -1;
 }
@@ -137,11 +137,11 @@ TEST(FtpScriptServer, AutoAnswersAndCarriesDataBothWays)
     }
 
     // Active mode: the server connects to the PORT address, here a listening stream.
-    uint32_t loopback_address = 0;
-    ASSERT_EQ(0, resolve_host("127.0.0.1", &loopback_address));
+    NetAddress loopback_address;
+    ASSERT_EQ(1, resolve_host("127.0.0.1", &loopback_address, 1));
     SocketStream *listening = stream_listen(loopback_address, 0);
     ASSERT_NE(nullptr, listening);
-    uint32_t address;
+    NetAddress address;
     uint16_t port;
     ASSERT_EQ(0, net_local_name(listening->listen_socket, &address, &port));
     std::string port_command = "PORT 127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff);

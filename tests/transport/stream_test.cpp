@@ -15,12 +15,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-uint32_t loopback(unsigned last = 1)
+NetAddress loopback(unsigned last = 1)
 {
     unsigned char b[4] = {127, 0, 0, (unsigned char)last};
     uint32_t address;
     memcpy(&address, b, 4);
-    return address;
+    return net_address_ipv4(address);
 }
 
 long elapsed_ms(Clock::time_point since)
@@ -33,7 +33,7 @@ long elapsed_ms(Clock::time_point since)
 struct FakeResolver {
     static int calls;
     static std::string last_name;
-    static int answer(const char *name, uint32_t *)
+    static int answer(const char *name, NetAddress *, int)
     {
         calls++;
         last_name = name;
@@ -55,7 +55,7 @@ protected:
         ASSERT_NE(NET_NO_SOCKET, listener);
         ASSERT_EQ(0, net_bind(listener, loopback(), 0));
         ASSERT_EQ(0, net_listen(listener, 5));
-        uint32_t address;
+        NetAddress address;
         ASSERT_EQ(0, net_local_name(listener, &address, &port));
     }
 
@@ -126,48 +126,100 @@ protected:
     SocketStream *stream = nullptr;
 };
 
-TEST(StreamAddress, DottedTextOfFourBytes)
+TEST(StreamAddress, TextOfEitherFamily)
 {
+    // The text an address is written as (alone and in a URL), which reads back as it.
     struct Case {
-        unsigned char bytes[4];
+        int family;
+        unsigned char bytes[16];
         const char *text;
+        const char *url_text;
     } cases[] = {
-        {{127, 0, 0, 1}, "127.0.0.1"},
-        {{0, 0, 0, 0}, "0.0.0.0"},
-        {{255, 255, 255, 255}, "255.255.255.255"},
-        {{127, 10, 200, 9}, "127.10.200.9"},
+        {NET_IPV4, {127, 0, 0, 1}, "127.0.0.1", "127.0.0.1"},
+        {NET_IPV4, {0, 0, 0, 0}, "0.0.0.0", "0.0.0.0"},
+        {NET_IPV4, {127, 10, 200, 9}, "127.10.200.9", "127.10.200.9"},
+        {NET_IPV6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, "::1", "[::1]"},
+        {NET_IPV6, {0}, "::", "[::]"},
+        {NET_IPV6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}, "2001:db8::5", "[2001:db8::5]"},
+        // The first of two equal zero runs is the one shortened; one zero group stays.
+        {NET_IPV6, {0, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 3, 0, 4}, "1::2:0:0:3:4", "[1::2:0:0:3:4]"},
+        {NET_IPV6, {0, 1, 0, 0, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7}, "1:0:2:3:4:5:6:7", "[1:0:2:3:4:5:6:7]"},
+        {NET_IPV6, {0, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0}, "1:0:0:2::", "[1:0:0:2::]"},
+        {NET_IPV6, {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0xab, 0xcd, 0, 0, 0, 0, 0xff, 0xff}, "fe80::abcd:0:0:ffff", "[fe80::abcd:0:0:ffff]"},
     };
     for (const Case &c : cases) {
-        uint32_t address;
-        memcpy(&address, c.bytes, 4);
-        char out[17];
+        NetAddress address = {};
+        address.family = c.family;
+        memcpy(address.bytes, c.bytes, 16);
+        char out[NET_ADDRESS_TEXT_SIZE + 1];
         memset(out, 'G', sizeof out);
-        EXPECT_EQ(out, format_ipv4(address, out));
+        EXPECT_EQ(out, format_address(address, out, NET_ADDRESS_TEXT_SIZE));
         EXPECT_STREQ(c.text, out);
-        EXPECT_EQ('G', out[16]);
+        EXPECT_EQ('G', out[NET_ADDRESS_TEXT_SIZE]);
+        EXPECT_STREQ(c.url_text, format_address_for_url(address, out, sizeof out));
+        NetAddress back;
+        ASSERT_EQ(0, net_parse_address(c.text, &back)) << c.text;
+        EXPECT_EQ(address, back) << c.text;
+    }
+    // Other spellings read as the address written on the right; null: no address.
+    struct Read {
+        const char *text;
+        const char *as;
+    } reads[] = {
+        {"0:0:0:0:0:0:0:1", "::1"},
+        {"::FFFF:127.0.0.1", "::ffff:7f00:1"},
+        {"2001:DB8:0:0:0:0:0:5", "2001:db8::5"},
+        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
+        {"::1:2:3:4:5:6:7", "0:1:2:3:4:5:6:7"},
+        {":::1", nullptr},
+        {"1::2::3", nullptr},
+        {"1:2:3:4:5:6:7:8:9", nullptr},
+        {"1:2:3:4:5:6:7", nullptr},
+        {"12345::1", nullptr},
+        {"::1:", nullptr},
+        {":1", nullptr},
+        {"::g", nullptr},
+        {"::1%1", nullptr},
+        {"::ffff:127.0.0.256", nullptr},
+        {"::127.0.0.1:1", nullptr},
+        {"[::1]", nullptr},
+        {"", nullptr},
+    };
+    for (const Read &r : reads) {
+        NetAddress address;
+        char out[NET_ADDRESS_TEXT_SIZE];
+        if (r.as == nullptr) {
+            EXPECT_EQ(-1, net_parse_address(r.text, &address)) << r.text;
+        } else {
+            ASSERT_EQ(0, net_parse_address(r.text, &address)) << r.text;
+            EXPECT_STREQ(r.as, format_address(address, out, sizeof out)) << r.text;
+        }
     }
 }
 
 TEST_F(StreamTest, ResolveReadsDottedTextItselfAndAsksTheResolverForNames)
 {
+    NetAddress v6_loopback;
+    net_parse_address("::1", &v6_loopback);
     struct Case {
         const char *name;
         int result;
-        uint32_t address;
+        NetAddress address;
         int resolver_calls;
     } cases[] = {
-        {"127.0.0.7", 0, loopback(7), 0},
-        {"localhost", -1, 0, 1},         // only stream_open knows localhost without a lookup
-        {"no-such-host.invalid", -1, 0, 1},
-        {"255.255.255.255", -1, 0, 1},   // reads like a failure of the dotted form
-        {"", -1, 0, 0},
+        {"127.0.0.7", 1, loopback(7), 0},
+        {"::1", 1, v6_loopback, 0},
+        {"localhost", -1, {}, 1},         // only stream_open knows localhost without a lookup
+        {"no-such-host.invalid", -1, {}, 1},
+        {"255.255.255.255", -1, {}, 1},   // reads like a failure of the dotted form
+        {"", -1, {}, 0},
     };
     for (const Case &c : cases) {
         FakeResolver::calls = 0;
-        uint32_t address = 0;
-        EXPECT_EQ(c.result, resolve_host(c.name, &address)) << c.name;
-        if (c.result == 0) {
-            EXPECT_EQ(c.address, address) << c.name;
+        NetAddress address[4] = {};
+        EXPECT_EQ(c.result, resolve_host(c.name, address, 4)) << c.name;
+        if (c.result == 1) {
+            EXPECT_EQ(c.address, address[0]) << c.name;
         }
         EXPECT_EQ(c.resolver_calls, FakeResolver::calls) << c.name;
     }
@@ -207,7 +259,7 @@ TEST_F(StreamTest, BadArgumentsOpenNothing)
 TEST_F(StreamTest, StreamEndsAndPortsAreReported)
 {
     connect_stream();
-    uint32_t peer_address;
+    NetAddress peer_address;
     uint16_t peer_port;
     ASSERT_EQ(0, net_peer_name(peer, &peer_address, &peer_port));
     EXPECT_EQ(loopback(), stream_local_address(stream));
