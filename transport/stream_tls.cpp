@@ -24,8 +24,10 @@ static int handshake(SocketStream *stream)
     if (tls_handshake_done(stream->tls))
         return 0;
     if (stream->connected_socket == NET_NO_SOCKET) {
-        // The wait accepts the peer (or fails when there is none to come).
-        if (stream_wait(stream, 0) != 0 || stream->connected_socket == NET_NO_SOCKET)
+        // The peer is accepted without waiting for it to speak: in TLS the client speaks
+        // first, and a server that sent its 150 before connecting would wait for us
+        // while we waited for it.
+        if (stream_accept(stream) == NET_NO_SOCKET)
             return -1;
     }
     // Bound when the peer came, and never blocking: the waits below do the waiting.

@@ -934,6 +934,21 @@ int stuck_sends(net_socket_t socket)
 
 }  // namespace
 
+// PORT's port is 12321 unless another program holds it: the rows name the address only.
+Lines without_port_numbers(Lines lines)
+{
+    for (std::string &line : lines) {
+        if (line.rfind("PORT ", 0) != 0)
+            continue;
+        size_t cut = line.size();
+        for (int commas = 0; commas < 2 && cut != std::string::npos; commas++)
+            cut = line.rfind(',', cut - 1);
+        if (cut != std::string::npos)
+            line.erase(cut);
+    }
+    return lines;
+}
+
 TEST(Faults, TransfersThatComeOutWrong)
 {
     const std::string bytes = pattern(1000);
@@ -1035,6 +1050,52 @@ TEST(Faults, TransfersThatComeOutWrong)
              return closed;
          },
          -1, {"TYPE I", "PASV", "STOR up.bin"}, {}},
+        // Active mode: a server may say 150 before it connects, and only the server's own
+        // connection is the transfer (others who reach the port first are closed).
+        {"active: 150 comes before the server connects",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (1000 bytes)."})
+                 .connect_after_reply()
+                 .send_data(bytes)
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             r.session()->data_mode = DATA_MODE_ACTIVE;
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "PORT 127,0,0,1", "RETR f.bin"}, {{"f.bin", bytes}}},
+        {"active: a connection from 127.0.0.3 comes first",
+         [&](Rig &r) {
+             r.server.expect("RETR", {"150 Opening BINARY mode data connection for f.bin (1000 bytes)."})
+                 .intruder_first("not the file")
+                 .send_data(bytes)
+                 .final_reply({"226 Transfer complete."});
+         },
+         [](Rig &r) {
+             r.session()->data_mode = DATA_MODE_ACTIVE;
+             return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+         },
+         1, {"TYPE I", "PORT 127,0,0,1", "RETR f.bin"}, {{"f.bin", bytes}}},
+        {"active upload: a connection from 127.0.0.3 comes first",
+         [&](Rig &r) {
+             r.server.expect("STOR", {"150 Ok to send data"})
+                 .intruder_first("x")
+                 .receive_data()
+                 .final_reply({"226 Transfer complete."});
+         },
+         [&](Rig &r) {
+             r.session()->data_mode = DATA_MODE_ACTIVE;
+             xfer::TempDir sources;
+             std::string source = sources.file("up.bin");
+             write_file(source, bytes);
+             int result = KestrelAdd(r.archive, "up.bin", source.c_str(), 0);
+             EXPECT_EQ(1u, r.server.uploads().size());
+             if (!r.server.uploads().empty()) {
+                 EXPECT_EQ(bytes, r.server.uploads()[0].bytes);
+             }
+             return result;
+         },
+         1, {"TYPE I", "PORT 127,0,0,1", "STOR up.bin"}, {}},
         // Servers announce what is left after the restart offset, or the whole file.
         {"resumed: 150 announces the 600 bytes after the offset",
          [&](Rig &r) {
@@ -1073,7 +1134,7 @@ TEST(Faults, TransfersThatComeOutWrong)
         auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(c.expected, c.operation(rig));
         EXPECT_LT(elapsed_ms(started), kBoundMs);
-        EXPECT_EQ(c.commands, rig.since_open());
+        EXPECT_EQ(c.commands, without_port_numbers(rig.since_open()));
         EXPECT_EQ(c.folder, folder_of(rig.dir.path));
     }
 }
