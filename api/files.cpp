@@ -86,33 +86,45 @@ extern "C" int KESTREL_API KestrelAdd(HARC archive, const char *remote_name, con
 extern "C" int KESTREL_API KestrelMove(HARC archive, const char *old_name, const char *new_name, int ignored)
 {
     (void)ignored;
+    if (!archive)
+        return 0;
     return session_rename(session_of(archive), old_name, new_name) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelDelete(HARC archive, const char *remote_name, int ignored)
 {
     (void)ignored;
+    if (!archive)
+        return 0;
     return session_delete(session_of(archive), remote_name) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelMkDir(HARC archive, const char *directory, int ignored)
 {
     (void)ignored;
+    if (!archive)
+        return 0;
     return session_make_dir(session_of(archive), directory) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelRmDir(HARC archive, const char *directory, int ignored)
 {
     (void)ignored;
+    if (!archive)
+        return 0;
     return session_remove_dir(session_of(archive), directory) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelRestart(HARC archive, int offset)
 {
+    if (!archive)
+        return 0;
     return session_set_resume_offset(session_of(archive), offset) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelSetResumeGetMode(HARC archive, int mode)
 {
+    if (!archive)
+        return 0;
     return session_set_resume_mode(session_of(archive), mode) == 0 ? 1 : 0;
 }

@@ -357,13 +357,15 @@ extern "C" int KESTREL_API KestrelSetDataConnectionMode(HARC archive, int mode)
 extern "C" int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK callback,
                                                    intptr_t user)
 {
-    return session_set_callback(handle_session(archive), callback, user) == 0 ? 1 : 0;
+    FtpSession *session = handle_session(archive);
+    return session && session_set_callback(session, callback, user) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelCancel(HARC archive, int ignored)
 {
     (void)ignored;
-    return session_cancel(handle_session(archive)) == 0 ? 1 : 0;
+    FtpSession *session = handle_session(archive);
+    return session && session_cancel(session) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelQueryFunctionList(int function)

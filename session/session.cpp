@@ -83,7 +83,8 @@ static int send_line(FtpSession *session, const char *line)
 
 int session_send(FtpSession *session, const char *format, ...)
 {
-    if (!session || !session->control)
+    assert(session != nullptr && format != nullptr);
+    if (!session->control)
         return -1;
     char line[COMMAND_SIZE];
     va_list ap;
@@ -97,7 +98,8 @@ int session_send(FtpSession *session, const char *format, ...)
 
 int session_command(FtpSession *session, const char *format, ...)
 {
-    if (!session || !session->control)
+    assert(session != nullptr && format != nullptr);
+    if (!session->control)
         return 0;
     char line[COMMAND_SIZE];
     va_list ap;
@@ -254,14 +256,14 @@ int session_final_reply(FtpSession *session)
 
 int session_cancel(FtpSession *session)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     stream_limits_cancel(&session->limits);
     return 0;
 }
 
 int session_refused(FtpSession *session, int kind)
 {
+    assert(session != nullptr);
     if (session->reply[0] != '\0')
         failure_note(&session->failure, kind, "%s", session->reply);
     return -1;
@@ -269,7 +271,8 @@ int session_refused(FtpSession *session, int kind)
 
 int session_set_timeout(FtpSession *session, int seconds)
 {
-    if (!session || seconds < 0)
+    assert(session != nullptr);
+    if (seconds < 0)
         return -1;
     session->limits.timeout_seconds = seconds;
     return 0;
@@ -277,8 +280,7 @@ int session_set_timeout(FtpSession *session, int seconds)
 
 int session_set_callback(FtpSession *session, SessionCallback callback, intptr_t user)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     session->callback = callback;
     session->callback_user = user;
     return 0;
@@ -286,6 +288,7 @@ int session_set_callback(FtpSession *session, SessionCallback callback, intptr_t
 
 void session_notify(FtpSession *session, const char *text)
 {
-    if (session && session->callback)
+    assert(session != nullptr && text != nullptr);
+    if (session->callback)
         session->callback(text, session->callback_user);
 }

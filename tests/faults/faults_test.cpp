@@ -142,11 +142,14 @@ struct Rig {
     size_t opened_at = 0;
     std::string upload_source;  // an upload's local file, kept outside the folder
 
-    explicit Rig(int data_mode = DATA_MODE_PASSIVE, int timeout = 0)
+    explicit Rig(int data_mode = DATA_MODE_PASSIVE, int timeout = 0, bool ipv6 = false)
     {
         use_settings(data_mode, timeout);
         server.set_auto_answer(true);
+        server.set_ipv6(ipv6);
+        host = ipv6 ? "[::1]" : "127.0.0.1";
     }
+    std::string host;
     ~Rig()
     {
         KestrelCloseArchive(archive);
@@ -156,7 +159,7 @@ struct Rig {
     {
         if (!server.start())
             return nullptr;
-        std::string url = "ftp://u:p@127.0.0.1:" + std::to_string(server.port()) + "/";
+        std::string url = "ftp://u:p@" + host + ":" + std::to_string(server.port()) + "/";
         archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
         opened_at = server.commands().size();
         return archive;
@@ -1227,6 +1230,178 @@ TEST(Faults, RefusedSteps)
         EXPECT_LT(elapsed_ms(started), kBoundMs);
         EXPECT_EQ(c.commands, rig.since_open());
         EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+    }
+}
+
+// Over an IPv6 control connection the data connection is negotiated with EPSV and EPRT
+// (RFC 2428) and still goes to the control connection's peer; a 229 reply that is not
+// exactly "(<d><d><d>port<d>)" builds no connection.
+TEST(Faults, ExtendedDataConnectionsOverIpv6)
+{
+    xfer::ActivePortTurn turn;  // active mode and the automatic mode's fallback
+    const std::string bytes = pattern(7000);
+    auto extract = [](Rig &r) { return KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0); };
+    auto epsv_reply = [](const char *line) { return [line](Rig &r) { r.server.expect("EPSV", {line}); }; };
+    struct Case {
+        const char *label;
+        int data_mode;
+        std::function<void(Rig &)> script;
+        std::function<int(Rig &)> operation;
+        int expected;
+        Lines commands;
+        bool file_kept;
+    } cases[] = {
+        {"EPSV", DATA_MODE_PASSIVE, [](Rig &) {}, extract, 1, {"TYPE I", "EPSV", "RETR f.bin"}, true},
+        {"EPSV, listing", DATA_MODE_PASSIVE, [](Rig &r) { r.server.set_listing(unix_line("f.bin", 7000) + "\r\n"); },
+         [](Rig &r) {
+             EntryInfo info;
+             int found = KestrelFindFirst(r.archive, "*", &info);
+             return found == 0 && strcmp(info.file_name, "f.bin") == 0 ? 1 : 0;
+         },
+         1, {"EPSV", "LIST", "TYPE I", "EPSV", "RETR Index"}, false},
+        {"EPSV, another delimiter", DATA_MODE_PASSIVE, epsv_reply("229 Extended (!!!{epsv}!)"), extract, 1,
+         {"TYPE I", "EPSV", "RETR f.bin"}, true},
+        {"EPSV without parenthesis", DATA_MODE_PASSIVE, epsv_reply("229 Extended |||{epsv}|"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPSV port 0", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|||0|)"), extract, 0, {"TYPE I", "EPSV"}, false},
+        {"EPSV port past 65535", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|||65536|)"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPSV without a port", DATA_MODE_PASSIVE, epsv_reply("229 Extended (||||)"), extract, 0, {"TYPE I", "EPSV"},
+         false},
+        {"EPSV port with letters", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|||{epsv}x|)"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPSV delimiters that differ", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|||{epsv}!)"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPSV unclosed", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|||{epsv}|"), extract, 0, {"TYPE I", "EPSV"},
+         false},
+        // The address fields stay empty in a 229: one that names an address is no 229.
+        {"EPSV naming an address", DATA_MODE_PASSIVE, epsv_reply("229 Extended (|2|::1|{epsv}|)"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPSV answered 227", DATA_MODE_PASSIVE, epsv_reply("227 Entering Passive Mode ({pasv})"), extract, 0,
+         {"TYPE I", "EPSV"}, false},
+        {"EPRT", DATA_MODE_ACTIVE, [](Rig &) {}, extract, 1, {"TYPE I", "EPRT |2|::1|12321|", "RETR f.bin"}, true},
+        {"EPRT refused", DATA_MODE_ACTIVE, [](Rig &r) { r.server.expect("EPRT", {"522 Network protocol not supported"}); },
+         extract, 0, {"TYPE I", "EPRT |2|::1|12321|"}, false},
+        // Automatic mode turns to EPRT in the same operation, and stays there.
+        {"EPSV refused, automatic mode", DATA_MODE_AUTO, epsv_reply("500 EPSV not understood"),
+         [](Rig &r) {
+             int first = KestrelExtract(r.archive, "f.bin", r.file("f.bin").c_str(), 0);
+             return first * 10 + KestrelExtract(r.archive, "f.bin", r.file("g.bin").c_str(), 0);
+         },
+         11, {"TYPE I", "EPSV", "EPRT |2|::1|12321|", "RETR f.bin", "TYPE I", "EPRT |2|::1|12321|", "RETR f.bin"},
+         true},
+        {"421 to EPSV, automatic mode", DATA_MODE_AUTO, epsv_reply("421 Closing"), extract, 0, {"TYPE I", "EPSV"},
+         false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig(c.data_mode, 0, true);
+        rig.server.add_file("f.bin", bytes);
+        c.script(rig);
+        ASSERT_NE(nullptr, rig.open_handle());
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(c.expected, c.operation(rig));
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
+        EXPECT_EQ(c.commands, rig.since_open());
+        Folder folder = folder_of(rig.dir.path);
+        if (c.file_kept) {
+            EXPECT_EQ(bytes, folder["f.bin"]);
+        } else {
+            EXPECT_EQ(0u, folder.count("f.bin") ? folder["f.bin"].size() : 0u);
+        }
+        EXPECT_EQ(0, rig.server.refused_ports());
+    }
+}
+
+// A name resolves to every address it has, and the open tries each in the resolver's
+// order until one answers; an IPv6 address is written in brackets, and brackets around
+// anything else are no URL. Every case checks what reached the server (on 127.0.0.1 or on
+// ::1) and what the report shows.
+int two_families(const char *name, NetAddress *addresses, int capacity)
+{
+    std::string n = name;
+    const char *order[2] = {nullptr, nullptr};
+    if (n == "six-then-four.test")
+        order[0] = "::1", order[1] = "127.0.0.1";
+    else if (n == "four-then-six.test")
+        order[0] = "127.0.0.1", order[1] = "::1";
+    else
+        return -1;
+    int count = 0;
+    for (int i = 0; i < 2 && count < capacity; i++)
+        net_parse_address(order[i], &addresses[count++]);
+    return count;
+}
+
+TEST(Faults, AddressFormsAndFamilies)
+{
+    // The login, the open's folder and the listing (which looks for an index file too).
+    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    const Lines six = {"EPSV", "LIST", "TYPE I", "EPSV", "RETR Index"};
+    const Lines four = {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"};
+    auto join = [](Lines a, const Lines &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::string bad = "Error: Illegal URL syntax [";
+    struct Case {
+        const char *label;
+        bool server_on_ipv6;
+        const char *url;      // {port} becomes the server's port
+        int checks;           // KestrelCheckArchive
+        Lines after_login;    // empty: no connection at all
+        std::string report;   // how the report begins
+    } cases[] = {
+        {"[::1]", true, "ftp://u:p@[::1]:{port}/", 1, join({"CWD /", "PWD"}, six), "Opening URL[ftp://u@[::1]:{port}/]\n"},
+        {"[::1] without a path", true, "ftp://u:p@[::1]:{port}", 1, join({"CWD /", "PWD"}, six),
+         "Opening URL[ftp://u@[::1]:{port}/]\n"},
+        {"long form", true, "ftp://u:p@[0:0:0:0:0:0:0:1]:{port}/pub/", 1, join({"CWD /pub/", "PWD"}, six),
+         "Opening URL[ftp://u@[0:0:0:0:0:0:0:1]:{port}/pub/]\n"},
+        // The first address refuses: the next one is tried, and its family decides.
+        {"name: ::1 refuses, 127.0.0.1 answers", false, "ftp://u:p@six-then-four.test:{port}/", 1,
+         join({"CWD /", "PWD"}, four), "Opening URL[ftp://u@six-then-four.test:{port}/]\n"},
+        {"name: 127.0.0.1 refuses, ::1 answers", true, "ftp://u:p@four-then-six.test:{port}/", 1,
+         join({"CWD /", "PWD"}, six), "Opening URL[ftp://u@four-then-six.test:{port}/]\n"},
+        {"unclosed bracket", true, "ftp://u:p@[::1:{port}/", 0, {}, bad + "ftp://u@[::1:{port}/]"},
+        {"no opening bracket", true, "ftp://u:p@::1]:{port}/", 0, {}, bad},
+        {"text after the bracket", true, "ftp://u:p@[::1]x:{port}/", 0, {}, bad},
+        {"empty brackets", true, "ftp://u:p@[]:{port}/", 0, {}, bad},
+        {"a name in brackets", true, "ftp://u:p@[localhost]:{port}/", 0, {}, bad},
+        // Without brackets the first ':' ends the host: an empty one, which names nothing.
+        {"no brackets at all", true, "ftp://u:p@::1:{port}/", 1, {},
+         "Opening URL[ftp://u@:21/]\nError: Can't KestrelOpenArchive(0,ftp://u@:21/,0)\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(DATA_MODE_PASSIVE, 0);
+        FtpScriptServer server;
+        server.set_auto_answer(true);
+        server.set_ipv6(c.server_on_ipv6);
+        server.set_listing(unix_line("f.bin") + "\r\n");
+        ASSERT_TRUE(server.start());
+        auto fill = [&](std::string text) {
+            size_t at = text.find("{port}");
+            if (at != std::string::npos)
+                text.replace(at, 6, std::to_string(server.port()));
+            return text;
+        };
+        std::string url = fill(c.url);
+        net_set_resolver(two_families);
+        EXPECT_EQ(c.checks, KestrelCheckArchive(url.c_str(), 0)) << url;
+        char report[2000] = "";
+        int result = Kestrel(nullptr, ("-l -i " + url).c_str(), report, (int)sizeof report - 1);
+        net_set_resolver(nullptr);
+        server.stop();
+        std::string shown = report;
+        EXPECT_EQ(0u, shown.rfind(fill(c.report), 0)) << shown;
+        if (!c.after_login.empty()) {
+            EXPECT_EQ(0, result) << shown;
+            EXPECT_NE(std::string::npos, shown.find("f.bin")) << shown;
+            EXPECT_EQ(join(login, c.after_login), server.commands());
+        } else {
+            EXPECT_NE(0, result);
+            EXPECT_EQ(0, server.connections_accepted());
+        }
     }
 }
 

@@ -46,6 +46,7 @@ const char *const kOperations[] = {"login", "list",  "size64", "extract", "add",
 // happened: a failing cell shows the exchange that led to it.
 std::mutex transcript_lock;
 std::string transcript;
+std::string commands_sent;
 const auto run_start = std::chrono::steady_clock::now();
 
 void record_exchange(const FtpSession *, char direction, const char *text)
@@ -60,6 +61,17 @@ void record_exchange(const FtpSession *, char direction, const char *text)
         line = "PASS ***";
     std::lock_guard<std::mutex> hold(transcript_lock);
     transcript += "    " + std::to_string(ms) + " ms " + direction + " " + line + "\n";
+    if (direction == '>')
+        commands_sent += line + "\n";
+}
+
+// Every command line sent since the last call, one a line.
+std::string take_commands_sent()
+{
+    std::lock_guard<std::mutex> hold(transcript_lock);
+    std::string taken;
+    taken.swap(commands_sent);
+    return taken;
 }
 
 std::string take_transcript()
@@ -337,6 +349,18 @@ void run_mode(int mode)
     std::string folder = std::string("interop-") + interop_target() + "-" + mode_name(mode);
     for (const RealServer &server : real_servers())
         run_server(server, mode, folder, dir, record);
+    // The IPv6 rows: the same servers on ::1, where every data connection is negotiated
+    // with EPSV (passive) or EPRT (active) and never with PASV or PORT.
+    std::vector<RealServer> six = real_ipv6_servers();
+    for (const RealServer &server : six) {
+        take_commands_sent();
+        run_server(server, mode, folder, dir, record);
+        std::string sent = "\n" + take_commands_sent();
+        const char *wanted = mode == 0 ? "\nEPRT |2|::1|" : "\nEPSV\n";
+        EXPECT_NE(std::string::npos, sent.find(wanted)) << server.name << " " << mode_name(mode);
+        EXPECT_EQ(std::string::npos, sent.find("\nPASV")) << server.name;
+        EXPECT_EQ(std::string::npos, sent.find("\nPORT")) << server.name;
+    }
     // The TLS rows: certificates checked against the run's own CA, whose file this
     // program reaches on drive Z: under Wine.
     std::vector<RealServer> tls;
@@ -360,7 +384,7 @@ void run_mode(int mode)
     }
     session_set_trace(nullptr);
     record.save(mode);
-    EXPECT_EQ((real_servers().size() + tls.size()) * (sizeof kOperations / sizeof kOperations[0]),
+    EXPECT_EQ((real_servers().size() + six.size() + tls.size()) * (sizeof kOperations / sizeof kOperations[0]),
               record.lines.size());
     EXPECT_EQ("", record.failures);
 }

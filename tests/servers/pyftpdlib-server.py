@@ -65,6 +65,7 @@ def tls_handler(implicit):
 
 def main():
     ap = argparse.ArgumentParser()
+    ap.add_argument("--host", default="127.0.0.1")  # 127.0.0.1 or ::1, nothing else
     ap.add_argument("--port", type=int, required=True)
     ap.add_argument("--pasv-low", type=int, required=True)
     ap.add_argument("--pasv-high", type=int, required=True)
@@ -98,9 +99,10 @@ def main():
     handler.authorizer = auth
     handler.banner = "pyftpdlib ready."
     handler.passive_ports = range(args.pasv_low, args.pasv_high + 1)
-    handler.masquerade_address = "127.0.0.1"
+    if ":" not in args.host:
+        handler.masquerade_address = args.host
 
-    server = FTPServer(("127.0.0.1", args.port), handler)
+    server = FTPServer((args.host, args.port), handler)
     server.serve_forever()
 
 

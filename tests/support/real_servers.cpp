@@ -41,7 +41,7 @@ static std::vector<RealServer> servers_of(const char *variable)
         server.host = item.substr(eq + 1, colon - eq - 1);
         server.port = atoi(item.substr(colon + 1).c_str());
         // Never anything but loopback, whatever the environment says.
-        if (server.host.compare(0, 4, "127.") != 0 || server.port <= 0)
+        if ((server.host.compare(0, 4, "127.") != 0 && server.host != "[::1]") || server.port <= 0)
             continue;
         server.anon_root = env(("KESTREL_FTP_ANON_ROOT_" + upper(server.name)).c_str());
         server.user_home = env(("KESTREL_FTP_USER_HOME_" + upper(server.name)).c_str());

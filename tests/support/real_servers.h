@@ -8,7 +8,7 @@
 struct RealServer {
     std::string name;     // vsftpd, pureftpd, proftpd, pyftpdlib; vsftpd-tls, pyftpdlib-tls
     std::string scheme = "ftp";  // ftpes or ftps for the TLS servers
-    std::string host;     // always a 127.x address
+    std::string host;     // always a 127.x address, or [::1] (in brackets, as a URL has it)
     int port;
     std::string anon_root;  // the anonymous tree on disk (a Unix path)
     std::string user_home;  // the writable home of the test user on disk (a Unix path)
@@ -22,6 +22,11 @@ std::string real_tls_certs();
 // The servers an environment variable names in the same form (KESTREL_FTP_TLS_FAULTS:
 // TLS servers whose certificates a client must refuse).
 std::vector<RealServer> real_servers_of(const char *variable);
+// The servers that listen on ::1 (KESTREL_FTP_IPV6_SERVERS), host "[::1]".
+inline std::vector<RealServer> real_ipv6_servers()
+{
+    return real_servers_of("KESTREL_FTP_IPV6_SERVERS");
+}
 std::string real_server_user();
 std::string real_server_password();
 

@@ -57,6 +57,12 @@ TEST(ParseUrl, SplitsComponentsAndFillsDefaults)
         {"FTPS://u:p@H/", "ftps", "u", "p", "h", 990, "/"},
         {"ftps://h:2990", "ftps", "anonymous", "", "h", 2990, "/"},
         {"ftpes://h:0/", "ftpes", "anonymous", "", "h", 21, "/"},
+        // An IPv6 address in brackets: the host is the address without them.
+        {"ftp://[::1]:2121/pub/", "ftp", "anonymous", "", "::1", 2121, "/pub/"},
+        {"ftp://u:p@[::1]/", "ftp", "u", "p", "::1", 21, "/"},
+        {"ftp://u:p:q@[FE80::A:B]", "ftp", "u", "p:q", "fe80::a:b", 21, "/"},
+        {"ftps://[::ffff:127.0.0.1]:2990/x", "ftps", "anonymous", "", "::ffff:127.0.0.1", 2990, "/x"},
+        {"ftp://u:[::1]@h/", "ftp", "u", "[::1]", "h", 21, "/"},
     };
     for (const Case &c : cases) {
         Parsed p;
@@ -73,7 +79,11 @@ TEST(ParseUrl, SplitsComponentsAndFillsDefaults)
 
 TEST(ParseUrl, RefusesNonUrls)
 {
-    const char *bad[] = {"ftp:/h/", "ftp:h", "gopher://h/", "h:21/x", "ftp//h", "", "sftp://h/", "ftpse://h/", "ftpes:/h/"};
+    const char *bad[] = {"ftp:/h/", "ftp:h", "gopher://h/", "h:21/x", "ftp//h", "", "sftp://h/", "ftpse://h/", "ftpes:/h/",
+                         // Brackets that hold no IPv6 address, or stand where no host has one.
+                         "ftp://[::1/", "ftp://[::1:21/", "ftp://::1]:21/", "ftp://[::1]x/", "ftp://[::1]21/",
+                         "ftp://[]/", "ftp://[localhost]/", "ftp://[127.0.0.1]/", "ftp://[::1]]/", "ftp://h[::1]/",
+                         "ftp://u@[::1%eth0]/", "ftp://[[::1]]/"};
     for (const char *url : bad) {
         Parsed p;
         EXPECT_EQ(-1, parse(url, p)) << url;
@@ -113,6 +123,8 @@ TEST(ComposeUrl, WritesFullFormOrFailsWithinSize)
     EXPECT_STREQ("ftp://anonymous:@h:21/", out);
     ASSERT_EQ(0, compose_url(out, sizeof out, "ftp", "u", "p:w", "127.0.0.1", -5, "/a b/"));
     EXPECT_STREQ("ftp://u:p:w@127.0.0.1:-5/a b/", out);
+    ASSERT_EQ(0, compose_url(out, sizeof out, "ftp", "u", "p", "::1", 2121, "/d/"));
+    EXPECT_STREQ("ftp://u:p@[::1]:2121/d/", out);
 
     // "ftp://u:p@h:21/" is 15 characters: 16 bytes fit, 15 do not.
     for (size_t size : {16, 15, 1, 0}) {
@@ -137,6 +149,8 @@ TEST(ComposeDisplayUrl, HidesPasswordAndShowsDefaults)
         {"http://h:8080/x", "http://@h:8080/x"},
         {"ftpes://u:secret@h/d", "ftpes://u@h:21/d"},
         {"ftps://u:secret@h/d", "ftps://u@h:990/d"},
+        {"ftp://u:secret@[::1]:2121/d", "ftp://u@[::1]:2121/d"},
+        {"ftp://[0:0::1]", "ftp://anonymous@[0:0::1]:21/"},
         {"no colon here", "no colon here"},
         {"gopher://h/", "gopher://h/"},
         // Text that does not parse still loses its password.
