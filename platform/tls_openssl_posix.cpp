@@ -29,14 +29,16 @@ struct TlsConnection {
     int32_t data_connection;  // made to resume another: an FTP data connection
     int32_t wrote;            // application bytes went out
     int32_t peer_closed;      // the peer's end was read
+    net_socket_t socket;
+    int32_t socket_ended;     // the socket under TLS met its end (with or without an alert)
     char reason[TLS_REASON_SIZE];
 };
 
 static int bio_write(BIO *bio, const char *bytes, int length)
 {
-    net_socket_t socket = (net_socket_t)(intptr_t)BIO_get_data(bio);
+    TlsConnection *connection = (TlsConnection *)BIO_get_data(bio);
     BIO_clear_retry_flags(bio);
-    int sent = net_send(socket, bytes, length);
+    int sent = net_send(connection->socket, bytes, length);
     if (sent < 0 && net_last_error_kind() == NET_ERROR_WOULD_BLOCK)
         BIO_set_retry_write(bio);
     return sent;
@@ -44,11 +46,13 @@ static int bio_write(BIO *bio, const char *bytes, int length)
 
 static int bio_read(BIO *bio, char *buffer, int size)
 {
-    net_socket_t socket = (net_socket_t)(intptr_t)BIO_get_data(bio);
+    TlsConnection *connection = (TlsConnection *)BIO_get_data(bio);
     BIO_clear_retry_flags(bio);
-    int got = net_recv(socket, buffer, size);
+    int got = net_recv(connection->socket, buffer, size);
     if (got < 0 && net_last_error_kind() == NET_ERROR_WOULD_BLOCK)
         BIO_set_retry_read(bio);
+    if (got == 0)
+        connection->socket_ended = 1;
     return got;
 }
 
@@ -131,9 +135,8 @@ TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
     // half the receives, and a bulk download is one receive per 256 KiB.
     SSL_CTX_set_read_ahead(client->context, 1);
     SSL_CTX_set_default_read_buffer_len(client->context, 256 * 1024);
-    // Servers that end a data connection without the closing alert are common; the
-    // transfer's final reply and size still tell whether all bytes came.
-    SSL_CTX_set_options(client->context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // An end without the closing alert is told apart from one with it (tls_read), not
+    // taken for either: whether all bytes came is for the transfer's known size to say.
     // Keep the sessions the server hands out, so data connections can resume them.
     SSL_CTX_set_app_data(client->context, client);
     SSL_CTX_set_session_cache_mode(client->context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
@@ -184,7 +187,8 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
         delete connection;
         return nullptr;
     }
-    BIO_set_data(bio, (void *)(intptr_t)socket);
+    connection->socket = socket;
+    BIO_set_data(bio, connection);
     SSL_set_bio(connection->ssl, bio, bio);
     SSL_set_connect_state(connection->ssl);
     unsigned char address[16];
@@ -219,7 +223,7 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
 void tls_connection_set_socket(TlsConnection *connection, net_socket_t socket)
 {
     if (connection)
-        BIO_set_data(SSL_get_rbio(connection->ssl), (void *)(intptr_t)socket);
+        connection->socket = socket;
 }
 
 // What the server sent and nobody read (a session ticket during an upload) would make
@@ -240,7 +244,7 @@ int tls_close_begin(TlsConnection *connection)
     }
     ERR_clear_error();
     SSL_shutdown(connection->ssl);
-    return connection->data_connection && connection->wrote && !connection->peer_closed;
+    return connection->data_connection && connection->wrote && !connection->peer_closed && !connection->socket_ended;
 }
 
 void tls_connection_free(TlsConnection *connection, int graceful)
@@ -292,7 +296,7 @@ static int failure(TlsConnection *connection, int result)
     } else if (!connection->handshake_done && verified != X509_V_OK) {
         text_format(connection->reason, sizeof connection->reason, "certificate refused: %s",
                     X509_verify_cert_error_string(verified));
-    } else if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN) {
+    } else if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN || connection->socket_ended) {
         text_copy(connection->reason, sizeof connection->reason,
                   connection->handshake_done ? "connection broken" : "server closed the connection during the handshake");
     } else {
@@ -332,9 +336,15 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
     int got = SSL_read(connection->ssl, buffer, size);
     if (got > 0)
         return got;
-    if (SSL_get_error(connection->ssl, got) == SSL_ERROR_ZERO_RETURN) {
+    int error = SSL_get_error(connection->ssl, got);
+    if (error == SSL_ERROR_ZERO_RETURN) {
         connection->peer_closed = 1;
         return 0;
+    }
+    if (connection->socket_ended && connection->handshake_done && error != SSL_ERROR_WANT_READ &&
+        error != SSL_ERROR_WANT_WRITE) {
+        text_copy(connection->reason, sizeof connection->reason, "the connection ended without TLS's closing alert");
+        return TLS_ENDED_UNCLEAN;
     }
     return failure(connection, got);
 }

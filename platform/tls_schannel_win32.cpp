@@ -37,6 +37,7 @@ struct TlsConnection {
     int32_t has_context;
     int32_t handshake_done;
     int32_t peer_closed;
+    int32_t ended_unclean;  // the socket ended without the peer's closing alert
     int32_t data_connection;
     int32_t wrote;
     SecPkgContext_StreamSizes sizes;
@@ -602,6 +603,8 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
         }
         if (connection->peer_closed)
             return 0;
+        if (connection->ended_unclean)
+            return TLS_ENDED_UNCLEAN;
         int decrypted = connection->in_used > 0 ? decrypt(connection) : TLS_WANT_READ;
         if (decrypted == 1)
             continue;
@@ -609,9 +612,11 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
             return decrypted;
         int got = fill(connection);
         if (got == 0) {
-            // The server closed without the closing alert: the end all the same.
-            connection->peer_closed = 1;
-            return 0;
+            // The server closed without the closing alert: an end that only a size known
+            // from elsewhere can tell from a cut.
+            connection->ended_unclean = 1;
+            set_reason(connection, "the connection ended without TLS's closing alert");
+            return TLS_ENDED_UNCLEAN;
         }
         if (got < 0)
             return got;
@@ -683,7 +688,7 @@ int tls_close_begin(TlsConnection *connection)
         return 0;
     // Take what already came (without waiting), so the close is no reset.
     char scratch[4096];
-    for (int round = 0; round < 64 && !connection->peer_closed; round++) {
+    for (int round = 0; round < 64 && !connection->peer_closed && !connection->ended_unclean; round++) {
         if (tls_read(connection, scratch, (int)sizeof scratch) <= 0)
             break;
     }
@@ -696,7 +701,7 @@ int tls_close_begin(TlsConnection *connection)
         next_token(connection);
         flush(connection);
     }
-    return connection->data_connection && connection->wrote && !connection->peer_closed;
+    return connection->data_connection && connection->wrote && !connection->peer_closed && !connection->ended_unclean;
 }
 
 void tls_connection_free(TlsConnection *connection, int graceful)

@@ -57,6 +57,12 @@ struct SocketStream {
     // anyone else who connects first is closed and the wait goes on.
     NetAddress accept_from;
     int32_t accept_only;
+    // The data ended without TLS's closing alert: a receive answered 0 all the same, but
+    // the end may be a cut.
+    int32_t ended_unclean;
+    // A refill met the peer's end (not a failure): what tells a null line at the end from
+    // one after an error.
+    int32_t reached_end;
     unsigned char ring[STREAM_RING_SIZE];
     int32_t ring_start;
     int32_t ring_count;

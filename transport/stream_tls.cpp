@@ -62,6 +62,12 @@ int stream_tls_recv(SocketStream *stream, void *buffer, int size)
         int got = tls_read(stream->tls, buffer, size);
         if (got >= 0)
             return got;
+        if (got == TLS_ENDED_UNCLEAN) {
+            // An end all the same, marked: the layers above know whether a size says
+            // that everything came.
+            stream->ended_unclean = 1;
+            return 0;
+        }
         if (got == -1 || wait_for(stream, got) != 0)
             return -1;
     }
@@ -102,7 +108,7 @@ void stream_tls_end(SocketStream *stream)
         char scratch[4096];
         for (;;) {
             int got = tls_read(stream->tls, scratch, (int)sizeof scratch);
-            if (got == 0 || got == -1)
+            if (got == 0 || got == -1 || got == TLS_ENDED_UNCLEAN)
                 break;
             if (got < 0 && stream_wait(stream, got == TLS_WANT_WRITE ? 1 : 0) != 0)
                 break;

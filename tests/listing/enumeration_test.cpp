@@ -131,6 +131,7 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
         std::string final_reply;
         int result;
         Lines names;
+        bool reset = false;  // the data connection ends with a reset
     } cases[] = {
         {"empty directory", "150 Here it comes", "", "226 Done", 0, {}},
         {"total line skipped", "150 Here it comes", "total 8\r\n" + unix_line("a.txt"), "226 Done", 0, {"a.txt"}},
@@ -138,13 +139,21 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
         {"250 ends a listing too", "150 Here it comes", unix_line("a.txt"), "250 Done", 0, {"a.txt"}},
         {"unparsable lines skipped", "150 Here it comes", "garbage\r\n\r\nTotal 3\r\n" + unix_line("x"), "226 Done", 0, {"x"}},
         {"refused final reply keeps what was read", "150 Here it comes", unix_line("a.txt"), "451 Aborted", -1, {"a.txt"}},
+        // A reset is no end: the listing fails whatever the 226 says, and its cut last line
+        // is no entry.
+        {"a listing cut by a reset", "150 Here it comes", unix_line("a.txt") + unix_line("big.bin").substr(0, unix_line("big.bin").size() - 4),
+         "226 Done", -1, {"a.txt"}, true},
+        {"a listing cut by a reset after a whole line", "150 Here it comes", unix_line("a.txt"), "226 Done", -1,
+         {"a.txt"}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
         FtpScriptServer s;
         s.set_auto_answer(true);
         s.expect_pasv();
-        s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
+        FtpScriptStep &list = s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
+        if (c.reset)
+            list.reset_data();
         ASSERT_TRUE(s.start());
         FtpSession *one = session_create();
         ListingStore one_store = {};

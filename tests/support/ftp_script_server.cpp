@@ -1,4 +1,10 @@
 #include "tests/support/ftp_script_server.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
 #include "tests/support/test_waits.h"
 
 #include <chrono>
@@ -488,6 +494,18 @@ net_socket_t FtpScriptServer::open_data_connection()
     return NET_NO_SOCKET;
 }
 
+// A close that the peer sees as a reset (RST), as a crashed or killed server leaves it.
+static void close_with_reset(net_socket_t socket)
+{
+    struct linger hard = {1, 0};
+#ifdef _WIN32
+    setsockopt((SOCKET)socket, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
+#else
+    setsockopt((int)socket, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
+#endif
+    net_close(socket);
+}
+
 net_socket_t FtpScriptServer::connect_intruder(const std::string &bytes)
 {
     if (data_mode_ != DATA_ACTIVE || !active_allowed_ || active_address_.family != NET_IPV4)
@@ -617,7 +635,12 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
             if (verb_of(command) == "STOR")
                 files_[upload.name] = upload.bytes;
         }
-        net_close(data);
+        if (step.data.reset) {
+            pause(200);
+            close_with_reset(data);
+        } else {
+            net_close(data);
+        }
     }
     net_close(intruder);
     std::string final_text;

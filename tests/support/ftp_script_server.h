@@ -41,6 +41,7 @@ struct FtpScriptData {
     long stop_after = -1;     // SEND: send only this many bytes, then...
     bool after_reply = false; // active mode: connect only after the step's reply (150 first)
     std::string intruder;     // active mode: first connect from 127.0.0.3 and send these
+    bool reset = false;       // end the data connection with a reset, not an orderly close
     bool close_early = false; // ...close the data connection (true), or hold it open
                               // without sending (false) until the client closes it or
                               // the server stops
@@ -83,6 +84,8 @@ struct FtpScriptStep {
         return *this;
     }
     FtpScriptStep &receive_data() { data.kind = FtpScriptData::RECEIVE; return *this; }
+    // The data connection ends with a reset (a moment after its bytes went out).
+    FtpScriptStep &reset_data() { data.reset = true; return *this; }
     // Active mode: the data connection is made after the reply, not before it.
     FtpScriptStep &connect_after_reply() { data.after_reply = true; return *this; }
     // Active mode: before the server's own connection, another one from 127.0.0.3 reaches
