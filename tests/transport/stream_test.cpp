@@ -161,39 +161,18 @@ TEST(StreamAddress, TextOfEitherFamily)
         ASSERT_EQ(0, net_parse_address(c.text, &back)) << c.text;
         EXPECT_EQ(address, back) << c.text;
     }
-    // Other spellings read as the address written on the right; null: no address.
-    struct Read {
-        const char *text;
-        const char *as;
-    } reads[] = {
-        {"0:0:0:0:0:0:0:1", "::1"},
-        {"::FFFF:127.0.0.1", "::ffff:7f00:1"},
-        {"2001:DB8:0:0:0:0:0:5", "2001:db8::5"},
-        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
-        {"::1:2:3:4:5:6:7", "0:1:2:3:4:5:6:7"},
-        {":::1", nullptr},
-        {"1::2::3", nullptr},
-        {"1:2:3:4:5:6:7:8:9", nullptr},
-        {"1:2:3:4:5:6:7", nullptr},
-        {"12345::1", nullptr},
-        {"::1:", nullptr},
-        {":1", nullptr},
-        {"::g", nullptr},
-        {"::1%1", nullptr},
-        {"::ffff:127.0.0.256", nullptr},
-        {"::127.0.0.1:1", nullptr},
-        {"[::1]", nullptr},
-        {"", nullptr},
+    // Other spellings read as the address written on the right ("": no address at all).
+    const char *reads[][2] = {
+        {"0:0:0:0:0:0:0:1", "::1"}, {"::FFFF:127.0.0.1", "::ffff:7f00:1"}, {"2001:DB8:0:0:0:0:0:5", "2001:db8::5"},
+        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"}, {"::1:2:3:4:5:6:7", "0:1:2:3:4:5:6:7"}, {":::1", ""}, {"1::2::3", ""},
+        {"1:2:3:4:5:6:7:8:9", ""}, {"1:2:3:4:5:6:7", ""}, {"12345::1", ""}, {"::1:", ""}, {":1", ""}, {"::g", ""},
+        {"::1%1", ""}, {"::ffff:127.0.0.256", ""}, {"::127.0.0.1:1", ""}, {"[::1]", ""}, {"", ""},
     };
-    for (const Read &r : reads) {
+    for (const auto &r : reads) {
         NetAddress address;
-        char out[NET_ADDRESS_TEXT_SIZE];
-        if (r.as == nullptr) {
-            EXPECT_EQ(-1, net_parse_address(r.text, &address)) << r.text;
-        } else {
-            ASSERT_EQ(0, net_parse_address(r.text, &address)) << r.text;
-            EXPECT_STREQ(r.as, format_address(address, out, sizeof out)) << r.text;
-        }
+        char out[NET_ADDRESS_TEXT_SIZE] = "";
+        EXPECT_EQ(r[1][0] ? 0 : -1, net_parse_address(r[0], &address)) << r[0];
+        EXPECT_STREQ(r[1], r[1][0] ? format_address(address, out, sizeof out) : "") << r[0];
     }
 }
 
