@@ -193,6 +193,16 @@ bool split_finish(LineSplit *split)
     return true;
 }
 
+// The byte count a 150 reply announces as "(N bytes", -1 when it names none.
+int64_t announced_listing_size(const char *line)
+{
+    const char *p = strchr(line, '(');
+    int64_t value;
+    if (!p || text_to_int64(p + 1, &value, &p) <= 0)
+        return -1;
+    return strncmp(p, " bytes", 6) == 0 ? value : -1;
+}
+
 }  // namespace
 
 int list_directory(FtpSession *session, ListingStore *store, const char *path)
@@ -230,7 +240,9 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
     LineSplit split;
     char block[LISTING_BLOCK_SIZE];
     int got;
+    int64_t received = 0;
     while ((got = stream_receive(session->data, block, (int)sizeof block)) > 0) {
+        received += got;
         for (int at = 0; at < got;) {
             int used = split_feed(&split, block + at, got - at);
             at += used;
@@ -240,8 +252,13 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
             }
         }
     }
+    // A listing cut short (a failed receive, a reset, a data connection that was not TLS
+    // although PROT P was granted, or an end without TLS's closing alert that no announced
+    // size confirms) is no listing: its last line may be cut ("big.b" for "big.bin").
+    int64_t announced = announced_listing_size(session->reply);
+    bool cut = got < 0 || (session->data->ended_unclean && announced != received);
     // The last line of a listing whose final line end is missing.
-    if (split_finish(&split))
+    if (!cut && split_finish(&split))
         keep_line(store, split.line, &scratch, &now, &complete);
     platform_zone_offset_hold(0);
     session_close_data(session);
@@ -250,7 +267,9 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
     reply = session_final_reply(session);
     if (reply != 226 && reply != 250)
         session_refused(session, FAILURE_SERVER);
-    if ((reply != 226 && reply != 250) || !complete)
+    else if (cut)
+        failure_note(&session->failure, FAILURE_PROTOCOL, "the listing's data connection ended early");
+    if ((reply != 226 && reply != 250) || !complete || cut)
         return list_fail(session, store);
     store->cursor = -1;
     if (session->use_index_file)

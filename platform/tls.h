@@ -12,6 +12,9 @@
 enum {
     TLS_WANT_READ = -2,
     TLS_WANT_WRITE = -3,
+    // tls_read: the peer's connection ended without TLS's closing alert. The bytes so far
+    // may be all there was, or a cut: only a size known from elsewhere can tell.
+    TLS_ENDED_UNCLEAN = -4,
     TLS_REASON_SIZE = 160,
 };
 
@@ -22,6 +25,12 @@ struct TlsClientSettings {
     const char *ca_file;   // "" or null: the system's trust store only
     const char *host;      // a name or a dotted address, matched against the certificate
 };
+
+// The address a host stands for when it is written as one (a.b.c.d in plain decimal, or
+// an IPv6 address, bracketed or not): 4 or 16 with the bytes in network order in `bytes`
+// (at least 16). 0 for a name, which is then checked as a name, whatever the resolver
+// makes of it.
+int tls_host_address(const char *host, unsigned char *bytes);
 
 struct TlsClient;      // the settings and trust store of one session
 struct TlsConnection;  // one protected connection
@@ -50,7 +59,8 @@ void tls_connection_free(TlsConnection *connection, int graceful);
 int tls_handshake(TlsConnection *connection);
 // 1 once the handshake has ended well.
 int tls_handshake_done(TlsConnection *connection);
-// Count read (0: the peer closed), count written, TLS_WANT_*, or -1.
+// Count read (0: the peer closed with TLS's closing alert; TLS_ENDED_UNCLEAN: the
+// connection ended without it), count written, TLS_WANT_*, or -1.
 int tls_read(TlsConnection *connection, void *buffer, int size);
 int tls_write(TlsConnection *connection, const void *bytes, int length);
 // More than 0 when bytes came off the socket that a read has still to hand out (decrypted,

@@ -29,14 +29,16 @@ struct TlsConnection {
     int32_t data_connection;  // made to resume another: an FTP data connection
     int32_t wrote;            // application bytes went out
     int32_t peer_closed;      // the peer's end was read
+    net_socket_t socket;
+    int32_t socket_ended;     // the socket under TLS met its end (with or without an alert)
     char reason[TLS_REASON_SIZE];
 };
 
 static int bio_write(BIO *bio, const char *bytes, int length)
 {
-    net_socket_t socket = (net_socket_t)(intptr_t)BIO_get_data(bio);
+    TlsConnection *connection = (TlsConnection *)BIO_get_data(bio);
     BIO_clear_retry_flags(bio);
-    int sent = net_send(socket, bytes, length);
+    int sent = net_send(connection->socket, bytes, length);
     if (sent < 0 && net_last_error_kind() == NET_ERROR_WOULD_BLOCK)
         BIO_set_retry_write(bio);
     return sent;
@@ -44,11 +46,13 @@ static int bio_write(BIO *bio, const char *bytes, int length)
 
 static int bio_read(BIO *bio, char *buffer, int size)
 {
-    net_socket_t socket = (net_socket_t)(intptr_t)BIO_get_data(bio);
+    TlsConnection *connection = (TlsConnection *)BIO_get_data(bio);
     BIO_clear_retry_flags(bio);
-    int got = net_recv(socket, buffer, size);
+    int got = net_recv(connection->socket, buffer, size);
     if (got < 0 && net_last_error_kind() == NET_ERROR_WOULD_BLOCK)
         BIO_set_retry_read(bio);
+    if (got == 0)
+        connection->socket_ended = 1;
     return got;
 }
 
@@ -90,6 +94,20 @@ static int keep_session(SSL *ssl, SSL_SESSION *session)
     return 1;  // the reference is ours now
 }
 
+// RFC 6125: the subject's CN names the server only when the certificate has no
+// subjectAltName at all. OpenSSL on its own falls back to the CN whenever no DNS name is
+// listed, so a certificate for an address alone would match any name in its CN.
+static int verify_chain(X509_STORE_CTX *store, void *)
+{
+    X509 *leaf = X509_STORE_CTX_get0_cert(store);
+    if (leaf && X509_get_ext_by_NID(leaf, NID_subject_alt_name, -1) >= 0) {
+        X509_VERIFY_PARAM *param = X509_STORE_CTX_get0_param(store);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_VERIFY_PARAM_get_hostflags(param) |
+                                                   X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
+    }
+    return X509_verify_cert(store);
+}
+
 TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
 {
     text_copy(reason, TLS_REASON_SIZE, "");
@@ -117,21 +135,26 @@ TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
     // half the receives, and a bulk download is one receive per 256 KiB.
     SSL_CTX_set_read_ahead(client->context, 1);
     SSL_CTX_set_default_read_buffer_len(client->context, 256 * 1024);
-    // Servers that end a data connection without the closing alert are common; the
-    // transfer's final reply and size still tell whether all bytes came.
-    SSL_CTX_set_options(client->context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    // An end without the closing alert is told apart from one with it (tls_read), not
+    // taken for either: whether all bytes came is for the transfer's known size to say.
     // Keep the sessions the server hands out, so data connections can resume them.
     SSL_CTX_set_app_data(client->context, client);
     SSL_CTX_set_session_cache_mode(client->context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(client->context, keep_session);
     if (client->verify) {
         SSL_CTX_set_verify(client->context, SSL_VERIFY_PEER, nullptr);
-        SSL_CTX_set_default_verify_paths(client->context);
-        if (settings->ca_file && settings->ca_file[0] != '\0' &&
-            SSL_CTX_load_verify_locations(client->context, settings->ca_file, nullptr) != 1) {
-            tls_client_free(client);
-            text_copy(reason, TLS_REASON_SIZE, "the CA file cannot be read");
-            return nullptr;
+        SSL_CTX_set_cert_verify_callback(client->context, verify_chain, nullptr);
+        if (settings->ca_file && settings->ca_file[0] != '\0') {
+            // The CA file is the whole trust store: the user means to trust only it (one
+            // CA, or the server's own certificate pinned, which partial chains allow).
+            if (SSL_CTX_load_verify_locations(client->context, settings->ca_file, nullptr) != 1) {
+                tls_client_free(client);
+                text_copy(reason, TLS_REASON_SIZE, "the CA file cannot be read");
+                return nullptr;
+            }
+            X509_STORE_set_flags(SSL_CTX_get_cert_store(client->context), X509_V_FLAG_PARTIAL_CHAIN);
+        } else {
+            SSL_CTX_set_default_verify_paths(client->context);
         }
     } else {
         SSL_CTX_set_verify(client->context, SSL_VERIFY_NONE, nullptr);
@@ -164,20 +187,29 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
         delete connection;
         return nullptr;
     }
-    BIO_set_data(bio, (void *)(intptr_t)socket);
+    connection->socket = socket;
+    BIO_set_data(bio, connection);
     SSL_set_bio(connection->ssl, bio, bio);
     SSL_set_connect_state(connection->ssl);
-    NetAddress address;
-    bool literal = net_parse_address(client->host, &address) == 0;
-    if (!literal && client->host[0] != '\0')
-        SSL_set_tlsext_host_name(connection->ssl, client->host);
+    unsigned char address[16];
+    int address_size = tls_host_address(client->host, address);
+    int named = 1;
+    if (address_size == 0 && client->host[0] != '\0')
+        named = SSL_set_tlsext_host_name(connection->ssl, client->host) == 1;
     if (client->verify) {
+        // A check that could not be set up would leave the certificate unchecked for its
+        // name: the connection is refused instead.
         X509_VERIFY_PARAM *param = SSL_get0_param(connection->ssl);
         X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (literal)
-            X509_VERIFY_PARAM_set1_ip_asc(param, client->host);
+        if (address_size > 0)
+            named = X509_VERIFY_PARAM_set1_ip(param, address, (size_t)address_size) == 1;
         else
-            X509_VERIFY_PARAM_set1_host(param, client->host, 0);
+            named = named && client->host[0] != '\0' && X509_VERIFY_PARAM_set1_host(param, client->host, 0) == 1;
+    }
+    if (!named) {
+        SSL_free(connection->ssl);
+        delete connection;
+        return nullptr;
     }
     connection->data_connection = resume != nullptr;
     if (resume && resume->ssl) {
@@ -191,7 +223,7 @@ TlsConnection *tls_connection_new(TlsClient *client, net_socket_t socket, TlsCon
 void tls_connection_set_socket(TlsConnection *connection, net_socket_t socket)
 {
     if (connection)
-        BIO_set_data(SSL_get_rbio(connection->ssl), (void *)(intptr_t)socket);
+        connection->socket = socket;
 }
 
 // What the server sent and nobody read (a session ticket during an upload) would make
@@ -212,7 +244,7 @@ int tls_close_begin(TlsConnection *connection)
     }
     ERR_clear_error();
     SSL_shutdown(connection->ssl);
-    return connection->data_connection && connection->wrote && !connection->peer_closed;
+    return connection->data_connection && connection->wrote && !connection->peer_closed && !connection->socket_ended;
 }
 
 void tls_connection_free(TlsConnection *connection, int graceful)
@@ -264,7 +296,7 @@ static int failure(TlsConnection *connection, int result)
     } else if (!connection->handshake_done && verified != X509_V_OK) {
         text_format(connection->reason, sizeof connection->reason, "certificate refused: %s",
                     X509_verify_cert_error_string(verified));
-    } else if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN) {
+    } else if (error == SSL_ERROR_SYSCALL || error == SSL_ERROR_ZERO_RETURN || connection->socket_ended) {
         text_copy(connection->reason, sizeof connection->reason,
                   connection->handshake_done ? "connection broken" : "server closed the connection during the handshake");
     } else {
@@ -304,9 +336,15 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
     int got = SSL_read(connection->ssl, buffer, size);
     if (got > 0)
         return got;
-    if (SSL_get_error(connection->ssl, got) == SSL_ERROR_ZERO_RETURN) {
+    int error = SSL_get_error(connection->ssl, got);
+    if (error == SSL_ERROR_ZERO_RETURN) {
         connection->peer_closed = 1;
         return 0;
+    }
+    if (connection->socket_ended && connection->handshake_done && error != SSL_ERROR_WANT_READ &&
+        error != SSL_ERROR_WANT_WRITE) {
+        text_copy(connection->reason, sizeof connection->reason, "the connection ended without TLS's closing alert");
+        return TLS_ENDED_UNCLEAN;
     }
     return failure(connection, got);
 }

@@ -37,6 +37,7 @@ struct TlsConnection {
     int32_t has_context;
     int32_t handshake_done;
     int32_t peer_closed;
+    int32_t ended_unclean;  // the socket ended without the peer's closing alert
     int32_t data_connection;
     int32_t wrote;
     SecPkgContext_StreamSizes sizes;
@@ -286,7 +287,7 @@ static SECURITY_STATUS next_token(TlsConnection *connection)
 }
 
 // Whether the host names an IP address that the certificate lists.
-static int ip_listed(PCCERT_CONTEXT certificate, const NetAddress &address)
+static int ip_listed(PCCERT_CONTEXT certificate, const unsigned char *address, int address_size)
 {
     PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                                                   certificate->pCertInfo->rgExtension);
@@ -300,27 +301,76 @@ static int ip_listed(PCCERT_CONTEXT certificate, const NetAddress &address)
     int found = 0;
     for (DWORD i = 0; i < names->cAltEntry && !found; i++) {
         const CERT_ALT_NAME_ENTRY &entry = names->rgAltEntry[i];
-        DWORD length = address.family == NET_IPV6 ? 16 : 4;
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == length &&
-                memcmp(entry.IPAddress.pbData, address.bytes, length) == 0;
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == (DWORD)address_size &&
+                memcmp(entry.IPAddress.pbData, address, (size_t)address_size) == 0;
     }
     LocalFree(names);
     return found;
 }
 
-// Whether the chain ends at one of the CA file's roots.
-static int ends_at_extra_root(TlsClient *client, PCCERT_CHAIN_CONTEXT chain)
+// Whether the chain reaches one of the CA file's certificates: its root, an intermediate,
+// or the server's own certificate pinned there.
+static int reaches_ca_file(TlsClient *client, PCCERT_CHAIN_CONTEXT chain)
 {
-    if (!client->extra_roots || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0)
+    if (!client->extra_roots || chain->cChain == 0)
         return 0;
     const CERT_SIMPLE_CHAIN *simple = chain->rgpChain[0];
-    PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    PCCERT_CONTEXT found = CertFindCertificateInStore(client->extra_roots, X509_ASN_ENCODING, 0,
-                                                      CERT_FIND_EXISTING, root, nullptr);
-    if (!found)
+    for (DWORD i = 0; i < simple->cElement; i++) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(client->extra_roots, X509_ASN_ENCODING, 0,
+                                                          CERT_FIND_EXISTING, simple->rgpElement[i]->pCertContext,
+                                                          nullptr);
+        if (found) {
+            CertFreeCertificateContext(found);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// RFC 6125 rule, which the system's SSL policy follows as well: the CN counts only when
+// the certificate has no subjectAltName at all. Checked here too, so the rule holds
+// whatever the system's policy does with a certificate that lists only addresses.
+static int has_alt_names(PCCERT_CONTEXT certificate)
+{
+    return CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
+                             certificate->pCertInfo->rgExtension) != nullptr;
+}
+
+// Whether a subjectAltName DNS entry names the host (ASCII, case-blind; a wildcard only as
+// the whole leftmost label, never matching a dot).
+static int dns_listed(PCCERT_CONTEXT certificate, const char *host)
+{
+    PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
+                                                  certificate->pCertInfo->rgExtension);
+    if (!extension)
         return 0;
-    CertFreeCertificateContext(found);
-    return 1;
+    CERT_ALT_NAME_INFO *names = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return 0;
+    int found = 0;
+    for (DWORD i = 0; i < names->cAltEntry && !found; i++) {
+        const CERT_ALT_NAME_ENTRY &entry = names->rgAltEntry[i];
+        if (entry.dwAltNameChoice != CERT_ALT_NAME_DNS_NAME || !entry.pwszDNSName)
+            continue;
+        char pattern[256];
+        int length = WideCharToMultiByte(CP_ACP, 0, entry.pwszDNSName, -1, pattern, (int)sizeof pattern, nullptr,
+                                         nullptr);
+        if (length <= 0)
+            continue;
+        const char *rest = host;
+        const char *want = pattern;
+        if (want[0] == '*' && want[1] == '.') {
+            rest = strchr(host, '.');
+            if (!rest || rest == host)
+                continue;
+            want++;
+        }
+        found = _stricmp(rest, want) == 0;
+    }
+    LocalFree(names);
+    return found;
 }
 
 // The check of the server's certificate: 0, or -1 with the reason set.
@@ -345,8 +395,9 @@ static int check_certificate(TlsConnection *connection)
         set_reason(connection, "certificate chain cannot be built");
         return -1;
     }
-    NetAddress address;
-    bool literal = net_parse_address(client->host, &address) == 0;
+    unsigned char address[16];
+    int address_size = tls_host_address(client->host, address);
+    bool literal = address_size > 0;
     wchar_t wide_host[1024];
     MultiByteToWideChar(CP_ACP, 0, client->host, -1, wide_host, 1024);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl_para;
@@ -362,8 +413,9 @@ static int check_certificate(TlsConnection *connection)
     // A chain that ends at no trusted root is refused here whatever the policy says:
     // Wine's policy check lets a partial or untrusted chain pass.
     const DWORD untrusted = CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT;
-    bool extra_root = ends_at_extra_root(client, chain) != 0;
-    if ((chain->TrustStatus.dwErrorStatus & untrusted) && !extra_root) {
+    bool extra_root = reaches_ca_file(client, chain) != 0;
+    // A CA file is the whole trust store: a chain that only the system trusts is refused.
+    if (((chain->TrustStatus.dwErrorStatus & untrusted) && !extra_root) || (client->extra_roots && !extra_root)) {
         CertFreeCertificateChain(chain);
         CertFreeCertificateContext(certificate);
         set_reason(connection, "certificate issuer is unknown (not trusted)");
@@ -380,7 +432,11 @@ static int check_certificate(TlsConnection *connection)
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy_para, &policy_status)) {
         set_reason(connection, "certificate cannot be checked");
         result = -1;
-    } else if (policy_status.dwError != 0) {
+    } else if (policy_status.dwError != 0 &&
+               !(extra_root && ((unsigned long)policy_status.dwError == (unsigned long)CERT_E_UNTRUSTEDROOT ||
+                                (unsigned long)policy_status.dwError == (unsigned long)CERT_E_CHAINING))) {
+        // (A chain that reaches the CA file counts as trusted even when it stops short of a
+        // root: a pinned server certificate.)
         switch ((unsigned long)policy_status.dwError) {
         case (unsigned long)CERT_E_EXPIRED:
             set_reason(connection, "certificate has expired");
@@ -400,7 +456,8 @@ static int check_certificate(TlsConnection *connection)
                         (unsigned long)policy_status.dwError);
         }
         result = -1;
-    } else if (literal && !ip_listed(certificate, address)) {
+    } else if (literal ? !ip_listed(certificate, address, address_size)
+                       : has_alt_names(certificate) && !dns_listed(certificate, client->host)) {
         set_reason(connection, "certificate name does not match the host");
         result = -1;
     }
@@ -546,6 +603,8 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
         }
         if (connection->peer_closed)
             return 0;
+        if (connection->ended_unclean)
+            return TLS_ENDED_UNCLEAN;
         int decrypted = connection->in_used > 0 ? decrypt(connection) : TLS_WANT_READ;
         if (decrypted == 1)
             continue;
@@ -553,9 +612,11 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
             return decrypted;
         int got = fill(connection);
         if (got == 0) {
-            // The server closed without the closing alert: the end all the same.
-            connection->peer_closed = 1;
-            return 0;
+            // The server closed without the closing alert: an end that only a size known
+            // from elsewhere can tell from a cut.
+            connection->ended_unclean = 1;
+            set_reason(connection, "the connection ended without TLS's closing alert");
+            return TLS_ENDED_UNCLEAN;
         }
         if (got < 0)
             return got;
@@ -627,7 +688,7 @@ int tls_close_begin(TlsConnection *connection)
         return 0;
     // Take what already came (without waiting), so the close is no reset.
     char scratch[4096];
-    for (int round = 0; round < 64 && !connection->peer_closed; round++) {
+    for (int round = 0; round < 64 && !connection->peer_closed && !connection->ended_unclean; round++) {
         if (tls_read(connection, scratch, (int)sizeof scratch) <= 0)
             break;
     }
@@ -640,7 +701,7 @@ int tls_close_begin(TlsConnection *connection)
         next_token(connection);
         flush(connection);
     }
-    return connection->data_connection && connection->wrote && !connection->peer_closed;
+    return connection->data_connection && connection->wrote && !connection->peer_closed && !connection->ended_unclean;
 }
 
 void tls_connection_free(TlsConnection *connection, int graceful)

@@ -167,6 +167,9 @@ static int open_active(FtpSession *session)
         return -1;
     }
     stream_set_limits(session->data, &session->limits);
+    // The data connection must come from the server we talk to: anyone else who reaches
+    // the port first would otherwise hand us the file.
+    stream_accept_only_from(session->data, session->server_address);
     int reply;
     if (session->port_address.family == NET_IPV4) {
         const unsigned char *b = session->port_address.bytes;

@@ -96,7 +96,8 @@ static int protect_control(FtpSession *session)
         return -1;
     }
     if (stream_start_tls(session->control, session->tls_client, nullptr) != 0) {
-        failure_set(&session->failure, FAILURE_TLS, "TLS: out of memory");
+        // No memory, or a host whose name check could not be set up: never unchecked.
+        failure_set(&session->failure, FAILURE_TLS, "TLS: the connection to this host cannot be checked");
         return -1;
     }
     if (stream_tls_handshake(session->control) != 0) {

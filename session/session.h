@@ -84,6 +84,7 @@ struct FtpSession {
     // size is no success.
     int64_t announced_bytes;
     int32_t data_ended;
+    int32_t data_unclean;  // ...without TLS's closing alert
     // Where the progress total comes from when the 150 names no size: the size the listing
     // showed for the file (-1: none; the caller sets it for the next download), else SIZE,
     // asked before the download when ask_size is set (someone watches a meter).

@@ -95,6 +95,7 @@ static int open_transfer(FtpSession *session, const char *remote_name, const cha
     session->transferred = 0;
     session->announced_bytes = -1;
     session->data_ended = 0;
+    session->data_unclean = 0;
     int64_t asked_size = -1;
     if (local_size > 0) {
         asked_size = remote_size(session, remote_name);
@@ -155,8 +156,10 @@ int session_read_data(FtpSession *session, void *buffer, int size)
     int got = stream_receive(session->data, buffer, size);
     if (got < 0)
         return got;
-    if (got == 0)
+    if (got == 0) {
         session->data_ended = 1;
+        session->data_unclean = session->data->ended_unclean;
+    }
     session->transferred += got;
     report_progress(session, "READ", session->transfer_total);
     return got;
@@ -192,6 +195,12 @@ int session_close_transfer(FtpSession *session)
     assert(session != nullptr);
     int mismatch = short_or_long_of_announced(session);
     int cut_short = !session->uploading && !session->data_ended;
+    // An end without TLS's closing alert is a cut unless a known size says all came.
+    int unconfirmed = !session->uploading && session->data_ended && session->data_unclean &&
+                      (session->announced_bytes < 0 || mismatch ||
+                       (session->transferred - session->resume_offset != session->announced_bytes &&
+                        session->transferred != session->announced_bytes));
+    session->data_unclean = 0;
     session->transfer_total = 0;
     session->listed_size = -1;
     session->resume_offset = 0;
@@ -213,7 +222,10 @@ int session_close_transfer(FtpSession *session)
         return session_refused(session, FAILURE_SERVER);
     if (mismatch)
         failure_note(&session->failure, FAILURE_PROTOCOL, "the data connection ended at another size than announced");
-    return !mismatch && flushed == 0 ? 0 : -1;
+    else if (unconfirmed)
+        failure_note(&session->failure, FAILURE_PROTOCOL,
+                     "the data connection ended without TLS's closing alert and no known size confirms it");
+    return !mismatch && !unconfirmed && flushed == 0 ? 0 : -1;
 }
 
 static int ends_with_separator(const char *path)

@@ -184,6 +184,8 @@ static int fill_ring(SocketStream *stream)
                 return -1;
             got = stream_raw_receive(stream, stream->ring, STREAM_RING_SIZE);
         }
+        if (got == 0)
+            stream->reached_end = 1;
         if (got <= 0)
             return -1;
     }
@@ -201,6 +203,11 @@ static void consume_ring(SocketStream *stream, int count)
     stream->ring_start += count;
     if (stream->ring_start >= STREAM_RING_SIZE)
         stream->ring_start -= STREAM_RING_SIZE;
+}
+
+int stream_reached_end(const SocketStream *stream)
+{
+    return stream != nullptr && (stream->reached_end || stream->ended_unclean) ? 1 : 0;
 }
 
 int stream_read_byte(SocketStream *stream)

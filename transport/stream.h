@@ -24,6 +24,9 @@ int stream_flush(SocketStream *stream);
 
 int stream_read_byte(SocketStream *stream);
 char *stream_read_line(SocketStream *stream, char *buffer, int limit);
+// After a null line or a -1 from stream_read_byte: 1 when the data had ended (cleanly, or,
+// over TLS, without the closing alert: see ended_unclean), 0 when a receive failed.
+int stream_reached_end(const SocketStream *stream);
 // A block read: bytes from the ring first, then from the read-ahead (which needs no wait
 // while it holds bytes), then from the socket. At most size bytes; 0 at the end of the
 // data, -1 on failure or cancel.

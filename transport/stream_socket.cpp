@@ -321,26 +321,48 @@ int stream_raw_send(SocketStream *stream, const void *bytes, int length)
     return sent;
 }
 
-// Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled or
-// the accept failed. A failed wait ends the slices too: the accept shows the outcome.
+void stream_accept_only_from(SocketStream *stream, const NetAddress &address)
+{
+    if (stream == nullptr)
+        return;
+    stream->accept_from = address;
+    stream->accept_only = 1;
+}
+
+// Waits for the peer of a listening stream and accepts it: 0, or -1 when cancelled,
+// out of time or the accept failed. A failed wait ends the slices too: the accept shows
+// the outcome. Only the peer itself is waited for, never its first bytes: over TLS the
+// client speaks first. A connection from another address than the expected one is
+// closed, and the wait goes on within the same time limit: whoever reaches the port
+// first must not become the transfer.
 static int accept_peer(SocketStream *stream)
 {
     uint32_t started = net_clock_ms();
     for (;;) {
-        int slice = next_wait(stream, started);
-        if (slice < 0)
+        for (;;) {
+            int slice = next_wait(stream, started);
+            if (slice < 0)
+                return -1;
+            if (wait_slice(stream, stream->listen_socket, NET_READ, NET_NO_SOCKET, slice) != 0)
+                break;
+        }
+        net_socket_t accepted = net_accept(stream->listen_socket);
+        if (accepted == NET_NO_SOCKET) {
+            net_note_failure(failure_of(stream));
             return -1;
-        if (wait_slice(stream, stream->listen_socket, NET_READ, NET_NO_SOCKET, slice) != 0)
-            break;
+        }
+        NetAddress peer;
+        uint16_t port;
+        if (stream->accept_only &&
+            (net_peer_name(accepted, &peer, &port) != 0 || !net_address_equal(peer, stream->accept_from))) {
+            net_close(accepted);
+            continue;
+        }
+        stream->connected_socket = accepted;
+        // Whether an accepted socket inherits the listener's mode differs between systems.
+        stream->nonblocking = 0;
+        return 0;
     }
-    stream->connected_socket = net_accept(stream->listen_socket);
-    // Whether an accepted socket inherits the listener's mode differs between systems.
-    stream->nonblocking = 0;
-    if (stream->connected_socket == NET_NO_SOCKET) {
-        net_note_failure(failure_of(stream));
-        return -1;
-    }
-    return 0;
 }
 
 // Waits in one-second slices, looking at the cancel flag before each. Readiness and a

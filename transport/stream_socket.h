@@ -53,6 +53,16 @@ struct StreamLimits {
 struct SocketStream {
     net_socket_t connected_socket;   // NET_NO_SOCKET until connected or accepted
     net_socket_t listen_socket;      // NET_NO_SOCKET in a connecting stream
+    // A listening stream takes its peer only from this address (when accept_only is set):
+    // anyone else who connects first is closed and the wait goes on.
+    NetAddress accept_from;
+    int32_t accept_only;
+    // The data ended without TLS's closing alert: a receive answered 0 all the same, but
+    // the end may be a cut.
+    int32_t ended_unclean;
+    // A refill met the peer's end (not a failure): what tells a null line at the end from
+    // one after an error.
+    int32_t reached_end;
     unsigned char ring[STREAM_RING_SIZE];
     int32_t ring_start;
     int32_t ring_count;
@@ -121,6 +131,9 @@ void stream_limits_cancel(StreamLimits *limits);
 // look at the cancel flag; NET_NO_SOCKET when cancelled or when the accept fails. A read or
 // send on a listening stream that has not accepted yet accepts first in the same way.
 net_socket_t stream_accept(SocketStream *stream);
+// From now on the listening stream accepts its peer only from `address` (the server's
+// end of the control connection): connections from anywhere else are closed unread.
+void stream_accept_only_from(SocketStream *stream, const NetAddress &address);
 // Waits, in the same cancellable slices, until a listening stream has a connection to
 // accept (1) or the other stream has something to read (2); -1 when cancelled.
 int stream_wait_accept(SocketStream *listening, SocketStream *other);

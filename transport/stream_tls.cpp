@@ -24,8 +24,10 @@ static int handshake(SocketStream *stream)
     if (tls_handshake_done(stream->tls))
         return 0;
     if (stream->connected_socket == NET_NO_SOCKET) {
-        // The wait accepts the peer (or fails when there is none to come).
-        if (stream_wait(stream, 0) != 0 || stream->connected_socket == NET_NO_SOCKET)
+        // The peer is accepted without waiting for it to speak: in TLS the client speaks
+        // first, and a server that sent its 150 before connecting would wait for us
+        // while we waited for it.
+        if (stream_accept(stream) == NET_NO_SOCKET)
             return -1;
     }
     // Bound when the peer came, and never blocking: the waits below do the waiting.
@@ -60,6 +62,12 @@ int stream_tls_recv(SocketStream *stream, void *buffer, int size)
         int got = tls_read(stream->tls, buffer, size);
         if (got >= 0)
             return got;
+        if (got == TLS_ENDED_UNCLEAN) {
+            // An end all the same, marked: the layers above know whether a size says
+            // that everything came.
+            stream->ended_unclean = 1;
+            return 0;
+        }
         if (got == -1 || wait_for(stream, got) != 0)
             return -1;
     }
@@ -100,7 +108,7 @@ void stream_tls_end(SocketStream *stream)
         char scratch[4096];
         for (;;) {
             int got = tls_read(stream->tls, scratch, (int)sizeof scratch);
-            if (got == 0 || got == -1)
+            if (got == 0 || got == -1 || got == TLS_ENDED_UNCLEAN)
                 break;
             if (got < 0 && stream_wait(stream, got == TLS_WANT_WRITE ? 1 : 0) != 0)
                 break;

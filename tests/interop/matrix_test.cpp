@@ -424,6 +424,21 @@ void record_sent(const FtpSession *, char direction, const char *text)
     sent.push_back(line.compare(0, 5, "PASS ") == 0 ? "PASS ***" : line);
 }
 
+#ifdef _WIN32
+const bool kSystemStoreFromEnvironment = false;
+void set_system_store(const std::string &) {}
+#else
+// OpenSSL's default store is the file this variable names, read at each open.
+const bool kSystemStoreFromEnvironment = true;
+void set_system_store(const std::string &file)
+{
+    if (file.empty())
+        unsetenv("SSL_CERT_FILE");
+    else
+        setenv("SSL_CERT_FILE", file.c_str(), 1);
+}
+#endif
+
 // Certificates that must be refused and a server that refuses PROT P: the open fails with
 // the reason in plain words, and no USER or PASS goes out before TLS protects it (AUTH TLS
 // is all that is sent in clear). With TlsVerify 0 the same certificates are taken.
@@ -435,58 +450,100 @@ TEST(InteropTls, RefusedCertificatesAndProtection)
         by_name[server.name] = server;
     for (const RealServer &server : real_servers_of("KESTREL_FTP_TLS_FAULTS"))
         by_name[server.name] = server;
-    for (const char *name : {"vsftpd-tls", "pyftpdlib-tls", "tls-expired", "tls-wrong-name", "tls-untrusted"})
+    for (const char *name :
+         {"vsftpd-tls", "pyftpdlib-tls", "tls-expired", "tls-wrong-name", "tls-untrusted", "tls-address-only"})
         ASSERT_EQ(1u, by_name.count(name)) << name << " is not running";
-    std::string ca = real_tls_certs() + "/ca.pem";
+    std::string certs = real_tls_certs();
     std::error_code missing;
-    if (!fs::exists(ca, missing))
-        ca = "Z:" + ca;  // under Wine
+    if (!fs::exists(certs + "/ca.pem", missing))
+        certs = "Z:" + certs;  // under Wine
     using Lines = std::vector<std::string>;
+    const char *mismatch = "TLS: certificate name does not match the host";
+    const char *unknown = "TLS: certificate issuer is unknown (not trusted)";
     struct Case {
         const char *label;
         const char *server;
+        const char *host;   // null: the server's own address
         const char *user;
         int verify;
-        bool run_ca;        // the run's CA is trusted besides the system's store
+        const char *ca;     // the CA file in the run's folder, "" for none
+        const char *system_store;  // what the system's store trusts (Linux only), null: as it is
         bool opens;
         const char *reason;
         Lines commands;     // every command sent
     } cases[] = {
-        {"expired certificate", "tls-expired", "anonymous", 1, true, false, "TLS: certificate has expired", {"AUTH TLS"}},
-        {"certificate for another host", "tls-wrong-name", "anonymous", 1, true, false,
-         "TLS: certificate name does not match the host", {"AUTH TLS"}},
-        {"certificate from a CA nobody trusts", "tls-untrusted", "anonymous", 1, true, false,
-         "TLS: certificate issuer is unknown (not trusted)", {"AUTH TLS"}},
-        {"the run's CA not trusted (system store only)", "vsftpd-tls", "anonymous", 1, false, false,
-         "TLS: certificate issuer is unknown (not trusted)", {"AUTH TLS"}},
-        {"PROT P refused", "pyftpdlib-tls", "noprot", 1, true, false, "TLS: the server refused PROT P (reply 536)",
-         {"USER noprot", "PASS ***", "PBSZ 0", "PROT P"}},
-        {"TlsVerify 0 takes an expired certificate", "tls-expired", "anonymous", 0, true, true, "", {}},
-        {"TlsVerify 0 takes a certificate for another host", "tls-wrong-name", "anonymous", 0, false, true, "", {}},
+        {"expired certificate", "tls-expired", nullptr, "anonymous", 1, "ca.pem", nullptr, false,
+         "TLS: certificate has expired", {"AUTH TLS"}},
+        {"certificate for another host", "tls-wrong-name", nullptr, "anonymous", 1, "ca.pem", nullptr, false,
+         mismatch, {"AUTH TLS"}},
+        {"certificate from a CA nobody trusts", "tls-untrusted", nullptr, "anonymous", 1, "ca.pem", nullptr, false,
+         unknown, {"AUTH TLS"}},
+        {"the run's CA not trusted (system store only)", "vsftpd-tls", nullptr, "anonymous", 1, "", nullptr, false,
+         unknown, {"AUTH TLS"}},
+        {"PROT P refused", "pyftpdlib-tls", nullptr, "noprot", 1, "ca.pem", nullptr, false,
+         "TLS: the server refused PROT P (reply 536)", {"USER noprot", "PASS ***", "PBSZ 0", "PROT P"}},
+        {"TlsVerify 0 takes an expired certificate", "tls-expired", nullptr, "anonymous", 0, "ca.pem", nullptr, true,
+         "", {}},
+        {"TlsVerify 0 takes a certificate for another host", "tls-wrong-name", nullptr, "anonymous", 0, "", nullptr,
+         true, "", {}},
+        // Reached by name, the certificate's DNS names are what counts.
+        {"localhost, certificate for localhost", "pyftpdlib-tls", "localhost", "anonymous", 1, "ca.pem", nullptr,
+         true, "", {}},
+        {"localhost, certificate for another host", "tls-wrong-name", "localhost", "anonymous", 1, "ca.pem",
+         nullptr, false, mismatch, {"AUTH TLS"}},
+        {"localhost, certificate for 127.0.0.1 alone with CN localhost", "tls-address-only", "localhost",
+         "anonymous", 1, "ca.pem", nullptr, false, mismatch, {"AUTH TLS"}},
+        {"127.0.0.1, certificate for 127.0.0.1 alone", "tls-address-only", nullptr, "anonymous", 1, "ca.pem",
+         nullptr, true, "", {}},
+        // Other spellings of 127.0.0.1 are names, and the certificate names none of them.
+        {"127.1 is a name", "vsftpd-tls", "127.1", "anonymous", 1, "ca.pem", nullptr, false, mismatch, {"AUTH TLS"}},
+        {"2130706433 is a name", "vsftpd-tls", "2130706433", "anonymous", 1, "ca.pem", nullptr, false, mismatch,
+         {"AUTH TLS"}},
+        {"0x7f.0.0.1 is a name", "vsftpd-tls", "0x7f.0.0.1", "anonymous", 1, "ca.pem", nullptr, false, mismatch,
+         {"AUTH TLS"}},
+        {"0177.0.0.1 is a name", "vsftpd-tls", "0177.0.0.1", "anonymous", 1, "ca.pem", nullptr, false, mismatch,
+         {"AUTH TLS"}},
+        // The CA file is the whole trust store.
+        {"the server's own certificate pinned as the CA file", "pyftpdlib-tls", nullptr, "anonymous", 1,
+         "server.pem", nullptr, true, "", {}},
+        {"system store trusts the run's CA, no CA file", "pyftpdlib-tls", nullptr, "anonymous", 1, "", "ca.pem",
+         true, "", {}},
+        {"system store trusts the run's CA, the CA file another", "pyftpdlib-tls", nullptr, "anonymous", 1,
+         "rogue-ca.pem", "ca.pem", false, unknown, {}},
     };
     session_set_trace(record_sent);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
+        if (c.system_store && !kSystemStoreFromEnvironment) {
+            printf("[   skip   ] %s: the system's store cannot be set for one test here\n", c.label);
+            continue;
+        }
         const RealServer &server = by_name[c.server];
         g_settings.TlsVerify = c.verify;
-        text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, c.run_ca ? ca.c_str() : "");
+        std::string ca = c.ca[0] ? certs + "/" + c.ca : "";
+        text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, ca.c_str());
+        set_system_store(c.system_store ? certs + "/" + c.system_store : "");
         {
             std::lock_guard<std::mutex> hold(sent_lock);
             sent.clear();
         }
-        std::string url = server.scheme + "://" + c.user + ":" + real_server_password() + "@" + server.host + ":" +
-                          std::to_string(server.port) + "/";
+        std::string url = server.scheme + "://" + c.user + ":" + real_server_password() + "@" +
+                          (c.host ? c.host : server.host.c_str()) + ":" + std::to_string(server.port) + "/";
         HARC handle = frame_new_handle();
         ASSERT_NE(nullptr, handle);
         int opened = frame_open_handle(handle, url.c_str(), 2);
+        set_system_store("");
         EXPECT_EQ(c.opens ? 0 : -1, opened);
         EXPECT_EQ(std::string(c.reason), kestrel_open_failure(handle));
         std::lock_guard<std::mutex> hold(sent_lock);
         if (c.opens) {
-            // Logged in: the TLS commands came after AUTH TLS, and the directory was read.
-            ASSERT_GE(sent.size(), 5u);
-            EXPECT_EQ((Lines{"AUTH TLS", "USER anonymous", "PASS ***", "PBSZ 0", "PROT P"}),
-                      Lines(sent.begin(), sent.begin() + 5));
+            // Logged in: the TLS commands came after AUTH TLS (none with implicit TLS), and
+            // the directory was read.
+            Lines login = {"USER anonymous", "PASS ***", "PBSZ 0", "PROT P"};
+            if (server.scheme == "ftpes")
+                login.insert(login.begin(), "AUTH TLS");
+            ASSERT_GE(sent.size(), login.size() + 1);
+            EXPECT_EQ(login, Lines(sent.begin(), sent.begin() + login.size()));
         } else {
             EXPECT_EQ(c.commands, sent);
         }

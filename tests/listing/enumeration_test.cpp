@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -131,6 +132,7 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
         std::string final_reply;
         int result;
         Lines names;
+        bool reset = false;  // the data connection ends with a reset
     } cases[] = {
         {"empty directory", "150 Here it comes", "", "226 Done", 0, {}},
         {"total line skipped", "150 Here it comes", "total 8\r\n" + unix_line("a.txt"), "226 Done", 0, {"a.txt"}},
@@ -138,13 +140,28 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
         {"250 ends a listing too", "150 Here it comes", unix_line("a.txt"), "250 Done", 0, {"a.txt"}},
         {"unparsable lines skipped", "150 Here it comes", "garbage\r\n\r\nTotal 3\r\n" + unix_line("x"), "226 Done", 0, {"x"}},
         {"refused final reply keeps what was read", "150 Here it comes", unix_line("a.txt"), "451 Aborted", -1, {"a.txt"}},
+        // A reset is no end: the listing fails whatever the 226 says, and its cut last line
+        // is no entry.
+        {"a listing cut by a reset", "150 Here it comes", unix_line("a.txt") + unix_line("big.bin").substr(0, unix_line("big.bin").size() - 4),
+         "226 Done", -1, {"a.txt"}, true},
+        {"a listing cut by a reset after a whole line", "150 Here it comes", unix_line("a.txt"), "226 Done", -1,
+         {"a.txt"}, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
+#ifdef _WIN32
+        // Under Wine the scripted server's reset reaches the client as an orderly end.
+        if (c.reset) {
+            printf("[   skip   ] %s: no reset reaches the client under Wine\n", c.label);
+            continue;
+        }
+#endif
         FtpScriptServer s;
         s.set_auto_answer(true);
         s.expect_pasv();
-        s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
+        FtpScriptStep &list = s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
+        if (c.reset)
+            list.reset_data();
         ASSERT_TRUE(s.start());
         FtpSession *one = session_create();
         ListingStore one_store = {};
@@ -267,6 +284,46 @@ TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
             ASSERT_EQ(i, next_entry(&store)->size);
         EXPECT_EQ(nullptr, next_entry(&store));
     }
+}
+
+// The store's layout: over names, owners, groups and link targets of every length modulo
+// the entry alignment, each kept text ends in its NUL before the next entry starts (or,
+// for the last, inside what the arena counts as used), and the arena's use is the sum of
+// the entries' spans.
+TEST_F(EnumerationTest, EveryKeptTextEndsInsideItsOwnEntry)
+{
+    server.set_connections(1);
+    session->use_index_file = 0;
+    connect();
+    std::string text;
+    for (int length = 1; length <= 24; length++) {
+        std::string name(length, (char)('a' + length % 26));
+        std::string who(1 + length % 9, 'o'), group(1 + (length * 5) % 9, 'g');
+        text += "-rw-r--r--   1 " + who + " " + group + " 5 Jan 02  2024 " + name + "\r\n";
+        text += "lrwxrwxrwx   1 " + who + " " + group + " 5 Jan 02  2024 L" + name + " -> " +
+                std::string(length % 8 + 1, 't') + "\r\n";
+    }
+    server.set_listing(text);
+    ASSERT_EQ(0, list_directory(session, &store, ""));
+    ASSERT_EQ(48, list_entry_count(&store));
+    size_t spans = 0;
+    for (const StoredEntry *entry = list_first(&store); entry; entry = list_after(&store, entry)) {
+        SCOPED_TRACE(entry_name(entry));
+        const StoredEntry *next = list_after(&store, entry);
+        const char *end = next ? (const char *)next : store.entry_arena + store.arena_used;
+        const char *group = entry_group(entry);
+        EXPECT_LT(group + entry->group_length, end);
+        EXPECT_EQ(entry->name_length, strlen(entry_name(entry)));
+        EXPECT_EQ(entry->link_length, strlen(entry_link_target(entry)));
+        EXPECT_EQ(entry->owner_length, strlen(entry_owner(entry)));
+        EXPECT_EQ(entry->group_length, strlen(group));
+        // Four texts and their NULs after the fixed part, up to the next 8-byte boundary.
+        size_t bytes = sizeof(StoredEntry) + entry->name_length + entry->link_length + entry->owner_length +
+                       entry->group_length + 4;
+        spans += (bytes + 7) / 8 * 8;
+    }
+    EXPECT_EQ(store.arena_used, spans);
+    EXPECT_LE(store.arena_used, store.arena_size);
 }
 
 TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)

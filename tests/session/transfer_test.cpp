@@ -414,6 +414,23 @@ TEST_F(TransferTest, ActiveDownloadWaitEndsWithACancel)
     EXPECT_EQ(nullptr, session->data);
 }
 
+// Small blocks are only gathered before they go out; a cancel stops the writer all the
+// same, and what it gathered never reaches the server as a finished upload.
+TEST_F(TransferTest, CancelStopsASmallBlockUpload)
+{
+    server.expect("STOR", {"150 go ahead"}).receive_data().final_reply({"226 stored"});
+    connect();
+    ASSERT_EQ(0, session_open_transfer(session, "cut.txt", "wb"));
+    EXPECT_EQ(3, session_write_data(session, "abc", 3));
+    session_cancel(session);
+    EXPECT_EQ(-1, session_write_data(session, "def", 3));
+    EXPECT_EQ(-1, session_write_data(session, "ghi", 3));
+    EXPECT_EQ(-1, session_close_transfer(session));
+    EXPECT_EQ(nullptr, session->data);
+    for (const FtpScriptUpload &upload : server.uploads())
+        EXPECT_EQ(std::string::npos, upload.bytes.find("def"));
+}
+
 TEST_F(TransferTest, BlockLevelTransfers)
 {
     server.add_file("text.txt", "one\r\ntwo\r\n");

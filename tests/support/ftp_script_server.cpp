@@ -1,4 +1,10 @@
 #include "tests/support/ftp_script_server.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
 #include "tests/support/test_waits.h"
 
 #include <chrono>
@@ -493,6 +499,39 @@ net_socket_t FtpScriptServer::open_data_connection()
     return NET_NO_SOCKET;
 }
 
+// A close that the peer sees as a reset (RST), as a crashed or killed server leaves it.
+static void close_with_reset(net_socket_t socket)
+{
+    struct linger hard = {1, 0};
+#ifdef _WIN32
+    setsockopt((SOCKET)socket, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
+#else
+    setsockopt((int)socket, SOL_SOCKET, SO_LINGER, (const char *)&hard, sizeof hard);
+#endif
+    net_close(socket);
+}
+
+net_socket_t FtpScriptServer::connect_intruder(const std::string &bytes)
+{
+    if (data_mode_ != DATA_ACTIVE || !active_allowed_ || active_address_.family != NET_IPV4)
+        return NET_NO_SOCKET;
+    net_socket_t intruder = net_socket_tcp(NET_IPV4);
+    if (intruder == NET_NO_SOCKET)
+        return NET_NO_SOCKET;
+    bool made = net_bind(intruder, net_address_ipv4(address_of(127, 0, 0, 3)), 0) == 0;
+    net_set_nonblocking(intruder, 1);
+    if (made && net_connect(intruder, active_address_, active_port_) != 0)
+        made = net_wait(intruder, 1, 2000) == 1;
+    if (made)
+        made = send_all(intruder, bytes);
+    if (!made) {
+        net_close(intruder);
+        add_error("the intruder could not reach the PORT address");
+        return NET_NO_SOCKET;
+    }
+    return intruder;
+}
+
 void FtpScriptServer::send_data(net_socket_t data, const FtpScriptData &action)
 {
     size_t total = action.bytes.size();
@@ -550,11 +589,15 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
     }
     // Like a real server, the data connection is made before the preliminary reply, and
     // a connection that cannot be made is answered 425 instead.
-    net_socket_t data = NET_NO_SOCKET;
-    if (step.data.kind != FtpScriptData::NONE) {
+    net_socket_t data = NET_NO_SOCKET, intruder = NET_NO_SOCKET;
+    if (step.data.kind != FtpScriptData::NONE && !step.data.intruder.empty())
+        intruder = connect_intruder(step.data.intruder);
+    if (step.data.kind != FtpScriptData::NONE && !step.data.after_reply) {
         data = open_data_connection();
-        if (data == NET_NO_SOCKET)
+        if (data == NET_NO_SOCKET) {
+            net_close(intruder);
             return send_all(control, "425 Cannot open data connection\r\n") && !step.close;
+        }
     }
     std::string text;
     for (size_t i = 0; i < step.reply.size(); i++) {
@@ -582,8 +625,11 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
     text += step.raw;
     if (!send_all(control, text)) {
         net_close(data);
+        net_close(intruder);
         return false;
     }
+    if (step.data.kind != FtpScriptData::NONE && step.data.after_reply)
+        data = open_data_connection();
     if (data != NET_NO_SOCKET) {
         if (step.data.kind == FtpScriptData::SEND) {
             send_data(data, step.data);
@@ -594,8 +640,14 @@ bool FtpScriptServer::run_step(net_socket_t control, const FtpScriptStep &step, 
             if (verb_of(command) == "STOR")
                 files_[upload.name] = upload.bytes;
         }
-        net_close(data);
+        if (step.data.reset) {
+            pause(200);
+            close_with_reset(data);
+        } else {
+            net_close(data);
+        }
     }
+    net_close(intruder);
     std::string final_text;
     for (const std::string &line : step.final_lines)
         final_text += line + "\r\n";

@@ -39,6 +39,9 @@ struct FtpScriptData {
     int chunk_size = 0;       // SEND: bytes per send, 0 for one block
     int chunk_delay_ms = 0;   // SEND: pause before each chunk (a slow server)
     long stop_after = -1;     // SEND: send only this many bytes, then...
+    bool after_reply = false; // active mode: connect only after the step's reply (150 first)
+    std::string intruder;     // active mode: first connect from 127.0.0.3 and send these
+    bool reset = false;       // end the data connection with a reset, not an orderly close
     bool close_early = false; // ...close the data connection (true), or hold it open
                               // without sending (false) until the client closes it or
                               // the server stops
@@ -81,6 +84,13 @@ struct FtpScriptStep {
         return *this;
     }
     FtpScriptStep &receive_data() { data.kind = FtpScriptData::RECEIVE; return *this; }
+    // The data connection ends with a reset (a moment after its bytes went out).
+    FtpScriptStep &reset_data() { data.reset = true; return *this; }
+    // Active mode: the data connection is made after the reply, not before it.
+    FtpScriptStep &connect_after_reply() { data.after_reply = true; return *this; }
+    // Active mode: before the server's own connection, another one from 127.0.0.3 reaches
+    // the PORT address and sends `bytes` (it stays open until the step ends).
+    FtpScriptStep &intruder_first(std::string bytes) { data.intruder = std::move(bytes); return *this; }
     FtpScriptStep &final_reply(std::vector<std::string> text) { final_lines = std::move(text); return *this; }
 };
 
@@ -180,6 +190,7 @@ private:
     void note_eprt(const std::string &command);
     NetAddress loopback() const;
     net_socket_t open_data_connection();
+    net_socket_t connect_intruder(const std::string &bytes);
     void send_data(net_socket_t data, const FtpScriptData &action);
     std::string receive_data(net_socket_t data);
     void add_error(const std::string &text);
