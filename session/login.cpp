@@ -1,5 +1,6 @@
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 
 #include "session/session.h"
 #include "util/text.h"
@@ -70,6 +71,52 @@ static void record_system_type(FtpSession *session, const char *line)
     while (word[len] != '\0' && !isspace((unsigned char)word[len]) && len < sizeof session->system_type - 1)
         len++;
     text_copy_n(session->system_type, sizeof session->system_type, word, len);
+}
+
+// One line of the FEAT reply: a feature is a line that begins with a blank, its name the
+// first word (RFC 2389 section 3.2); the lines with the code carry none.
+static void note_feature(FtpSession *session, const char *line)
+{
+    static const struct {
+        const char *name;
+        uint32_t bit;
+    } known[] = {
+        {"MLST", SESSION_FEATURE_MLST},
+        {"UTF8", SESSION_FEATURE_UTF8},
+        {"SIZE", SESSION_FEATURE_SIZE},
+        {"MDTM", SESSION_FEATURE_MDTM},
+        {"REST", SESSION_FEATURE_REST_STREAM},
+    };
+    if (line[0] != ' ')
+        return;
+    const char *word = line;
+    while (*word == ' ')
+        word++;
+    size_t length = 0;
+    while (word[length] != '\0' && !isspace((unsigned char)word[length]))
+        length++;
+    for (const auto &feature : known) {
+        if (length != strlen(feature.name) || strncasecmp(word, feature.name, length) != 0)
+            continue;
+        // REST counts only in its stream form; "REST" alone promises nothing more.
+        if (feature.bit == SESSION_FEATURE_REST_STREAM && strncasecmp(word + length, " STREAM", 7) != 0)
+            return;
+        session->features |= feature.bit;
+        return;
+    }
+}
+
+// FEAT once per login. Only a 211 counts: lines of any other reply that happen to begin
+// with a blank are no features.
+static void learn_features(FtpSession *session)
+{
+    session->features = 0;
+    session->line_sink = note_feature;
+    int reply = session_command(session, "FEAT\r\n");
+    session->line_sink = nullptr;
+    session->features_known = reply == 211;
+    if (reply != 211)
+        session->features = 0;
 }
 
 int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *settings)
@@ -190,6 +237,8 @@ int session_login(FtpSession *session)
 
     if (session_command(session, "SYST\r\n") == 215)
         record_system_type(session, session->reply);
+    learn_features(session);
+    session->mlsd_refused = 0;
 
     session_set_type(session, session->transfer_type);
 

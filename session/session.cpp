@@ -35,6 +35,7 @@ FtpSession *session_create(void)
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
     session->listed_size = -1;
+    session->use_mlsd = 1;
     stream_limits_init(&session->limits);
     session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
@@ -204,6 +205,8 @@ int session_reply(FtpSession *session)
     bool ended = false;
     while (stream_read_line(session->control, line, SESSION_REPLY_LIMIT)) {
         session_trace(session, '<', line);
+        if (session->line_sink)
+            session->line_sink(session, line);
         bytes += strlen(line);
         if (bytes < SESSION_REPLY_MAX_BYTES)
             bytes += skip_rest_of_line(session, line, SESSION_REPLY_MAX_BYTES - bytes);

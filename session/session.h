@@ -25,6 +25,20 @@ enum {
     SESSION_PRELIMINARY_LIMIT = 20,
 };
 
+// What the server's FEAT reply (RFC 2389) offered, learnt once after the login.
+enum {
+    SESSION_FEATURE_MLST = 1,
+    SESSION_FEATURE_UTF8 = 2,
+    SESSION_FEATURE_SIZE = 4,
+    SESSION_FEATURE_MDTM = 8,
+    SESSION_FEATURE_REST_STREAM = 16,
+};
+
+struct FtpSession;
+// Sees every line of every reply while it is installed (the reply reader keeps only the
+// last line): FEAT's features are the lines between its first and its last.
+typedef void (*SessionLineSink)(FtpSession *session, const char *line);
+
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
 // ftpes:// asks for TLS with AUTH TLS after the greeting, ftps:// starts it at the connect.
 enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 };
@@ -94,6 +108,15 @@ struct FtpSession {
     // The options the caller set on this handle (api/frame.cpp): one malloc'd block of
     // plain data that the session frees with itself; null while none was set.
     void *handle_options;
+    // The server's features (SESSION_FEATURE_ bits) and whether FEAT was answered at all;
+    // a server that refuses FEAT offers nothing, and every step then runs as before it.
+    uint32_t features;
+    int32_t features_known;
+    SessionLineSink line_sink;
+    // Listings through MLSD where the server offers MLST (the caller may say no), until the
+    // server refuses it as a command it does not know.
+    int32_t use_mlsd;
+    int32_t mlsd_refused;
 };
 
 // Record and replies.

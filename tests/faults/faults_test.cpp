@@ -675,7 +675,7 @@ TEST(Faults, RepliesStayInStepAfterANulOrAnOverlongLine)
 // command with the reply to the one before it.
 TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
 {
-    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD", "CWD /", "PWD"};
+    const Lines login = {"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD", "CWD /", "PWD"};
     struct Case {
         const char *label;
         std::function<void(FtpScriptServer &)> script;
@@ -1164,7 +1164,7 @@ TEST(Faults, RefusedSteps)
 // folder (servers that do not confine a user to it); the open's whole transcript is checked.
 TEST(Faults, UrlPathReadings)
 {
-    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    const Lines login = {"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD"};
     struct Case {
         const char *label;
         const char *path;
