@@ -1,7 +1,6 @@
 #include "listing/enumeration.h"
 
 #include <cassert>
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <ctime>
 
 #include "listing/parser.h"
+#include "listing/words.h"
 #include "platform/tempfile.h"
 #include "platform/time.h"
 #include "session/session.h"
@@ -83,39 +83,22 @@ int list_fail(FtpSession *session)
     return -1;
 }
 
-// Takes the next blank-separated word of *cursor into word (size bytes) as "%s" would;
-// false when the text has no further word.
-bool take_word(const char **cursor, char *word, size_t size)
-{
-    const char *p = *cursor;
-    while (*p != '\0' && isspace((unsigned char)*p))
-        p++;
-    if (*p == '\0')
-        return false;
-    const char *start = p;
-    while (*p != '\0' && !isspace((unsigned char)*p))
-        p++;
-    text_copy_n(word, size, start, (size_t)(p - start));
-    *cursor = p;
-    return true;
-}
-
 // The file type an Index line gives its name: the fourth word as a positive size, or the
 // third as "0", marks a file; "dir" as the fourth word marks a directory. 0 when the line
 // decides nothing or has fewer than four words. name receives the rest of the line.
 int index_line_type(const char *line, char *name, size_t name_size)
 {
-    char words[4][LISTING_INDEX_LINE_SIZE];
+    ListingWord words[4];
     const char *p = line;
-    for (char *word : words)
-        if (!take_word(&p, word, sizeof words[0]))
+    for (ListingWord &word : words)
+        if (!listing_scan_word(&p, &word))
             return 0;
-    while (*p != '\0' && isspace((unsigned char)*p))
-        p++;
-    text_copy(name, name_size, p);
-    if (text_to_int(words[3]) > 0 || strcmp(words[2], "0") == 0)
+    text_copy(name, name_size, listing_skip_blanks(p));
+    char size[LISTING_INDEX_LINE_SIZE];
+    text_copy_n(size, sizeof size, words[3].start, words[3].length);
+    if (text_to_int(size) > 0 || (words[2].length == 1 && words[2].start[0] == '0'))
         return LISTING_TYPE_FILE;
-    if (strcmp(words[3], "dir") == 0)
+    if (words[3].length == 3 && memcmp(words[3].start, "dir", 3) == 0)
         return LISTING_TYPE_DIR;
     return 0;
 }

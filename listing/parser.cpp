@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/time.h"
+#include "listing/words.h"
 #include "util/datetime.h"
 #include "util/text.h"
 
@@ -14,24 +15,14 @@
 
 namespace {
 
+using Word = ListingWord;
+
 const long long NUMBER_CAP = 1000000000000000LL;  // digits beyond this stop counting
 const long long FIELD_LIMIT = 1000000;           // date and time numbers are held within this
-
-bool is_blank(char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-const char *skip_blanks(const char *p)
-{
-    while (is_blank(*p))
-        p++;
-    return p;
 }
 
 // Digits from p on, no sign: their value (held at NUMBER_CAP) and how many there were.
@@ -51,7 +42,7 @@ size_t read_digits(const char *p, long long *value)
 // date or a size.
 bool scan_digits(const char **cursor, size_t most, long long *value)
 {
-    const char *p = skip_blanks(*cursor);
+    const char *p = listing_skip_blanks(*cursor);
     size_t count = read_digits(p, value);
     if (count == 0 || count > most)
         return false;
@@ -59,25 +50,6 @@ bool scan_digits(const char **cursor, size_t most, long long *value)
     return true;
 }
 
-struct Word {
-    const char *start;
-    size_t length;
-};
-
-// "%s": blanks, then a run of non-blanks; false at the end of the text.
-bool scan_word(const char **cursor, Word *word)
-{
-    const char *p = skip_blanks(*cursor);
-    const char *start = p;
-    while (*p != '\0' && !is_blank(*p))
-        p++;
-    if (p == start)
-        return false;
-    word->start = start;
-    word->length = (size_t)(p - start);
-    *cursor = p;
-    return true;
-}
 
 bool expect(const char **cursor, char c)
 {
@@ -142,7 +114,7 @@ int take_name(const char *rest, bool split_link, ListingEntry *entry)
 {
     const char *arrow = split_link ? strstr(rest, " -> ") : nullptr;
     size_t length = arrow ? (size_t)(arrow - rest) : strlen(rest);
-    if ((size_t)(skip_blanks(rest) - rest) >= length)
+    if ((size_t)(listing_skip_blanks(rest) - rest) >= length)
         return -1;
     if (text_copy_n(entry->name, sizeof entry->name, rest, length) != 0)
         return -1;
@@ -155,7 +127,7 @@ int take_name(const char *rest, bool split_link, ListingEntry *entry)
 // to the name.
 const char *behind_one_blank(const char *p)
 {
-    return is_blank(*p) ? p + 1 : p;
+    return listing_is_blank(*p) ? p + 1 : p;
 }
 
 // Local fields to seconds through the zone as the runtime knows it, daylight saving
@@ -189,7 +161,7 @@ struct UnixWords {
 bool have_word(UnixWords *words, size_t index)
 {
     while (words->count <= index) {
-        if (words->count == UnixWords::MOST || !scan_word(&words->rest, &words->word[words->count]))
+        if (words->count == UnixWords::MOST || !listing_scan_word(&words->rest, &words->word[words->count]))
             return false;
         Word &read = words->word[words->count++];
         if (words->count == 1 && read.length > 11 && strchr("+@.", read.start[10]) &&
@@ -342,7 +314,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
         if (hour > 12)
             return -1;
         p += 2;
-    } else if (is_blank(marker)) {
+    } else if (listing_is_blank(marker)) {
         // Without a marker the clock is a 24-hour one; nothing else may stand there.
         if (hour > 23)
             return -1;
@@ -352,7 +324,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
     }
     const char *time_end = p;
     Word size_word;
-    if (!scan_word(&p, &size_word))
+    if (!listing_scan_word(&p, &size_word))
         return -1;
     // Cleared only now: every UNIX line has failed by here, and the record is large.
     memset(entry, 0, sizeof *entry);
@@ -395,7 +367,7 @@ int parse_dos_line(char *line, ListingEntry *entry)
     // their own, which cannot be told from a name's. A 24-hour clock in the same
     // columns leaves the two places of AM/PM blank, so its column ends two further on.
     const size_t column_end = marker ? 21 : 23;
-    const char *name = skip_blanks(p);
+    const char *name = listing_skip_blanks(p);
     if ((size_t)(p - time_end) <= column_end && (size_t)(name - time_end) > column_end)
         name = time_end + column_end + 1;
     return take_name(name, false, entry);

@@ -1,7 +1,7 @@
 // TLS over a stream: the handshake and every TLS read and write are driven on the
 // non-blocking socket, and each time the TLS layer needs the network the stream's own
 // wait runs, so a cancel and the time limit end a handshake exactly as they end a read.
-#include "transport/stream.h"
+#include "transport/stream_tls.h"
 
 int stream_start_tls(SocketStream *stream, TlsClient *client, SocketStream *resume)
 {
