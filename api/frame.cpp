@@ -62,6 +62,7 @@ struct HandleOptions {
     int32_t tls_verify;
     int32_t has_ca_file;
     char ca_file[SETTINGS_TEXT_SIZE];
+    int32_t use_mlsd;
     int32_t open_tried;  // a handle connects once
 };
 
@@ -74,6 +75,7 @@ static HandleOptions *options_of(FtpSession *session)
         options->timeout = -1;
         options->data_mode = -1;
         options->tls_verify = -1;
+        options->use_mlsd = -1;
         session->handle_options = options;
     }
     return (HandleOptions *)session->handle_options;
@@ -185,6 +187,7 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
     // A negative stored limit means none, like 0.
     int timeout = options->timeout >= 0 ? options->timeout : g_settings.Timeout;
     session_set_timeout(session, timeout > 0 ? timeout : 0);
+    session->use_mlsd = options->use_mlsd >= 0 ? options->use_mlsd : g_settings.UseMLSD != 0;
     session_set_proxy(session, (uint32_t)g_settings.ProxyType, g_settings.ProxyHost,
                       (uint32_t)g_settings.ProxyPort);
     if (session_connect(session, host, port, user, password) != 0)
@@ -253,6 +256,14 @@ extern "C" int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, co
         if (on != 0 && on != 1)
             return usage_failure(session, "AskSize is 0 or 1, not %.60s", value), 0;
         session->ask_size = on;
+        return 1;
+    }
+    if (same_words(name, "UseMLSD")) {
+        int on = option_number(value);
+        if (on != 0 && on != 1)
+            return usage_failure(session, "UseMLSD is 0 or 1, not %.60s", value), 0;
+        options->use_mlsd = on;
+        session->use_mlsd = on;
         return 1;
     }
     int verify = same_words(name, "TlsVerify");

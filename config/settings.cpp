@@ -29,6 +29,8 @@ void settings_load(void)
     s->Timeout = 300;
     s->TlsVerify = 1;
     s->TlsCaFile[0] = '\0';
+    s->UseMLSD = 1;
+    s->ServerCharset[0] = '\0';
 
     RegistryKey key;
     if (registry_open_key(SETTINGS_KEY_PATH, &key) != REGISTRY_OK)
@@ -45,6 +47,8 @@ void settings_load(void)
     s->Timeout = registry_read_dword(key, "Timeout", s->Timeout);
     s->TlsVerify = registry_read_dword(key, "TlsVerify", s->TlsVerify);
     registry_read_string(key, "TlsCaFile", s->TlsCaFile, SETTINGS_READ_LIMIT, s->TlsCaFile);
+    s->UseMLSD = registry_read_dword(key, "UseMLSD", s->UseMLSD);
+    registry_read_string(key, "ServerCharset", s->ServerCharset, SETTINGS_READ_LIMIT, s->ServerCharset);
     registry_close_key(key);
 }
 
@@ -64,6 +68,8 @@ int settings_save(void)
     registry_write_string(key, "ProxyHost", s->ProxyHost);
     registry_write_dword(key, "ResumeGetMode", s->ResumeGetMode);
     registry_write_dword(key, "Timeout", s->Timeout);
+    registry_write_dword(key, "UseMLSD", s->UseMLSD);
+    registry_write_string(key, "ServerCharset", s->ServerCharset);
     registry_close_key(key);
     return 0;
 }

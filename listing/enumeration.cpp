@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "listing/mlsd.h"
 #include "listing/parser.h"
 #include "listing/words.h"
 #include "platform/tempfile.h"
@@ -106,11 +107,13 @@ int index_line_type(const char *line, char *name, size_t name_size)
 // Parses one listing line into the scratch record and packs it into the store. A listing
 // with entries missing would pass for the whole directory: once an entry cannot be kept,
 // the rest of the data is only read, to keep the connection in step.
-void keep_line(FtpSession *session, char *line, ListingEntry *scratch, const struct tm *now, bool *complete)
+void keep_line(FtpSession *session, char *line, ListingEntry *scratch, const struct tm *now, bool mlsd,
+               bool *complete)
 {
-    if (!*complete || strncmp(line, "total", 5) == 0)
+    if (!*complete)
         return;
-    if (parse_listing_line_at(line, scratch, now) != 0)
+    if (mlsd ? parse_mlsd_line(line, scratch) != MLSD_ENTRY
+             : strncmp(line, "total", 5) == 0 || parse_listing_line_at(line, scratch, now) != 0)
         return;
     if (list_keep_entry(session, scratch) != 0)
         *complete = false;
@@ -193,6 +196,19 @@ bool split_finish(LineSplit *split)
     return true;
 }
 
+// Opens the data connection and sends the listing command: the reply code that answered
+// it, or -1 when nothing could be asked (no data connection, a command that cannot go out
+// such as a path with a line break: waiting for its data connection would never end).
+int start_listing(FtpSession *session, const char *verb, const char *path)
+{
+    if (session_open_data(session) != 0)
+        return -1;
+    int sent = path[0] != '\0' ? session_send(session, "%s %s\r\n", verb, path) : session_send(session, "%s\r\n", verb);
+    if (sent != 0 || session_accept_data(session) != 0)
+        return -1;
+    return session_reply(session);
+}
+
 }  // namespace
 
 int list_directory(FtpSession *session, const char *path)
@@ -206,14 +222,21 @@ int list_directory(FtpSession *session, const char *path)
     session->cursor_at = 0;
     if (strlen(path) > LISTING_PATH_LIMIT)
         return list_fail(session);
-    if (session_open_data(session) != 0)
+    // MLSD where the server offers it: exact sizes and UTC times. A refusal of it (a
+    // wildcard or a file as its argument, a server that offers what it does not do) is
+    // answered with LIST at once; a server that does not know the command is not asked
+    // again.
+    bool mlsd = session->use_mlsd && (session->features & SESSION_FEATURE_MLST) && !session->mlsd_refused;
+    int reply = start_listing(session, mlsd ? "MLSD" : "LIST", path);
+    if (mlsd && reply >= 500 && reply <= 599) {
+        if (reply == 500 || reply == 502)
+            session->mlsd_refused = 1;
+        session_close_data(session);
+        mlsd = false;
+        reply = start_listing(session, "LIST", path);
+    }
+    if (reply < 0)
         return list_fail(session);
-    // A LIST that cannot be sent (a path with a line break) is never answered: waiting
-    // for its data connection would never end.
-    int sent = path[0] != '\0' ? session_send(session, "LIST %s\r\n", path) : session_send(session, "LIST\r\n");
-    if (sent != 0 || session_accept_data(session) != 0)
-        return list_fail(session);
-    int reply = session_reply(session);
     if (reply != 150 && reply != 125) {
         session_refused(session, FAILURE_SERVER);
         return list_fail(session);
@@ -235,14 +258,14 @@ int list_directory(FtpSession *session, const char *path)
             int used = split_feed(&split, block + at, got - at);
             at += used;
             if (split.ready) {
-                keep_line(session, split.line, &scratch, &now, &complete);
+                keep_line(session, split.line, &scratch, &now, mlsd, &complete);
                 split.ready = false;
             }
         }
     }
     // The last line of a listing whose final line end is missing.
     if (split_finish(&split))
-        keep_line(session, split.line, &scratch, &now, &complete);
+        keep_line(session, split.line, &scratch, &now, mlsd, &complete);
     platform_zone_offset_hold(0);
     session_close_data(session);
 

@@ -86,7 +86,7 @@ const char kDefaultsSection[] =
     "\"ProxyPort\"=dword:00000015\n"
     "\"ProxyHost\"=\"\"\n"
     "\"ResumeGetMode\"=dword:00000000\n"
-    "\"Timeout\"=dword:0000012c\n"
+    "\"Timeout\"=dword:0000012c\n\"UseMLSD\"=dword:00000001\n\"ServerCharset\"=\"\"\n"
     "\n";
 
 class RegistryFileTest : public ::testing::Test {
@@ -192,7 +192,7 @@ TEST_F(RegistryFileTest, SaveKeepsEverythingElseInTheFile)
                  "\"ProxyPort\"=dword:00000015\n"
                  "\"ProxyHost\"=\"\"\n"
                  "\"ResumeGetMode\"=dword:00000000\n"
-                 "\"Timeout\"=dword:0000012c\n");
+                 "\"Timeout\"=dword:0000012c\n\"UseMLSD\"=dword:00000001\n\"ServerCharset\"=\"\"\n");
     after += "[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\VizivazuVOD]\n\n";
     EXPECT_EQ(after, read_file(file));
     settings_load();

@@ -122,6 +122,7 @@ void use_settings(int data_mode, int timeout = 0)
     g_settings.FtpCtrlPort = 21;
     g_settings.PassiveMode = data_mode;
     g_settings.Timeout = timeout;
+    g_settings.UseMLSD = 1;
 }
 
 // A port on 127.0.0.1 that nothing listens on.
@@ -818,11 +819,21 @@ TEST(Faults, HugeGarbageAndNulListings)
             return line.substr(0, line.size() - 2) + end;
         };
     };
+    const Lines offers_mlst = {"211-Features:", " MLST type*;size*;modify*;", "211 End"};
     struct LineCase {
         const char *label;
         std::string listing;
         std::vector<std::string> names;
+        bool mlsd = false;  // FEAT offers MLST: the listing comes through MLSD
     } line_cases[] = {
+        // The folder's own entries are skipped; a size, time or mode that is no number of
+        // its kind gives no entry; facts nobody knows are passed over.
+        {"MLSD lines with odd facts",
+         "type=cdir;modify=20240102030405; /pub\r\ntype=pdir; ..\r\ntype=file;size=12x; bad size\r\n"
+         "type=file;size=3;x.odd=;lang=en; one\r\ntype=file;modify=2024; bad time\r\nUNIX.mode=9; bad mode\r\n"
+         "type=OS.unix=slink:t;UNIX.mode=0777; two\r\nno facts\r\n" + unix_line("a LIST line") +
+             "size=1;type=file;x;y=z; no value\r\nsize=5 three\r\n",
+         {"one", "two/", "three"}, true},  // a link without a dot is taken for a folder
         {"NUL inside a listing line", unix_line("first") + unix_line(std::string("mid\0dle.txt", 11)) + unix_line("last"),
          {"first", "last"}},
         {"lines ending in CR alone", ended("\r")("one") + ended("\r")("two") + ended("\r")("three"),
@@ -837,12 +848,15 @@ TEST(Faults, HugeGarbageAndNulListings)
         SCOPED_TRACE(c.label);
         Rig rig;
         rig.server.set_listing(c.listing);
+        if (c.mlsd)
+            rig.server.expect("FEAT", offers_mlst);
         ASSERT_NE(nullptr, rig.open_handle());
         EntryInfo info;
         std::vector<std::string> names;
         for (int found = KestrelFindFirst(rig.archive, "*", &info); found == 0; found = KestrelFindNext(rig.archive, &info))
             names.push_back(info.file_name);
         EXPECT_EQ(c.names, names);
+        EXPECT_EQ(c.mlsd ? "MLSD" : "LIST", rig.since_open().at(1));
         EXPECT_EQ(0, listing_failed(rig.session()));
     }
 }
@@ -1139,6 +1153,41 @@ TEST(Faults, RefusedSteps)
          11,
          {"TYPE I", "PASV", "PORT 127,0,0,1,48,33", "RETR f.bin", "TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"},
          {{"f.bin", bytes}, {"g.bin", bytes}}},
+        // A server that refuses FEAT offers nothing: the listing is LIST's as it always was.
+        {"FEAT", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"500 FEAT not understood"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr) + 1; }, 1,
+         {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}, {}},
+        // MLSD refused after FEAT offered it: LIST at once, in the same listing, and only
+        // LIST from then on. A refusal that is no "unknown command" (a wildcard MLSD does
+        // not take) is tried again at the next listing.
+        {"MLSD after FEAT offered it", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"211-Features:", " MLST type*;size*;modify*;", "211 End"});
+             r.server.expect("MLSD", {"500 Unknown command"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) {
+             return (KestrelFindFirst(r.archive, "*", nullptr) + 1) * 10 + KestrelFindFirst(r.archive, "*", nullptr) + 1;
+         },
+         11, {"PASV", "MLSD", "PASV", "LIST", "TYPE I", "PASV", "RETR Index", "PASV", "LIST", "TYPE I", "PASV", "RETR Index"},
+         {}},
+        {"MLSD of a wildcard", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"211-Features:", " MLST type*;size*;modify*;", "211 End"});
+             r.server.expect("MLSD", {"501 Not a directory"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) {
+             FtpSession *session = r.session();
+             return (list_directory(session, "*.txt") + 1) * 10 + list_directory(session, "") + 1;
+         },
+         11, {"PASV", "MLSD *.txt", "PASV", "LIST *.txt", "TYPE I", "PASV", "RETR *.txt/Index", "PASV", "MLSD", "TYPE I",
+              "PASV", "RETR Index"},
+         {}},
         {"MKD", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("MKD", {"550 Permission denied"}); },
          [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 0, {"MKD d"}, {}},
         {"RNFR", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("RNFR", {"550 No such file"}); },
