@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "listing/enumeration.h"
@@ -32,12 +33,12 @@ const char METHOD[] = "-ftp-";
 
 FtpSession *session_of(HARC archive)
 {
-    return (FtpSession *)archive;
+    return handle_session(archive);
 }
 
 const StoredEntry *entry_of(HARC archive)
 {
-    return current_entry(session_of(archive));
+    return current_entry(handle_listing(archive));
 }
 
 // The MS-DOS date and time of a moment, in local time. The moment 0 is the format's own
@@ -137,10 +138,10 @@ void filetime_from_unix(int64_t seconds, uint32_t *low, uint32_t *high)
 
 // The directory's own time: that of its "." entry, the last one if the server listed
 // several; 0 without one.
-int64_t directory_time(const FtpSession *session)
+int64_t directory_time(const ListingStore *listing)
 {
     int64_t seconds = 0;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+    for (const StoredEntry *entry = list_first(listing); entry; entry = list_after(listing, entry))
         if (entry->name_length == 1 && entry_name(entry)[0] == '.')
             seconds = entry->mtime;
     return seconds;
@@ -177,7 +178,7 @@ extern "C" int KESTREL_API KestrelFindNext(HARC archive, EntryInfo *info)
     FtpSession *session = session_of(archive);
     if (!session)
         return -1;
-    const StoredEntry *entry = next_entry(session);
+    const StoredEntry *entry = next_entry(handle_listing(archive));
     if (!entry)
         return -1;
     if (info)
@@ -197,7 +198,7 @@ extern "C" int KESTREL_API KestrelFindFirst(HARC archive, const char *wildcard, 
     // An overlong pattern goes to the listing whole, which refuses it and marks the
     // listing failed: a cut pattern would list something else.
     if (text_copy(buffer, sizeof buffer, wildcard) != 0)
-        return list_directory(session, wildcard) == 0 ? KestrelFindNext(archive, info) : -1;
+        return list_directory(session, handle_listing(archive), wildcard) == 0 ? KestrelFindNext(archive, info) : -1;
     char *name = strrchr(buffer, '/');
     if (!name)
         name = strrchr(buffer, '\\');
@@ -205,7 +206,7 @@ extern "C" int KESTREL_API KestrelFindFirst(HARC archive, const char *wildcard, 
     // "All files" is the server's default: those patterns list the folder itself.
     if (strcmp(name, "*.*") == 0 || strcmp(name, "*") == 0)
         *name = '\0';
-    if (list_directory(session, buffer) != 0)
+    if (list_directory(session, handle_listing(archive), buffer) != 0)
         return -1;
     return KestrelFindNext(archive, info);
 }
@@ -349,7 +350,8 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSize(HARC archive)
     if (!session)
         return -1;
     uint32_t total = 0;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+    const ListingStore *listing = handle_listing(archive);
+    for (const StoredEntry *entry = list_first(listing); entry; entry = list_after(listing, entry))
         total += (uint32_t)size_field_of(entry);
     return (int)total;
 }
@@ -365,7 +367,7 @@ extern "C" uint16_t KESTREL_API KestrelGetArcDate(HARC archive)
     if (!session)
         return NO_STAMP;
     uint16_t date, time_of_day;
-    dos_stamp(directory_time(session), &date, &time_of_day);
+    dos_stamp(directory_time(handle_listing(archive)), &date, &time_of_day);
     return date;
 }
 
@@ -375,7 +377,7 @@ extern "C" uint16_t KESTREL_API KestrelGetArcTime(HARC archive)
     if (!session)
         return NO_STAMP;
     uint16_t date, time_of_day;
-    dos_stamp(directory_time(session), &date, &time_of_day);
+    dos_stamp(directory_time(handle_listing(archive)), &date, &time_of_day);
     return time_of_day;
 }
 
@@ -404,7 +406,8 @@ extern "C" int KESTREL_API KestrelGetArcOriginalSizeEx(HARC archive, KESTREL_LON
     if (!session || !size)
         return 0;
     int64_t total = 0;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+    const ListingStore *listing = handle_listing(archive);
+    for (const StoredEntry *entry = list_first(listing); entry; entry = list_after(listing, entry))
         total += entry->size;
     *size = total;
     return 1;
@@ -449,7 +452,7 @@ extern "C" uint16_t KESTREL_API KestrelGetArcRatio(HARC archive)
 
 int kestrel_listing_failed(HARC archive)
 {
-    return listing_failed(session_of(archive));
+    return listing_failed(handle_listing(archive));
 }
 
 int32_t dos_stamp_to_time(uint16_t date, uint16_t time_of_day)

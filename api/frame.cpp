@@ -1,12 +1,15 @@
 // The frame of the archiver interface: opening and closing handles, the version, the
-// state and mode queries, cancel and the function list. A handle is the session's
-// address; a null handle answers the export's failure value instead of crashing.
+// state and mode queries, cancel and the function list. A handle is the address of its
+// record (api/handle.h); a null handle answers the export's failure value instead of
+// crashing.
 #include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "config/settings.h"
@@ -36,7 +39,7 @@ static int frame_tls_mode(const char *scheme)
 
 const char *kestrel_open_failure(HARC archive)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     return session && session->failure.kind == FAILURE_TLS ? session->failure.text : "";
 }
 
@@ -50,36 +53,13 @@ static_assert(KESTREL_FAILURE_NAME == FAILURE_NAME && KESTREL_FAILURE_REFUSED ==
                   KESTREL_FAILURE_PROTOCOL == FAILURE_PROTOCOL && KESTREL_FAILURE_USAGE > FAILURE_PROTOCOL,
               "the public failure categories are the failure kinds");
 
+// The session calls the caller's progress callback through its own type: the same one.
+static_assert(std::is_same<SessionCallback, KESTREL_MESSAGE_CALLBACK>::value,
+              "the session's callback type is the public one");
+
 // Why the calling thread's last KestrelOpenArchive gave no handle: there is no handle to
 // keep it on, and another thread's open must not overwrite it.
 static thread_local Failure t_open_failure;
-
-// What a handle's options override; -1 (an empty CA file name with has_ca_file 0) keeps
-// the stored setting.
-struct HandleOptions {
-    int32_t timeout;
-    int32_t data_mode;
-    int32_t tls_verify;
-    int32_t has_ca_file;
-    char ca_file[SETTINGS_TEXT_SIZE];
-    int32_t use_mlsd;
-    int32_t open_tried;  // a handle connects once
-};
-
-static HandleOptions *options_of(FtpSession *session)
-{
-    if (!session->handle_options) {
-        HandleOptions *options = (HandleOptions *)calloc(1, sizeof(HandleOptions));
-        if (!options)
-            return nullptr;
-        options->timeout = -1;
-        options->data_mode = -1;
-        options->tls_verify = -1;
-        options->use_mlsd = -1;
-        session->handle_options = options;
-    }
-    return (HandleOptions *)session->handle_options;
-}
 
 // The words a report or a caller reads before the failure's own text; none where the
 // text says it already (a reply line, the TLS reasons).
@@ -123,13 +103,13 @@ static int failure_report(const Failure *failure, char *text, int size)
 
 extern "C" int KESTREL_API KestrelGetErrorEx(HARC archive, char *text, int size)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     return failure_report(session ? &session->failure : &t_open_failure, text, size);
 }
 
 HARC frame_new_handle(void)
 {
-    return (HARC)session_create();
+    return (HARC)handle_create();
 }
 
 extern "C" HARC KESTREL_API KestrelNewArchiveEx(void)
@@ -145,15 +125,11 @@ static int usage_failure(FtpSession *session, const char *format, const char *va
 
 int frame_open_handle(HARC handle, const char *url, uint32_t mode)
 {
-    FtpSession *session = (FtpSession *)handle;
+    FtpSession *session = handle_session(handle);
     if (!session)
         return -1;
     failure_clear(&session->failure);
-    HandleOptions *options = options_of(session);
-    if (!options) {
-        failure_set(&session->failure, FAILURE_LOCAL_FILE, "out of memory");
-        return -1;
-    }
+    HandleOptions *options = &handle_of(handle)->options;
     if (options->open_tried)
         return usage_failure(session, "%s", "the handle was opened before");
     options->open_tried = 1;
@@ -217,15 +193,11 @@ static int option_number(const char *value)
 
 extern "C" int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value)
 {
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     if (!session)
         return 0;
     failure_clear(&session->failure);
-    HandleOptions *options = options_of(session);
-    if (!options) {
-        failure_set(&session->failure, FAILURE_LOCAL_FILE, "out of memory");
-        return 0;
-    }
+    HandleOptions *options = &handle_of(archive)->options;
     if (!name || !value) {
         usage_failure(session, "%s", "an option needs a name and a value");
         return 0;
@@ -300,7 +272,7 @@ extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char
         return nullptr;
     }
     if (frame_open_handle(handle, url, mode) != 0) {
-        t_open_failure = ((FtpSession *)handle)->failure;
+        t_open_failure = handle_session(handle)->failure;
         KestrelCloseArchive(handle);
         handle = nullptr;
     }
@@ -309,8 +281,7 @@ extern "C" HARC KESTREL_API KestrelOpenArchive(KESTREL_WINDOW window, const char
 
 extern "C" int KESTREL_API KestrelCloseArchive(HARC archive)
 {
-    if (archive)
-        session_destroy((FtpSession *)archive);
+    handle_destroy(handle_of(archive));
     return 1;
 }
 
@@ -389,19 +360,21 @@ extern "C" int KESTREL_API KestrelKillOwnerWindowEx(intptr_t ignored)
 
 extern "C" int KESTREL_API KestrelSetDataConnectionMode(HARC archive, int mode)
 {
-    return session_set_data_mode((FtpSession *)archive, mode);
+    return session_set_data_mode(handle_session(archive), mode);
 }
 
 extern "C" int KESTREL_API KestrelSetCallbackMsgFunc(HARC archive, KESTREL_MESSAGE_CALLBACK callback,
                                                    intptr_t user)
 {
-    return session_set_callback((FtpSession *)archive, callback, user) == 0 ? 1 : 0;
+    FtpSession *session = handle_session(archive);
+    return session && session_set_callback(session, callback, user) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelCancel(HARC archive, int ignored)
 {
     (void)ignored;
-    return session_cancel((FtpSession *)archive) == 0 ? 1 : 0;
+    FtpSession *session = handle_session(archive);
+    return session && session_cancel(session) == 0 ? 1 : 0;
 }
 
 extern "C" int KESTREL_API KestrelQueryFunctionList(int function)

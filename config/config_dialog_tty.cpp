@@ -504,7 +504,7 @@ static int form_run(Form *form)
     }
 }
 
-int config_dialog_run(void *module, KESTREL_WINDOW owner)
+int config_dialog_run(void *module, void *owner)
 {
     (void)module;
     (void)owner;

@@ -131,7 +131,7 @@ static INT_PTR CALLBACK config_dialog_procedure(HWND dialog, UINT message, WPARA
     }
 }
 
-int config_dialog_run(void *module, KESTREL_WINDOW owner)
+int config_dialog_run(void *module, void *owner)
 {
     // In a program that links the library statically the templates are its own.
     HINSTANCE instance = module ? (HINSTANCE)module : GetModuleHandleA(nullptr);

@@ -47,12 +47,12 @@ size_t span_of(const StoredEntry *entry)
 
 // Makes room for `bytes` more at the end of the arena, doubling it; false when it cannot
 // grow, which leaves it and the entries in it as they were.
-bool make_room(FtpSession *session, size_t bytes)
+bool make_room(ListingStore *store, size_t bytes)
 {
-    size_t size = session->arena_size;
-    if (session->entry_arena && bytes <= size - session->arena_used)
+    size_t size = store->arena_size;
+    if (store->entry_arena && bytes <= size - store->arena_used)
         return true;
-    size_t wanted = session->arena_used + bytes;
+    size_t wanted = store->arena_used + bytes;
     if (wanted < bytes)
         return false;
     if (size < FIRST_ARENA_SIZE)
@@ -62,11 +62,11 @@ bool make_room(FtpSession *session, size_t bytes)
             return false;
         size *= 2;
     }
-    void *grown = realloc(session->entry_arena, size);
+    void *grown = realloc(store->entry_arena, size);
     if (!grown)
         return false;
-    session->entry_arena = (char *)grown;
-    session->arena_size = size;
+    store->entry_arena = (char *)grown;
+    store->arena_size = size;
     return true;
 }
 
@@ -77,10 +77,10 @@ char *put_text(char *to, const char *text, size_t length)
     return to + length + 1;
 }
 
-int list_fail(FtpSession *session)
+int list_fail(FtpSession *session, ListingStore *store)
 {
     session_close_data(session);
-    session->cursor = LISTING_CURSOR_FAILED;
+    store->cursor = LISTING_CURSOR_FAILED;
     return -1;
 }
 
@@ -107,7 +107,7 @@ int index_line_type(const char *line, char *name, size_t name_size)
 // Parses one listing line into the scratch record and packs it into the store. A listing
 // with entries missing would pass for the whole directory: once an entry cannot be kept,
 // the rest of the data is only read, to keep the connection in step.
-void keep_line(FtpSession *session, char *line, ListingEntry *scratch, const struct tm *now, bool mlsd,
+void keep_line(ListingStore *store, char *line, ListingEntry *scratch, const struct tm *now, bool mlsd,
                bool *complete)
 {
     if (!*complete)
@@ -115,20 +115,20 @@ void keep_line(FtpSession *session, char *line, ListingEntry *scratch, const str
     if (mlsd ? parse_mlsd_line(line, scratch) != MLSD_ENTRY
              : strncmp(line, "total", 5) == 0 || parse_listing_line_at(line, scratch, now) != 0)
         return;
-    if (list_keep_entry(session, scratch) != 0)
+    if (list_keep_entry(store, scratch) != 0)
         *complete = false;
 }
 
-void apply_index_line(FtpSession *session, char *line)
+void apply_index_line(ListingStore *store, char *line)
 {
     cut_at_line_end(line);
     char name[LISTING_INDEX_NAME_SIZE];
     int type = index_line_type(line, name, sizeof name);
     if (type == 0)
         return;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry)) {
+    for (const StoredEntry *entry = list_first(store); entry; entry = list_after(store, entry)) {
         if (strcmp(entry_name(entry), name) == 0) {
-            // The arena is the session's own; only this step changes a kept entry.
+            // The arena is the store's own; only this step changes a kept entry.
             StoredEntry *kept = (StoredEntry *)entry;
             kept->mode = (uint16_t)((kept->mode & 0x0FFF) | type);
             return;
@@ -211,17 +211,17 @@ int start_listing(FtpSession *session, const char *verb, const char *path)
 
 }  // namespace
 
-int list_directory(FtpSession *session, const char *path)
+int list_directory(FtpSession *session, ListingStore *store, const char *path)
 {
-    if (!session)
+    if (!session || !store)
         return -1;
     if (!path)
         path = "";
-    session->entry_count = 0;
-    session->arena_used = 0;
-    session->cursor_at = 0;
+    store->entry_count = 0;
+    store->arena_used = 0;
+    store->cursor_at = 0;
     if (strlen(path) > LISTING_PATH_LIMIT)
-        return list_fail(session);
+        return list_fail(session, store);
     // MLSD where the server offers it: exact sizes and UTC times. A refusal of it (a
     // wildcard or a file as its argument, a server that offers what it does not do) is
     // answered with LIST at once; a server that does not know the command is not asked
@@ -236,10 +236,10 @@ int list_directory(FtpSession *session, const char *path)
         reply = start_listing(session, "LIST", path);
     }
     if (reply < 0)
-        return list_fail(session);
+        return list_fail(session, store);
     if (reply != 150 && reply != 125) {
         session_refused(session, FAILURE_SERVER);
-        return list_fail(session);
+        return list_fail(session, store);
     }
 
     struct tm now;
@@ -258,14 +258,14 @@ int list_directory(FtpSession *session, const char *path)
             int used = split_feed(&split, block + at, got - at);
             at += used;
             if (split.ready) {
-                keep_line(session, split.line, &scratch, &now, mlsd, &complete);
+                keep_line(store, split.line, &scratch, &now, mlsd, &complete);
                 split.ready = false;
             }
         }
     }
     // The last line of a listing whose final line end is missing.
     if (split_finish(&split))
-        keep_line(session, split.line, &scratch, &now, mlsd, &complete);
+        keep_line(store, split.line, &scratch, &now, mlsd, &complete);
     platform_zone_offset_hold(0);
     session_close_data(session);
 
@@ -274,16 +274,16 @@ int list_directory(FtpSession *session, const char *path)
     if (reply != 226 && reply != 250)
         session_refused(session, FAILURE_SERVER);
     if ((reply != 226 && reply != 250) || !complete)
-        return list_fail(session);
-    session->cursor = -1;
+        return list_fail(session, store);
+    store->cursor = -1;
     if (session->use_index_file)
-        apply_index_file(session, path);
+        apply_index_file(session, store, path);
     return 0;
 }
 
-int apply_index_file(FtpSession *session, const char *path)
+int apply_index_file(FtpSession *session, ListingStore *store, const char *path)
 {
-    if (!session || !path)
+    if (!session || !store || !path)
         return -1;
     char remote[LISTING_INDEX_REMOTE_SIZE];
     size_t length = strlen(path);
@@ -311,7 +311,7 @@ int apply_index_file(FtpSession *session, const char *path)
     }
     char line[LISTING_INDEX_LINE_SIZE];
     while (fgets(line, sizeof line, file))
-        apply_index_line(session, line);
+        apply_index_line(store, line);
     fclose(file);
     remove(local);
     return 0;
@@ -337,18 +337,32 @@ const char *entry_group(const StoredEntry *entry)
     return entry_owner(entry) + entry->owner_length + 1;
 }
 
-int list_keep_entry(FtpSession *session, const ListingEntry *entry)
+int listing_store_clear(ListingStore *store)
 {
-    if (!session || !entry || session->entry_count >= g_entry_limit)
+    if (!store || !store->entry_arena)
+        return 0;
+    free(store->entry_arena);
+    store->entry_arena = nullptr;
+    store->arena_used = 0;
+    store->arena_size = 0;
+    store->entry_count = 0;
+    store->cursor = -1;
+    store->cursor_at = 0;
+    return 0;
+}
+
+int list_keep_entry(ListingStore *store, const ListingEntry *entry)
+{
+    if (!store || !entry || store->entry_count >= g_entry_limit)
         return -1;
     size_t name = text_length(entry->name, sizeof entry->name);
     size_t link = text_length(entry->link_target, sizeof entry->link_target);
     size_t owner = text_length(entry->owner, sizeof entry->owner);
     size_t group = text_length(entry->group, sizeof entry->group);
     size_t span = entry_span(name, link, owner, group);
-    if (!make_room(session, span))
+    if (!make_room(store, span))
         return -1;
-    StoredEntry *kept = (StoredEntry *)(session->entry_arena + session->arena_used);
+    StoredEntry *kept = (StoredEntry *)(store->entry_arena + store->arena_used);
     kept->size = entry->size;
     kept->mtime = entry->mtime;
     kept->mode = entry->status.st_mode;
@@ -361,37 +375,37 @@ int list_keep_entry(FtpSession *session, const ListingEntry *entry)
     text = put_text(text, entry->link_target, link);
     text = put_text(text, entry->owner, owner);
     put_text(text, entry->group, group);
-    session->arena_used += span;
-    session->entry_count++;
+    store->arena_used += span;
+    store->entry_count++;
     return 0;
 }
 
-const StoredEntry *next_entry(FtpSession *session)
+const StoredEntry *next_entry(ListingStore *store)
 {
-    if (!session || session->cursor == LISTING_CURSOR_FAILED)
+    if (!store || store->cursor == LISTING_CURSOR_FAILED)
         return nullptr;
     // Only a listing moves the cursor anywhere but forward from -1.
-    assert(session->cursor >= -1);
-    if (session->cursor == -1)
-        session->cursor_at = 0;
-    else if (session->cursor < session->entry_count)
-        session->cursor_at += span_of(current_entry(session));
-    if (session->cursor < INT32_MAX)
-        session->cursor++;
-    return current_entry(session);
+    assert(store->cursor >= -1);
+    if (store->cursor == -1)
+        store->cursor_at = 0;
+    else if (store->cursor < store->entry_count)
+        store->cursor_at += span_of(current_entry(store));
+    if (store->cursor < INT32_MAX)
+        store->cursor++;
+    return current_entry(store);
 }
 
-const StoredEntry *current_entry(const FtpSession *session)
+const StoredEntry *current_entry(const ListingStore *store)
 {
-    if (!session || !session->entry_arena || session->cursor < 0 || session->cursor >= session->entry_count)
+    if (!store || !store->entry_arena || store->cursor < 0 || store->cursor >= store->entry_count)
         return nullptr;
-    assert(session->cursor_at + sizeof(StoredEntry) <= session->arena_used);
-    return (const StoredEntry *)(session->entry_arena + session->cursor_at);
+    assert(store->cursor_at + sizeof(StoredEntry) <= store->arena_used);
+    return (const StoredEntry *)(store->entry_arena + store->cursor_at);
 }
 
-int listing_failed(const FtpSession *session)
+int listing_failed(const ListingStore *store)
 {
-    return session && session->cursor == LISTING_CURSOR_FAILED ? 1 : 0;
+    return store && store->cursor == LISTING_CURSOR_FAILED ? 1 : 0;
 }
 
 void list_set_entry_limit(int32_t limit)
@@ -399,24 +413,24 @@ void list_set_entry_limit(int32_t limit)
     g_entry_limit = limit > 0 ? limit : INT32_MAX;
 }
 
-const StoredEntry *list_first(const FtpSession *session)
+const StoredEntry *list_first(const ListingStore *store)
 {
-    if (!session || !session->entry_arena || session->entry_count <= 0)
+    if (!store || !store->entry_arena || store->entry_count <= 0)
         return nullptr;
-    return (const StoredEntry *)session->entry_arena;
+    return (const StoredEntry *)store->entry_arena;
 }
 
-const StoredEntry *list_after(const FtpSession *session, const StoredEntry *entry)
+const StoredEntry *list_after(const ListingStore *store, const StoredEntry *entry)
 {
-    if (!session || !entry)
+    if (!store || !entry)
         return nullptr;
-    size_t next = (size_t)((const char *)entry - session->entry_arena) + span_of(entry);
-    if (next >= session->arena_used)
+    size_t next = (size_t)((const char *)entry - store->entry_arena) + span_of(entry);
+    if (next >= store->arena_used)
         return nullptr;
-    return (const StoredEntry *)(session->entry_arena + next);
+    return (const StoredEntry *)(store->entry_arena + next);
 }
 
-int32_t list_entry_count(const FtpSession *session)
+int32_t list_entry_count(const ListingStore *store)
 {
-    return session && session->entry_arena ? session->entry_count : 0;
+    return store && store->entry_arena ? store->entry_count : 0;
 }

@@ -1,22 +1,38 @@
-// A remote directory read into the session: LIST over a fresh data connection, every
-// line parsed into one reusable ListingEntry and packed from there into the session's
-// entry store, in the order of the reply, and a cursor that walks them once. After a
+// A remote directory read through a session into a store: LIST over a fresh data
+// connection, every line parsed into one reusable ListingEntry and packed from there into
+// the entry store, in the order of the reply, and a cursor that walks them once. After a
 // complete listing the directory's "Index" file, when the server has one, corrects which
 // entries are files and which are directories.
 //
-// The store is one arena that belongs to the session: each entry is a StoredEntry
+// The store is one arena that belongs to the handle: each entry is a StoredEntry
 // followed by its four texts at their real length, so a listing costs what its lines
 // hold rather than a fixed 2.6 KB per line. list_directory grows the arena (realloc,
-// doubling), a new listing reuses it from the start, and only session_clear_listing
-// (which session_destroy calls) releases it (free). Pointers into it hold until the next
-// listing or the clear.
+// doubling), a new listing reuses it from the start, and only listing_store_clear
+// (which the handle calls when it goes) releases it (free). Pointers into it hold until
+// the next listing or the clear.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "listing/listing_entry.h"
 
 struct FtpSession;
+
+// The entries of the last listing: one arena of packed entries, the bytes of it in use,
+// its size, and where the cursor's entry starts. All zero is an empty store.
+struct ListingStore {
+    char *entry_arena;
+    size_t arena_used;
+    size_t arena_size;
+    int32_t entry_count;
+    int32_t cursor;
+    size_t cursor_at;
+};
+
+// Releases the arena: no entries, cursor -1. Always 0; a store without entries (or a
+// null one) is left as it is.
+int listing_store_clear(ListingStore *store);
 
 // The fixed part of a kept entry. Its texts follow it in the arena, each ending in NUL:
 // name, link target, owner, group (read them through the entry_ calls below).
@@ -42,34 +58,34 @@ enum {
     LISTING_INDEX_REMOTE_SIZE = 1000,
 };
 
-// The cursor of a session whose last listing failed: no entry is current, and stepping
+// The cursor of a store whose last listing failed: no entry is current, and stepping
 // does not move it, until the next listing.
 const int32_t LISTING_CURSOR_FAILED = INT32_MIN;
 
 // Lists the remote directory `path` ("" for the current one; any argument the server's
-// LIST takes) into the session. 0 when the server delivered a complete listing: the
+// LIST takes) into the store. 0 when the server delivered a complete listing: the
 // cursor then stands before the first entry. -1 when it did not (no data connection, a
 // refused LIST, a final reply other than 226 or 250, a cancel, a path of more than
 // LISTING_PATH_LIMIT characters, an entry that could not be kept for want of memory):
 // the entries read so far stay counted, but the cursor marks the listing as failed, so
 // no entry is current.
-int list_directory(FtpSession *session, const char *path);
+int list_directory(FtpSession *session, ListingStore *store, const char *path);
 
 // Downloads path's "Index" file into a private temporary file, lets it correct entry
 // types, and deletes the copy on every path. 0 when an index was read, -1 when there is
 // none or it cannot be read; the listing is never worse for it. list_directory runs it.
-int apply_index_file(FtpSession *session, const char *path);
+int apply_index_file(FtpSession *session, ListingStore *store, const char *path);
 
 // Steps the cursor and gives the entry it lands on, or null past the end (the cursor
 // goes on counting) or after a failed listing (the cursor stays where it is).
-const StoredEntry *next_entry(FtpSession *session);
+const StoredEntry *next_entry(ListingStore *store);
 
 // The entry under the cursor, or null when there is none.
-const StoredEntry *current_entry(const FtpSession *session);
+const StoredEntry *current_entry(const ListingStore *store);
 
-// 1 when the session's last listing failed, 0 when it succeeded or none was made: an
+// 1 when the store's last listing failed, 0 when it succeeded or none was made: an
 // empty directory and a refused LIST both leave no entry, and only this tells them apart.
-int listing_failed(const FtpSession *session);
+int listing_failed(const ListingStore *store);
 
 // The most entries one listing may hold (0 or less: no limit but memory). A longer
 // listing fails as one that runs out of memory does; tests use it to reach that path.
@@ -78,12 +94,12 @@ void list_set_entry_limit(int32_t limit);
 // Walks every entry the last listing kept (a failed one included), in order, without
 // moving the cursor: list_first gives the first or null, list_after the one behind entry
 // or null after the last.
-const StoredEntry *list_first(const FtpSession *session);
-const StoredEntry *list_after(const FtpSession *session, const StoredEntry *entry);
+const StoredEntry *list_first(const ListingStore *store);
+const StoredEntry *list_after(const ListingStore *store, const StoredEntry *entry);
 
-// Packs a parsed entry at the end of the session's listing: 0, or -1 when the entry
+// Packs a parsed entry at the end of the store's listing: 0, or -1 when the entry
 // limit is reached or the arena cannot grow (the listing then stays as it was). The
 // entry's texts must end within their fields.
-int list_keep_entry(FtpSession *session, const ListingEntry *entry);
+int list_keep_entry(ListingStore *store, const ListingEntry *entry);
 // The number of entries the last listing kept (a failed one included); 0 for null.
-int32_t list_entry_count(const FtpSession *session);
+int32_t list_entry_count(const ListingStore *store);

@@ -78,7 +78,6 @@ static int open_passive(FtpSession *session, int *refused)
     // goes. A 227 naming another address would let the server aim our connections at
     // any host, and a server behind NAT announces an address we cannot reach.
     uint32_t address = session->server_address;
-    memcpy(session->passive_address, &address, 4);
     session->passive_port = port;
     char dotted[16];
     format_ipv4(address, dotted);

@@ -1,3 +1,4 @@
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <strings.h>
@@ -321,8 +322,7 @@ int session_change_dir(FtpSession *session, const char *directory)
 
 int session_set_resume_mode(FtpSession *session, int mode)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     session->resume_mode = mode;
     session->resume_offset = 0;
     return 0;

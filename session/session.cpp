@@ -46,7 +46,6 @@ int session_destroy(FtpSession *session)
 {
     if (!session)
         return -1;
-    session_clear_listing(session);
     if (session->data) {
         stream_close(session->data);
         session->data = nullptr;
@@ -58,7 +57,6 @@ int session_destroy(FtpSession *session)
     }
     stream_limits_release(&session->limits);
     tls_client_free(session->tls_client);
-    free(session->handle_options);
     free(session);
     return 0;
 }
@@ -84,23 +82,10 @@ static int send_line(FtpSession *session, const char *line)
     return stream_send_text(session->control, line);
 }
 
-int session_clear_listing(FtpSession *session)
-{
-    if (!session || !session->entry_arena)
-        return 0;
-    free(session->entry_arena);
-    session->entry_arena = nullptr;
-    session->arena_used = 0;
-    session->arena_size = 0;
-    session->entry_count = 0;
-    session->cursor = -1;
-    session->cursor_at = 0;
-    return 0;
-}
-
 int session_send(FtpSession *session, const char *format, ...)
 {
-    if (!session || !session->control)
+    assert(session != nullptr && format != nullptr);
+    if (!session->control)
         return -1;
     char line[COMMAND_SIZE];
     va_list ap;
@@ -114,7 +99,8 @@ int session_send(FtpSession *session, const char *format, ...)
 
 int session_command(FtpSession *session, const char *format, ...)
 {
-    if (!session || !session->control)
+    assert(session != nullptr && format != nullptr);
+    if (!session->control)
         return 0;
     char line[COMMAND_SIZE];
     va_list ap;
@@ -273,14 +259,14 @@ int session_final_reply(FtpSession *session)
 
 int session_cancel(FtpSession *session)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     stream_limits_cancel(&session->limits);
     return 0;
 }
 
 int session_refused(FtpSession *session, int kind)
 {
+    assert(session != nullptr);
     if (session->reply[0] != '\0')
         failure_note(&session->failure, kind, "%s", session->reply);
     return -1;
@@ -288,16 +274,16 @@ int session_refused(FtpSession *session, int kind)
 
 int session_set_timeout(FtpSession *session, int seconds)
 {
-    if (!session || seconds < 0)
+    assert(session != nullptr);
+    if (seconds < 0)
         return -1;
     session->limits.timeout_seconds = seconds;
     return 0;
 }
 
-int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user)
+int session_set_callback(FtpSession *session, SessionCallback callback, intptr_t user)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     session->callback = callback;
     session->callback_user = user;
     return 0;
@@ -305,6 +291,7 @@ int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback,
 
 void session_notify(FtpSession *session, const char *text)
 {
-    if (session && session->callback)
+    assert(session != nullptr && text != nullptr);
+    if (session->callback)
         session->callback(text, session->callback_user);
 }

@@ -1,13 +1,14 @@
 // One open FTP server: the control connection, the data connection of the transfer or
-// listing under way, the login, the modes, the current directory, the listing and the
-// caller's progress callback. The handle of the archiver interface is the address of
-// this record. Operations answer 0 (or a count) or -1 and never show a message.
+// listing under way, the login, the modes, the current directory and the caller's
+// progress callback. The exported handle (api/handle.h) owns one. Operations
+// answer 0 (or a count) or -1 and never show a message. The session is never null: the
+// exports check the caller's handle, and the calls between the project's own layers
+// assert it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "api/kestrel.h"
 #include "transport/stream.h"
 #include "util/failure.h"
 
@@ -39,6 +40,15 @@ struct FtpSession;
 // last line): FEAT's features are the lines between its first and its last.
 typedef void (*SessionLineSink)(FtpSession *session, const char *line);
 
+// The caller's progress callback, called as the library's callers declare it (stdcall on
+// 32-bit Windows); the exports check that it is their public type.
+#ifdef _WIN32
+#define SESSION_CALLBACK_CALL __stdcall
+#else
+#define SESSION_CALLBACK_CALL
+#endif
+typedef int(SESSION_CALLBACK_CALL *SessionCallback)(const char *message, intptr_t user);
+
 enum { DATA_MODE_ACTIVE = 0, DATA_MODE_PASSIVE = 1, DATA_MODE_AUTO = 2 };
 // ftpes:// asks for TLS with AUTH TLS after the greeting, ftps:// starts it at the connect.
 enum { SESSION_TLS_NONE = 0, SESSION_TLS_EXPLICIT = 1, SESSION_TLS_IMPLICIT = 2 };
@@ -50,7 +60,6 @@ struct FtpSession {
     uint32_t local_address;
     uint32_t server_port;
     uint32_t local_port;
-    unsigned char passive_address[4];
     uint32_t port_address;
     int32_t passive_port;
     uint32_t port_listen_port;
@@ -64,16 +73,8 @@ struct FtpSession {
     char current_dir[SESSION_DIR_SIZE];
     char transfer_type[SESSION_TYPE_SIZE];
     int32_t uploading;
-    // The entry store of the last listing (listing/enumeration.h): one arena of packed
-    // entries, the bytes of it in use, its size, and where the cursor's entry starts.
-    char *entry_arena;
-    size_t arena_used;
-    size_t arena_size;
-    int32_t entry_count;
-    int32_t cursor;
-    size_t cursor_at;
     char system_type[SESSION_SYSTEM_SIZE];
-    KESTREL_MESSAGE_CALLBACK callback;
+    SessionCallback callback;
     intptr_t callback_user;
     // Transfer counters are 64-bit so that files of 2 GiB and more move correctly.
     int64_t transferred;
@@ -105,9 +106,6 @@ struct FtpSession {
     // here), the commands note a refusal with the server's reply line; the first reason
     // noted stays until the next operation clears it.
     Failure failure;
-    // The options the caller set on this handle (api/frame.cpp): one malloc'd block of
-    // plain data that the session frees with itself; null while none was set.
-    void *handle_options;
     // The server's features (SESSION_FEATURE_ bits) and whether FEAT was answered at all;
     // a server that refuses FEAT offers nothing, and every step then runs as before it.
     uint32_t features;
@@ -122,9 +120,6 @@ struct FtpSession {
 // Record and replies.
 FtpSession *session_create(void);
 int session_destroy(FtpSession *session);
-// Releases the listing's arena (listing/enumeration.h grows it): no entries, cursor -1.
-// Always 0; a session without entries (or a null one) is left as it is.
-int session_clear_listing(FtpSession *session);
 // Sends one command line. A formatted line that would not fit, or that carries a CR or
 // LF before its own line end, is not sent (-1): a name must never smuggle in a command.
 int session_send(FtpSession *session, const char *format, ...)
@@ -156,7 +151,7 @@ int session_cancel(FtpSession *session);
 int session_refused(FtpSession *session, int kind);
 // How long any wait (connect, reply, data, accept) may go without progress; 0: no limit.
 int session_set_timeout(FtpSession *session, int seconds);
-int session_set_callback(FtpSession *session, KESTREL_MESSAGE_CALLBACK callback, intptr_t user);
+int session_set_callback(FtpSession *session, SessionCallback callback, intptr_t user);
 void session_notify(FtpSession *session, const char *text);
 // Test seam: while a trace function is installed, it sees every command line sent ('>'),
 // every reply line read ('<') and every data connection made ('='), for any session.

@@ -1,6 +1,7 @@
 // Transfers over the data connection: the block level (open, read or write, close) and
 // the whole-file download with resume and upload on top of it. Counts, offsets and sizes
 // are 64-bit throughout, so files of 2 GiB and more move, resume and report correctly.
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -54,7 +55,8 @@ static void report_progress(FtpSession *session, const char *label, int64_t tota
 
 int session_set_resume_offset(FtpSession *session, int64_t offset)
 {
-    if (!session || offset < 0)
+    assert(session != nullptr);
+    if (offset < 0)
         return -1;
     session->resume_offset = offset;
     return 0;
@@ -80,8 +82,7 @@ static int64_t remote_size(FtpSession *session, const char *remote_name)
 // as before.
 static int open_transfer(FtpSession *session, const char *remote_name, const char *mode, int64_t local_size)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     if (!session->control || !remote_name || !mode) {
         session_close_data(session);
         return -1;
@@ -146,7 +147,8 @@ int session_open_transfer(FtpSession *session, const char *remote_name, const ch
 
 int session_read_data(FtpSession *session, void *buffer, int size)
 {
-    if (!session || !session->data)
+    assert(session != nullptr);
+    if (!session->data)
         return -1;
     int got = stream_receive(session->data, buffer, size);
     if (got < 0)
@@ -160,7 +162,8 @@ int session_read_data(FtpSession *session, void *buffer, int size)
 
 int session_write_data(FtpSession *session, const void *bytes, int length)
 {
-    if (!session || !session->data)
+    assert(session != nullptr);
+    if (!session->data)
         return -1;
     int sent = stream_send_buffered(session->data, bytes, length);
     if (sent <= 0)
@@ -184,8 +187,7 @@ static int short_or_long_of_announced(const FtpSession *session)
 
 int session_close_transfer(FtpSession *session)
 {
-    if (!session)
-        return -1;
+    assert(session != nullptr);
     int mismatch = short_or_long_of_announced(session);
     int cut_short = !session->uploading && !session->data_ended;
     session->transfer_total = 0;
@@ -339,7 +341,8 @@ static int receive_into_file(FtpSession *session, FILE *file)
 
 int session_get_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
 {
-    if (!session || !remote_name || !*remote_name || !mode)
+    assert(session != nullptr);
+    if (!remote_name || !*remote_name || !mode)
         return -1;
     int binary = strchr(mode, 'b') != nullptr;
     char path[SESSION_PATH_SIZE];
@@ -395,7 +398,8 @@ int session_get_file(FtpSession *session, const char *remote_name, const char *l
 
 int session_put_file(FtpSession *session, const char *remote_name, const char *local_name, const char *mode)
 {
-    if (!session || !mode)
+    assert(session != nullptr);
+    if (!mode)
         return -1;
     if (remote_name && !*remote_name)
         remote_name = nullptr;

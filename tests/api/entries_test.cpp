@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "listing/enumeration.h"
@@ -60,6 +61,7 @@ struct tm local(int year, int month, int day, int hour, int minute, int second)
 
 struct EntriesTest : ::testing::Test {
     FtpScriptServer server;
+    KestrelHandle *handle = nullptr;
     FtpSession *session = nullptr;
     std::string old_tz;
 
@@ -70,12 +72,13 @@ struct EntriesTest : ::testing::Test {
         put_env("TZ=UTC0");
         platform_zone_offset();  // the runtime reads TZ again only when told to
         server.set_auto_answer(true);
-        session = session_create();
-        ASSERT_NE(nullptr, session);
+        handle = handle_create();
+        ASSERT_NE(nullptr, handle);
+        session = handle->session;
     }
     void TearDown() override
     {
-        session_destroy(session);
+        handle_destroy(handle);
         server.stop();
         // An unset TZ is unset again: the Windows runtime unsets "TZ=", glibc a bare "TZ".
         put_env("TZ=" + old_tz);
@@ -89,7 +92,7 @@ struct EntriesTest : ::testing::Test {
         EXPECT_EQ(0, session_connect(session, "127.0.0.1", server.port(), "alice", "secret"));
         session_set_data_mode(session, DATA_MODE_PASSIVE);
         session->use_index_file = use_index ? 1 : 0;
-        return (HARC)session;
+        return (HARC)handle;
     }
     Lines transcript()
     {
@@ -324,11 +327,11 @@ TEST_F(EntriesTest, SystemTypeCodes)
         s.set_auto_answer(true);
         s.expect("SYST", {c.reply});
         ASSERT_TRUE(s.start());
-        FtpSession *one = session_create();
-        ASSERT_EQ(0, session_connect(one, "127.0.0.1", s.port(), "alice", "secret"));
+        KestrelHandle *one = handle_create();
+        ASSERT_EQ(0, session_connect(one->session, "127.0.0.1", s.port(), "alice", "secret"));
         EXPECT_EQ(c.code, KestrelGetArcOSType((HARC)one));
         EXPECT_EQ(c.code, KestrelGetOSType((HARC)one));
-        session_destroy(one);
+        handle_destroy(one);
     }
 }
 
@@ -409,15 +412,15 @@ TEST_F(EntriesTest, EmptyDirectoryAndFailedListingBothGiveNoEntryButDifferLater)
     server.expect("LIST", {"550 Permission denied"});
     HARC archive = connect();
     EXPECT_EQ(-1, KestrelFindFirst(archive, "", nullptr));
-    EXPECT_EQ(0, listing_failed(session));
+    EXPECT_EQ(0, listing_failed(&handle->listing));
     EXPECT_EQ(-1, KestrelFindFirst(archive, "", nullptr));
-    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(1, listing_failed(&handle->listing));
     EXPECT_EQ(0, KestrelGetArcOriginalSize(archive));
     EXPECT_EQ(0x0021, KestrelGetArcDate(archive));
     EXPECT_EQ(0x0000, KestrelGetArcTime(archive));
     std::string overlong(1000, 'w');
     EXPECT_EQ(-1, KestrelFindFirst(archive, overlong.c_str(), nullptr));
-    EXPECT_EQ(1, listing_failed(session));
+    EXPECT_EQ(1, listing_failed(&handle->listing));
     EXPECT_EQ(Lines({"PASV", "LIST", "PASV", "LIST"}), transcript());
 }
 
@@ -446,10 +449,10 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
         {"past 2 GiB", {{"big", 3000000000LL, local(2001, 1, 1, 0, 0, 0)}, {"small", 5, local(2001, 1, 1, 0, 0, 0)}}, 0x0021, 0x0000, -2147483644, false, 3000000005LL},
         {"before 1980", {{".", 0, local(1975, 6, 1, 1, 2, 4)}}, 0x0021, 0x0000, 0, true, 0},
     };
-    HARC archive = (HARC)session;
+    HARC archive = (HARC)handle;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        session_clear_listing(session);
+        listing_store_clear(&handle->listing);
         for (const Entry &e : c.entries) {
             ListingEntry entry;
             memset(&entry, 0, sizeof entry);
@@ -459,9 +462,9 @@ TEST_F(EntriesTest, DirectoryTimeAndTotals)
             entry.status.st_mtime = local_fields_to_time(&e.when, platform_zone_offset());
             entry.mtime = entry.status.st_mtime;
             entry.status.st_mode = 0x81A4;
-            ASSERT_EQ(0, list_keep_entry(session, &entry));
+            ASSERT_EQ(0, list_keep_entry(&handle->listing, &entry));
         }
-        session->cursor = -1;
+        handle->listing.cursor = -1;
         long long total64 = -1, compressed64 = -1;
         EXPECT_EQ(1, KestrelGetArcOriginalSizeEx(archive, &total64));
         EXPECT_EQ(1, KestrelGetArcCompressedSizeEx(archive, &compressed64));
@@ -499,30 +502,30 @@ TEST_F(EntriesTest, ArcFileNameNamesTheConnectedEndAndTheDirectory)
     std::string expected = "ftp://alice:secret@" + std::string(host) + ":" + std::to_string(server.port()) + "/pub";
     char url[1000];
     memset(url, 'Z', sizeof url);
-    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)handle, url, sizeof url));
     EXPECT_EQ(expected, url);
     EXPECT_EQ("USER alice@127.0.0.2", server.commands().at(0));
     // A TLS session names its own scheme.
     session->tls_mode = SESSION_TLS_EXPLICIT;
-    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)handle, url, sizeof url));
     EXPECT_EQ("ftpes" + expected.substr(3), url);
     session->tls_mode = SESSION_TLS_IMPLICIT;
-    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)handle, url, sizeof url));
     EXPECT_EQ("ftps" + expected.substr(3), url);
     session->tls_mode = SESSION_TLS_NONE;
 
     memset(url, 'Z', sizeof url);
-    EXPECT_EQ(0, KestrelGetArcFileName((HARC)session, url, 12));
+    EXPECT_EQ(0, KestrelGetArcFileName((HARC)handle, url, 12));
     EXPECT_EQ("ftp://alice", std::string(url));
     EXPECT_EQ('Z', url[12]);
-    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, url, 0));
-    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, nullptr, 10));
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)handle, url, 0));
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)handle, nullptr, 10));
 
     // A URL beyond the working buffer is refused, not cut.
     memset(session->current_dir, 'd', 990);
     session->current_dir[990] = '\0';
     memset(url, 'Z', sizeof url);
-    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)session, url, sizeof url));
+    EXPECT_EQ(-1, KestrelGetArcFileName((HARC)handle, url, sizeof url));
     EXPECT_EQ('Z', url[0]);
 }
 

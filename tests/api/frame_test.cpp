@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "config/settings.h"
 #include "session/session.h"
@@ -135,7 +136,7 @@ TEST_F(FrameTest, OpenChangesIntoTheUrlPathAndSetsTheModes)
     ASSERT_TRUE(server.start());
     HARC archive = KestrelOpenArchive(nullptr, url("u:p@127.0.0.1:" + port_text(server.port()) + "/pub/dir/").c_str(), 0);
     ASSERT_NE(nullptr, archive);
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     EXPECT_STREQ("/pub/dir", session->current_dir);
     EXPECT_EQ(1u, session->data_mode);
     EXPECT_EQ(1, session->resume_mode);
@@ -151,7 +152,7 @@ TEST_F(FrameTest, OutOfRangeStoredModeLeavesAutomaticChoice)
     ASSERT_TRUE(server.start());
     HARC archive = KestrelOpenArchive(nullptr, url("127.0.0.1:" + port_text(server.port()) + "/").c_str(), 0);
     ASSERT_NE(nullptr, archive);
-    EXPECT_EQ(2u, ((FtpSession *)archive)->data_mode);
+    EXPECT_EQ(2u, handle_session(archive)->data_mode);
     KestrelCloseArchive(archive);
 }
 
@@ -256,7 +257,7 @@ TEST_F(FrameTest, ModeCallbackAndCancelOnAnOpenHandle)
     ASSERT_TRUE(server.start());
     HARC archive = KestrelOpenArchive(nullptr, url("127.0.0.1:" + port_text(server.port()) + "/").c_str(), 0);
     ASSERT_NE(nullptr, archive);
-    FtpSession *session = (FtpSession *)archive;
+    FtpSession *session = handle_session(archive);
     EXPECT_EQ(0, KestrelSetDataConnectionMode(archive, 0));
     EXPECT_EQ(-1, KestrelSetDataConnectionMode(archive, 3));
     EXPECT_EQ(0u, session->data_mode);

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "command/entry.h"
 #include "session/session.h"
@@ -152,7 +153,7 @@ TEST(StatusWindow, CancelEndsAStalledServerWaitWithinASecond)
         pressed = std::chrono::steady_clock::now();
         driver_click(dialog, IDCANCEL);
     });
-    int result = session_set_type((FtpSession *)archive, "A");
+    int result = session_set_type(handle_session(archive), "A");
     auto ended = std::chrono::steady_clock::now();
     user.join();
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "command/actions.h"
@@ -161,7 +162,8 @@ struct Rig {
         opened_at = server.commands().size();
         return archive;
     }
-    FtpSession *session() const { return (FtpSession *)archive; }
+    FtpSession *session() const { return handle_session(archive); }
+    ListingStore *listing() const { return handle_listing(archive); }
     Lines since_open() const
     {
         Lines all = server.commands();
@@ -383,7 +385,7 @@ TEST(Faults, SilentGreetingEndsWithACancel)
         ASSERT_NE(nullptr, handle);
         HARC variable = nullptr;
         status_set_handle(&variable, handle);
-        FtpSession *session = (FtpSession *)handle;
+        FtpSession *session = handle_session(handle);
         CancelRun run = run_cancelled(
             [&] {
                 if (c.route == SESSION)
@@ -769,7 +771,7 @@ TEST(Faults, HugeGarbageAndNulListings)
         EntryInfo info;
         ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
         long long listed_ms = elapsed_ms(started);
-        EXPECT_EQ(0, listing_failed(rig.session()));
+        EXPECT_EQ(0, listing_failed(rig.listing()));
         EXPECT_STREQ("f0", info.file_name);
         int count = 1;
         bool in_order = true;
@@ -781,17 +783,17 @@ TEST(Faults, HugeGarbageAndNulListings)
         }
         EXPECT_EQ(lines, count);
         EXPECT_TRUE(in_order);
-        EXPECT_EQ(lines, rig.session()->entry_count);
+        EXPECT_EQ(lines, rig.listing()->entry_count);
         // "f999999", "ftp" twice, the empty link target and the fixed part: at most 48
         // bytes each, not 2.6 KB.
-        EXPECT_LE(rig.session()->arena_used, (size_t)lines * 48);
+        EXPECT_LE(rig.listing()->arena_used, (size_t)lines * 48);
         long long total = 0;
         EXPECT_EQ(1, KestrelGetArcOriginalSizeEx(rig.archive, &total));
         EXPECT_EQ(499500LL * (lines / 1000), total);
         EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}), rig.since_open());
         std::string note = "[   time   ] 1,000,000-line listing read in " + std::to_string(listed_ms) +
                            " ms, read and walked in " + std::to_string(elapsed_ms(started)) + " ms, arena " +
-                           std::to_string(rig.session()->arena_used >> 20) + " MiB\n";
+                           std::to_string(rig.listing()->arena_used >> 20) + " MiB\n";
         fputs(note.c_str(), stdout);
     }
     {
@@ -801,12 +803,12 @@ TEST(Faults, HugeGarbageAndNulListings)
         ASSERT_NE(nullptr, rig.open_handle());
         int found = KestrelFindFirst(rig.archive, "*", nullptr);
         // A complete listing of lines that are no entries: empty, not failed.
-        EXPECT_EQ(0, listing_failed(rig.session()));
-        EXPECT_EQ(rig.session()->entry_count > 0 ? 0 : -1, found);
+        EXPECT_EQ(0, listing_failed(rig.listing()));
+        EXPECT_EQ(rig.listing()->entry_count > 0 ? 0 : -1, found);
         int kept = 0;
-        for (const StoredEntry *entry = list_first(rig.session()); entry; entry = list_after(rig.session(), entry), kept++)
+        for (const StoredEntry *entry = list_first(rig.listing()); entry; entry = list_after(rig.listing(), entry), kept++)
             EXPECT_EQ(strlen(entry_name(entry)), entry->name_length);
-        EXPECT_EQ(rig.session()->entry_count, kept);
+        EXPECT_EQ(rig.listing()->entry_count, kept);
         // The control connection is still in step.
         EXPECT_EQ(1, KestrelMkDir(rig.archive, "after", 0));
         EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index", "MKD after"}), rig.since_open());
@@ -857,7 +859,7 @@ TEST(Faults, HugeGarbageAndNulListings)
             names.push_back(info.file_name);
         EXPECT_EQ(c.names, names);
         EXPECT_EQ(c.mlsd ? "MLSD" : "LIST", rig.since_open().at(1));
-        EXPECT_EQ(0, listing_failed(rig.session()));
+        EXPECT_EQ(0, listing_failed(rig.listing()));
     }
 }
 
@@ -1183,7 +1185,7 @@ TEST(Faults, RefusedSteps)
          },
          [](Rig &r) {
              FtpSession *session = r.session();
-             return (list_directory(session, "*.txt") + 1) * 10 + list_directory(session, "") + 1;
+             return (list_directory(session, r.listing(), "*.txt") + 1) * 10 + list_directory(session, r.listing(), "") + 1;
          },
          11, {"PASV", "MLSD *.txt", "PASV", "LIST *.txt", "TYPE I", "PASV", "RETR *.txt/Index", "PASV", "MLSD", "TYPE I",
               "PASV", "RETR Index"},
@@ -1256,7 +1258,7 @@ TEST(Faults, UrlPathReadings)
         HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
         EXPECT_EQ(c.opens, archive != nullptr);
         if (archive) {
-            EXPECT_STREQ(c.folder, ((FtpSession *)archive)->current_dir);
+            EXPECT_STREQ(c.folder, handle_session(archive)->current_dir);
         }
         KestrelCloseArchive(archive);
         server.stop();
@@ -1476,7 +1478,7 @@ TEST(Faults, TlsOpensThatFail)
         } else {
             EXPECT_LT(run.total_ms, kBoundMs);
         }
-        EXPECT_EQ(nullptr, ((FtpSession *)handle)->control);
+        EXPECT_EQ(nullptr, handle_session(handle)->control);
         Lines clear = clear_commands(server.commands());
         EXPECT_EQ(c.clear, clear);
         for (const std::string &line : server.commands())
@@ -1571,7 +1573,7 @@ TEST(Faults, EveryFailureKeepsItsReason)
         } else {
             EXPECT_EQ(-1, run.result);
         }
-        const Failure &failure = ((FtpSession *)handle)->failure;
+        const Failure &failure = handle_session(handle)->failure;
         EXPECT_EQ(c.kind, failure.kind) << failure.text;
         std::string text = failure.text;
         if (c.text == nullptr)

@@ -29,10 +29,10 @@ Lines concat(Lines a, const Lines &b)
     return a;
 }
 
-std::vector<std::string> names_of(const FtpSession *session)
+std::vector<std::string> names_of(const ListingStore *store)
 {
     std::vector<std::string> names;
-    for (const StoredEntry *entry = list_first(session); entry; entry = list_after(session, entry))
+    for (const StoredEntry *entry = list_first(store); entry; entry = list_after(store, entry))
         names.push_back(entry_name(entry));
     return names;
 }
@@ -89,6 +89,7 @@ std::vector<std::string> folder_contents(const fs::path &folder)
 struct EnumerationTest : ::testing::Test {
     FtpScriptServer server;
     FtpSession *session = nullptr;
+    ListingStore store = {};
     xfer::TempDir temp;
     TempFolder *folder = nullptr;
 
@@ -101,6 +102,7 @@ struct EnumerationTest : ::testing::Test {
     }
     void TearDown() override
     {
+        listing_store_clear(&store);
         session_destroy(session);
         server.stop();
         delete folder;
@@ -145,14 +147,15 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
         s.expect("LIST", {c.first}).send_data(c.data).final_reply({c.final_reply});
         ASSERT_TRUE(s.start());
         FtpSession *one = session_create();
+        ListingStore one_store = {};
         ASSERT_EQ(0, session_connect(one, "127.0.0.1", s.port(), "alice", "secret"));
         session_set_data_mode(one, DATA_MODE_PASSIVE);
-        EXPECT_EQ(c.result, list_directory(one, ""));
-        EXPECT_EQ(c.names, names_of(one));
-        EXPECT_EQ(c.result != 0, listing_failed(one) == 1);
+        EXPECT_EQ(c.result, list_directory(one, &one_store, ""));
+        EXPECT_EQ(c.names, names_of(&one_store));
+        EXPECT_EQ(c.result != 0, listing_failed(&one_store) == 1);
         // A walk finds every entry of a good listing and none of a failed one.
         int walked = 0;
-        while (next_entry(one))
+        while (next_entry(&one_store))
             walked++;
         EXPECT_EQ(c.result == 0 ? (int)c.names.size() : 0, walked);
         Lines expected = concat(kLogin, {"PASV", "LIST"});
@@ -160,6 +163,7 @@ TEST_F(EnumerationTest, RepliesDecideTheListingAndItsFailureMark)
             expected = concat(expected, kIndexMissing);
         EXPECT_TRUE(s.wait_for_commands(expected.size(), 3000));
         EXPECT_EQ(expected, s.commands());
+        listing_store_clear(&one_store);
         session_destroy(one);
     }
 }
@@ -170,14 +174,14 @@ TEST_F(EnumerationTest, RefusedListStopsAtOnceAndEmptyDirectoryDoesNot)
     server.expect("LIST", {"550 No such directory"});
     server.set_listing("");
     connect();
-    EXPECT_EQ(-1, list_directory(session, "missing"));
-    EXPECT_EQ(1, listing_failed(session));
-    EXPECT_EQ(nullptr, next_entry(session));
-    EXPECT_EQ(nullptr, current_entry(session));
+    EXPECT_EQ(-1, list_directory(session, &store, "missing"));
+    EXPECT_EQ(1, listing_failed(&store));
+    EXPECT_EQ(nullptr, next_entry(&store));
+    EXPECT_EQ(nullptr, current_entry(&store));
     // The next listing, of an empty directory, succeeds and clears the mark.
-    EXPECT_EQ(0, list_directory(session, ""));
-    EXPECT_EQ(0, listing_failed(session));
-    EXPECT_EQ(0, session->entry_count);
+    EXPECT_EQ(0, list_directory(session, &store, ""));
+    EXPECT_EQ(0, listing_failed(&store));
+    EXPECT_EQ(0, store.entry_count);
     EXPECT_EQ(concat({"PASV", "LIST missing", "PASV", "LIST"}, kIndexMissing), transcript());
 }
 
@@ -185,10 +189,10 @@ TEST_F(EnumerationTest, UnsendableOrOverlongPathIsRefusedWithoutListing)
 {
     connect();
     for (std::string path : {std::string("a\r\nDELE x"), std::string(1000, 'p')}) {
-        EXPECT_EQ(-1, list_directory(session, path.c_str()));
-        EXPECT_EQ(1, listing_failed(session));
+        EXPECT_EQ(-1, list_directory(session, &store, path.c_str()));
+        EXPECT_EQ(1, listing_failed(&store));
     }
-    EXPECT_EQ(0, list_directory(session, std::string(999, 'p').c_str()));
+    EXPECT_EQ(0, list_directory(session, &store, std::string(999, 'p').c_str()));
     Lines commands = transcript();
     ASSERT_GE(commands.size(), 3u);
     EXPECT_EQ("PASV", commands[0]);
@@ -202,8 +206,8 @@ TEST_F(EnumerationTest, ActiveModeListing)
     server.set_listing(unix_line("a.txt") + unix_line("sub", "drwxr-xr-x"));
     session->use_index_file = 0;
     connect(DATA_MODE_ACTIVE);
-    EXPECT_EQ(0, list_directory(session, "pub"));
-    EXPECT_EQ(Lines({"a.txt", "sub"}), names_of(session));
+    EXPECT_EQ(0, list_directory(session, &store, "pub"));
+    EXPECT_EQ(Lines({"a.txt", "sub"}), names_of(&store));
     Lines commands = transcript();
     ASSERT_EQ(2u, commands.size());
     EXPECT_EQ(0u, commands[0].find("PORT 127,0,0,1,48,33"));
@@ -214,27 +218,27 @@ TEST_F(EnumerationTest, CursorWalksOnceAndKeepsCountingPastTheEnd)
 {
     server.set_listing(unix_line("one") + unix_line("two"));
     connect();
-    EXPECT_EQ(nullptr, current_entry(session));
-    ASSERT_EQ(0, list_directory(session, ""));
-    EXPECT_EQ(-1, session->cursor);
-    EXPECT_STREQ("one", entry_name(next_entry(session)));
-    EXPECT_STREQ("one", entry_name(current_entry(session)));
-    EXPECT_STREQ("two", entry_name(next_entry(session)));
+    EXPECT_EQ(nullptr, current_entry(&store));
+    ASSERT_EQ(0, list_directory(session, &store, ""));
+    EXPECT_EQ(-1, store.cursor);
+    EXPECT_STREQ("one", entry_name(next_entry(&store)));
+    EXPECT_STREQ("one", entry_name(current_entry(&store)));
+    EXPECT_STREQ("two", entry_name(next_entry(&store)));
     for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(nullptr, next_entry(session));
-        EXPECT_EQ(nullptr, current_entry(session));
+        EXPECT_EQ(nullptr, next_entry(&store));
+        EXPECT_EQ(nullptr, current_entry(&store));
     }
-    EXPECT_EQ(4, session->cursor);
-    EXPECT_EQ(0, session_clear_listing(session));
-    EXPECT_EQ(nullptr, session->entry_arena);
-    EXPECT_EQ(0, session->entry_count);
-    EXPECT_EQ(-1, session->cursor);
+    EXPECT_EQ(4, store.cursor);
+    EXPECT_EQ(0, listing_store_clear(&store));
+    EXPECT_EQ(nullptr, store.entry_arena);
+    EXPECT_EQ(0, store.entry_count);
+    EXPECT_EQ(-1, store.cursor);
     // Freeing what is already free changes nothing.
-    session->cursor = 7;
-    EXPECT_EQ(0, session_clear_listing(session));
-    EXPECT_EQ(7, session->cursor);
-    EXPECT_EQ(0, session_clear_listing(nullptr));
-    EXPECT_EQ(-1, list_directory(nullptr, ""));
+    store.cursor = 7;
+    EXPECT_EQ(0, listing_store_clear(&store));
+    EXPECT_EQ(7, store.cursor);
+    EXPECT_EQ(0, listing_store_clear(nullptr));
+    EXPECT_EQ(-1, list_directory(nullptr, &store, ""));
     EXPECT_EQ(nullptr, next_entry(nullptr));
 }
 
@@ -257,11 +261,11 @@ TEST_F(EnumerationTest, ListingsOfEverySizeKeepTheirEntriesInOrder)
             expected.push_back(name);
         }
         server.set_listing(text);
-        ASSERT_EQ(0, list_directory(session, ""));
-        EXPECT_EQ(expected, names_of(session));
+        ASSERT_EQ(0, list_directory(session, &store, ""));
+        EXPECT_EQ(expected, names_of(&store));
         for (int i = 0; i < size; i++)
-            ASSERT_EQ(i, next_entry(session)->size);
-        EXPECT_EQ(nullptr, next_entry(session));
+            ASSERT_EQ(i, next_entry(&store)->size);
+        EXPECT_EQ(nullptr, next_entry(&store));
     }
 }
 
@@ -280,7 +284,7 @@ TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)
                                  "a b c dir   two words\n"
                                  "too few words\n");
     connect();
-    ASSERT_EQ(0, list_directory(session, "pub"));
+    ASSERT_EQ(0, list_directory(session, &store, "pub"));
     struct Expect {
         const char *name;
         int mode;
@@ -288,9 +292,9 @@ TEST_F(EnumerationTest, IndexCorrectsTheTypesOfTheEntriesItNames)
         {"docs", 0x41A4},      {"readme", 0x81ED}, {"notes", 0x81E8},     {"other", 0x41ED},
         {"dup", 0x41A4},       {"dup", 0x81A4},    {"lib.so", 0x41FF},    {"two words", 0x4180},
     };
-    ASSERT_EQ(8, session->entry_count);
-    const StoredEntry *entry = list_first(session);
-    for (int i = 0; i < 8; i++, entry = list_after(session, entry)) {
+    ASSERT_EQ(8, store.entry_count);
+    const StoredEntry *entry = list_first(&store);
+    for (int i = 0; i < 8; i++, entry = list_after(&store, entry)) {
         ASSERT_NE(nullptr, entry);
         EXPECT_STREQ(expected[i].name, entry_name(entry));
         EXPECT_EQ(expected[i].mode, entry->mode) << expected[i].name;
@@ -310,7 +314,7 @@ TEST_F(EnumerationTest, IndexPathFollowsTheListedPath)
     connect();
     Lines expected;
     for (const Case &c : cases) {
-        ASSERT_EQ(0, list_directory(session, c.path));
+        ASSERT_EQ(0, list_directory(session, &store, c.path));
         expected = concat(expected, {"PASV", c.path[0] ? std::string("LIST ") + c.path : "LIST", "TYPE I", "PASV", c.retr});
     }
     EXPECT_EQ(expected, transcript());
@@ -330,17 +334,17 @@ TEST_F(EnumerationTest, IndexCopyLivesInTheTemporaryFolderAndIsAlwaysDeleted)
     server.expect("RETR broken/Index", {"150 ok (100 bytes)"}).send_data("x y z dir docs\n").final_reply({"451 Aborted"});
     connect();
 
-    EXPECT_EQ(0, list_directory(session, "broken"));
-    EXPECT_EQ(0x81A4, list_first(session)->mode);  // a download that failed is not read
+    EXPECT_EQ(0, list_directory(session, &store, "broken"));
+    EXPECT_EQ(0x81A4, list_first(&store)->mode);  // a download that failed is not read
     EXPECT_TRUE(folder_contents(temp.path).empty());
 
-    EXPECT_EQ(0, list_directory(session, ""));  // no Index at all
+    EXPECT_EQ(0, list_directory(session, &store, ""));  // no Index at all
     EXPECT_TRUE(folder_contents(temp.path).empty());
 
     {
         TempFolder gone((temp.path / "missing").string());
-        EXPECT_EQ(0, list_directory(session, "x"));
-        EXPECT_EQ(1, session->entry_count);
+        EXPECT_EQ(0, list_directory(session, &store, "x"));
+        EXPECT_EQ(1, store.entry_count);
     }
     EXPECT_EQ(Lines({"PASV", "LIST broken", "TYPE I", "PASV", "RETR broken/Index", "PASV", "LIST", "TYPE I", "PASV",
                      "RETR Index", "PASV", "LIST x"}),
@@ -353,8 +357,8 @@ TEST_F(EnumerationTest, IndexDownloadLeavesTheCallersRestartOffsetAlone)
     server.add_file("Index", "x y z dir docs\n");
     connect();
     session_set_resume_offset(session, 500);
-    ASSERT_EQ(0, list_directory(session, ""));
-    EXPECT_EQ(0x41A4, list_first(session)->mode);
+    ASSERT_EQ(0, list_directory(session, &store, ""));
+    EXPECT_EQ(0x41A4, list_first(&store)->mode);
     EXPECT_EQ(500, session->resume_offset);
     EXPECT_EQ(concat({"PASV", "LIST"}, kIndexMissing), transcript());
 }
@@ -370,11 +374,11 @@ TEST_F(EnumerationTest, ListingThatCannotKeepEveryEntryFails)
     session->use_index_file = 0;
     connect();
     list_set_entry_limit(17);
-    EXPECT_EQ(-1, list_directory(session, ""));
-    EXPECT_EQ(1, listing_failed(session));
-    EXPECT_EQ(nullptr, next_entry(session));
+    EXPECT_EQ(-1, list_directory(session, &store, ""));
+    EXPECT_EQ(1, listing_failed(&store));
+    EXPECT_EQ(nullptr, next_entry(&store));
     list_set_entry_limit(0);
-    EXPECT_EQ(0, list_directory(session, ""));
-    EXPECT_EQ(40, session->entry_count);
+    EXPECT_EQ(0, list_directory(session, &store, ""));
+    EXPECT_EQ(40, store.entry_count);
     EXPECT_EQ(Lines({"PASV", "LIST", "PASV", "LIST"}), transcript());
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/kestrel.h"
 #include "platform/net.h"
 #include "session/session.h"
 #include "tests/support/ftp_script_server.h"
@@ -56,7 +57,6 @@ TEST_F(SessionTest, NewSessionDefaults)
     EXPECT_STREQ("I", session->transfer_type);
     EXPECT_STREQ("", session->current_dir);
     EXPECT_EQ(1, session->use_index_file);
-    EXPECT_EQ(0, session->cursor);
     EXPECT_EQ(0u, session->proxy_type);
     EXPECT_EQ(-1, session_destroy(nullptr));
 }
