@@ -4,11 +4,13 @@
 
 #include "util/text.h"
 
-// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off.
+// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off, and
+// MLSD listings, which are the default whether the settings were loaded or not.
 static Settings initial_settings(void)
 {
     Settings s = {};
     s.TlsVerify = 1;
+    s.UseMLSD = 1;
     return s;
 }
 
