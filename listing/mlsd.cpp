@@ -102,7 +102,7 @@ struct Facts {
     long long size = 0;
     int64_t time = 0;
     long long mode = 0;
-    Text owner = {"", 0}, owner_id = {"", 0}, group = {"", 0}, group_id = {"", 0}, perm = {"", 0};
+    Text owner = {"", 0}, owner_id = {"", 0}, group = {"", 0}, group_id = {"", 0};
 };
 
 // One fact into facts; false when a fact that is read is no value of its kind.
@@ -131,8 +131,6 @@ bool take_fact(const Text &name, const Text &value, Facts *facts)
         facts->group = value;
     } else if (same(name, "unix.group") || same(name, "unix.gid")) {
         facts->group_id = value;
-    } else if (same(name, "perm")) {
-        facts->perm = value;
     }
     return true;
 }
@@ -184,20 +182,13 @@ int parse_mlsd_line(char *line, ListingEntry *entry)
         text_copy_n(entry->link_target, sizeof entry->link_target, target.start, target.length) != 0)
         return MLSD_NO_ENTRY;
 
-    uint16_t permissions = 0;
-    if (facts.has_mode) {
-        permissions = (uint16_t)(facts.mode & 0777);
-    } else {
-        // Without a mode the perm fact tells what the login may do: read, or also write.
-        permissions = 0400;
-        for (size_t i = 0; i < facts.perm.length; i++)
-            if (strchr("wacm", lower(facts.perm.start[i])))
-                permissions |= 0200;
-    }
     // A link is shown as what it most likely points to, as in a LIST line: a name with a
     // dot is taken for a file, one without for a folder.
     if (type == LISTING_TYPE_LINK)
         type = strchr(entry->name, '.') ? LISTING_TYPE_FILE : LISTING_TYPE_DIR;
+    // Without a mode the permissions are those a LIST line of the same server shows for
+    // such an entry; the perm fact tells what this login may do, which LIST never said.
+    uint16_t permissions = facts.has_mode ? (uint16_t)(facts.mode & 0777) : type == LISTING_TYPE_DIR ? 0755 : 0644;
     entry->status.st_mode = (uint16_t)(type | permissions);
     entry->size = facts.size;
     entry->status.st_size = facts.size > INT32_MAX ? INT32_MAX : (int32_t)facts.size;

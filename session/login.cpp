@@ -120,6 +120,22 @@ static void learn_features(FtpSession *session)
         session->features = 0;
 }
 
+// The server's character set for this login. RFC 2640: a server that announces UTF8 may
+// wait to be told before it sends UTF-8 names; a refusal of OPTS changes nothing, the
+// names are UTF-8 all the same. A set the system does not know converts nothing.
+static void settle_charset(FtpSession *session)
+{
+    const char *setting = session->charset_setting;
+    bool utf8 = setting[0] == '\0' ? (session->features & SESSION_FEATURE_UTF8) != 0
+                                   : platform_charset_same(setting, "UTF-8") != 0;
+    if (utf8 && (session->features & SESSION_FEATURE_UTF8))
+        session_command(session, "OPTS UTF8 ON\r\n");
+    text_copy(session->server_charset, sizeof session->server_charset, setting[0] ? setting : utf8 ? "UTF-8" : "");
+    char probe[8];
+    session->convert_names = session->server_charset[0] != '\0' && !platform_charset_same(session->server_charset, "") &&
+                             platform_charset_convert(session->server_charset, "", "a", probe, sizeof probe, nullptr) == 0;
+}
+
 int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *settings)
 {
     if (!session || !settings || mode < SESSION_TLS_NONE || mode > SESSION_TLS_IMPLICIT)
@@ -239,6 +255,7 @@ int session_login(FtpSession *session)
     if (session_command(session, "SYST\r\n") == 215)
         record_system_type(session, session->reply);
     learn_features(session);
+    settle_charset(session);
     session->mlsd_refused = 0;
 
     session_set_type(session, session->transfer_type);
@@ -316,7 +333,10 @@ int session_change_dir(FtpSession *session, const char *directory)
     const char *last = strrchr(first + 1, '"');
     if (!last)
         return -1;
-    text_copy_n(session->current_dir, sizeof session->current_dir, first + 1, (size_t)(last - first - 1));
+    char path[SESSION_DIR_SIZE];
+    text_copy_n(path, sizeof path, first + 1, (size_t)(last - first - 1));
+    if (session_name_from_server(session, path, session->current_dir, sizeof session->current_dir, nullptr) != 0)
+        text_copy(session->current_dir, sizeof session->current_dir, path);
     return 0;
 }
 

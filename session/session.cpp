@@ -76,6 +76,63 @@ static int format_command(char (&line)[COMMAND_SIZE], const char *format, va_lis
     return 0;
 }
 
+// A command's argument goes out in the server's character set. A name that the caller's
+// set could not show (it reached the caller with '?' in its place) goes as the server's
+// own bytes, found through the current listing: the caller can only give it as shown.
+static int line_to_server(FtpSession *session, char (&line)[COMMAND_SIZE])
+{
+    if (!session->convert_names)
+        return 0;
+    char *space = strchr(line, ' ');
+    if (!space)
+        return 0;
+    size_t length = strlen(line);
+    size_t end = length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n' ? length - 2 : length;
+    size_t start = (size_t)(space + 1 - line);
+    if (end <= start)
+        return 0;
+    char argument[COMMAND_SIZE];
+    text_copy_n(argument, sizeof argument, line + start, end - start);
+    char converted[COMMAND_SIZE];
+    const char *raw = session->server_name_of ? session->server_name_of(session->server_name_context, argument) : nullptr;
+    bool ascii = true;
+    for (const char *p = argument; *p && ascii; p++)
+        ascii = (unsigned char)*p < 0x80;
+    if (raw) {
+        if (text_copy(converted, sizeof converted, raw) != 0)
+            return -1;
+    } else if (ascii) {
+        return 0;
+    } else if (platform_charset_convert("", session->server_charset, argument, converted, sizeof converted,
+                                        nullptr) != 0) {
+        return -1;
+    }
+    if (strpbrk(converted, "\r\n"))
+        return -1;
+    char whole[COMMAND_SIZE];
+    line[start] = '\0';
+    if (text_format(whole, sizeof whole, "%s%s%s", line, converted, end < length ? "\r\n" : "") != 0)
+        return -1;
+    text_copy(line, sizeof line, whole);
+    return 0;
+}
+
+int session_set_charset(FtpSession *session, const char *setting)
+{
+    if (!session || !setting)
+        return -1;
+    return text_copy(session->charset_setting, sizeof session->charset_setting, setting);
+}
+
+int session_name_from_server(const FtpSession *session, const char *name, char *out, size_t size, int *lossy)
+{
+    if (lossy)
+        *lossy = 0;
+    if (!session->convert_names)
+        return text_copy(out, size, name);
+    return platform_charset_convert(session->server_charset, "", name, out, size, lossy);
+}
+
 static int send_line(FtpSession *session, const char *line)
 {
     session_trace(session, '>', line);
@@ -92,7 +149,7 @@ int session_send(FtpSession *session, const char *format, ...)
     va_start(ap, format);
     int formatted = format_command(line, format, ap);
     va_end(ap);
-    if (formatted != 0)
+    if (formatted != 0 || line_to_server(session, line) != 0)
         return -1;
     return send_line(session, line);
 }
@@ -108,7 +165,7 @@ int session_command(FtpSession *session, const char *format, ...)
     int formatted = format_command(line, format, ap);
     va_end(ap);
     // A command that did not go out is never answered: waiting would only stall.
-    if (formatted != 0 || send_line(session, line) != 0)
+    if (formatted != 0 || line_to_server(session, line) != 0 || send_line(session, line) != 0)
         return 0;
     return session_final_reply(session);
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/charset.h"
 #include "transport/stream.h"
 #include "util/failure.h"
 
@@ -115,6 +116,16 @@ struct FtpSession {
     // server refuses it as a command it does not know.
     int32_t use_mlsd;
     int32_t mlsd_refused;
+    // Names cross between the server's character set and the caller's: the setting ("",
+    // automatic: UTF-8 when FEAT announces it, else the caller's own), the set the login
+    // settled on ("" the caller's own), and whether the two differ.
+    char charset_setting[CHARSET_NAME_SIZE];
+    char server_charset[CHARSET_NAME_SIZE];
+    int32_t convert_names;
+    // Where a name that the caller's set cannot show finds the server's own bytes: the
+    // handle's current listing (null: none); gives the server's name or null.
+    const char *(*server_name_of)(const void *context, const char *shown);
+    const void *server_name_context;
 };
 
 // Record and replies.
@@ -175,6 +186,13 @@ int session_change_dir(FtpSession *session, const char *directory);
 // none at all for "/"). 0, or -1 with the first refusal noted as why.
 int session_open_dir(FtpSession *session, const char *path);
 int session_set_resume_mode(FtpSession *session, int mode);
+
+// The server's character set: "" (automatic) or a name the system knows, such as
+// "Shift_JIS"; it takes effect at the login. -1 for a name too long to be one.
+int session_set_charset(FtpSession *session, const char *setting);
+// A name the server sent, in the caller's set, into out: 0, or -1 when it does not fit;
+// *lossy (may be null) is set when a character could not be shown and became '?'.
+int session_name_from_server(const FtpSession *session, const char *name, char *out, size_t size, int *lossy);
 
 // Data connections: passive (PASV: we connect), active (PORT: the server connects to us
 // on port 12321 at the control connection's local address) and automatic (passive until

@@ -31,6 +31,7 @@
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/test_waits.h"
+#include "util/text.h"
 
 using Lines = std::vector<std::string>;
 using Folder = std::map<std::string, std::string>;  // file name -> bytes
@@ -1208,6 +1209,50 @@ TEST(Faults, RefusedSteps)
         EXPECT_LT(elapsed_ms(started), kBoundMs);
         EXPECT_EQ(c.commands, rig.since_open());
         EXPECT_EQ(c.folder, folder_of(rig.dir.path));
+    }
+}
+
+// Names cross into the caller's character set; a name it cannot show is given back as
+// shown and still reaches the server as the server's own bytes. Shift_JIS bytes show as
+// Japanese under a UTF-8 locale and as '?' under a western code page; a byte that is no
+// UTF-8 passes unchanged where both sides are UTF-8 and shows as '?' elsewhere. Either
+// way the DELE carries the listed bytes.
+TEST(Faults, NamesInTheCallersCharacterSet)
+{
+    const std::string sjis = "\x93\xfa\x96\x7b.txt";  // 日本.txt in Shift_JIS
+    struct Case {
+        const char *label;
+        const char *charset;
+        Lines feat;
+        std::string name;
+        bool shown_differs;  // the caller never sees the server's bytes
+        Lines login_tail;    // what follows FEAT in the login
+    } cases[] = {
+        {"a Shift_JIS server", "Shift_JIS", {"502 Command not implemented"}, sjis, true, {"TYPE I"}},
+        {"a UTF-8 server and a name that is no UTF-8", "", {"211-Features:", " UTF8", " MLST type*;size*;", "211 End"},
+         "bad\xff.txt", false, {"OPTS UTF8 ON", "TYPE I"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        text_copy(g_settings.ServerCharset, sizeof g_settings.ServerCharset, c.charset);
+        g_settings.UseMLSD = 0;
+        rig.server.expect("FEAT", c.feat);
+        rig.server.set_listing(unix_line(c.name));
+        ASSERT_NE(nullptr, rig.open_handle());
+        Lines all = rig.server.commands();
+        auto feat = std::find(all.begin(), all.end(), "FEAT");
+        ASSERT_NE(all.end(), feat);
+        EXPECT_EQ(c.login_tail, Lines(feat + 1, feat + 1 + (long)c.login_tail.size()));
+        EntryInfo info;
+        ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
+        std::string shown = info.file_name;
+        if (c.shown_differs) {
+            EXPECT_NE(c.name, shown);
+        }
+        EXPECT_EQ(1, KestrelDelete(rig.archive, shown.c_str(), 0));
+        EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index", "DELE " + c.name}), rig.since_open());
+        g_settings.ServerCharset[0] = '\0';
     }
 }
 
