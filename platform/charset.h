@@ -18,3 +18,7 @@ int platform_charset_convert(const char *from, const char *to, const char *text,
 // 1 when the two names mean the same set, so that nothing needs converting; "" is the
 // caller's own set and compares as its real name.
 int platform_charset_same(const char *a, const char *b);
+
+// The columns a text in the caller's set takes on a terminal: wide characters count two,
+// combining ones none. A byte that is no character counts one.
+int platform_text_width(const char *text);

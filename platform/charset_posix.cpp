@@ -5,6 +5,8 @@
 #include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
+#include <wchar.h>
 
 namespace {
 
@@ -141,4 +143,38 @@ int platform_charset_convert(const char *from, const char *to, const char *text,
     }
     *at = '\0';
     return 0;
+}
+
+int platform_text_width(const char *text)
+{
+    int bytes = (int)strlen(text);
+    char set[CHARSET_NAME_SIZE];
+    caller_set(set, sizeof set);
+    if (!is_utf8(set))
+        return bytes;
+    // The caller's program may never have set a locale: a private one for this thread
+    // lets wcwidth read UTF-8 without touching the process's.
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (utf8 == (locale_t)0)
+        return bytes;
+    locale_t previous = uselocale(utf8);
+    int width = 0;
+    mbstate_t state;
+    memset(&state, 0, sizeof state);
+    for (const char *p = text; *p;) {
+        wchar_t wide;
+        size_t used = mbrtowc(&wide, p, strlen(p), &state);
+        if (used == (size_t)-1 || used == (size_t)-2 || used == 0) {
+            memset(&state, 0, sizeof state);
+            width++;
+            p++;
+            continue;
+        }
+        int columns = wcwidth(wide);
+        width += columns < 0 ? 1 : columns;
+        p += used;
+    }
+    uselocale(previous);
+    freelocale(utf8);
+    return width;
 }

@@ -108,3 +108,9 @@ int platform_charset_convert(const char *from, const char *to, const char *text,
         *lossy = bad_source || defaulted;
     return 0;
 }
+
+int platform_text_width(const char *text)
+{
+    // In the ANSI code pages a double-byte character is as wide as its two bytes.
+    return (int)strlen(text);
+}
