@@ -1,9 +1,9 @@
 // One open FTP server: the control connection, the data connection of the transfer or
 // listing under way, the login, the modes, the current directory and the caller's
 // progress callback. The exported handle (api/handle.h) owns one. Operations
-// answer 0 (or a count) or -1 and never show a message. The session is never null: the
-// exports check the caller's handle, and the calls between the project's own layers
-// assert it.
+// answer 0 (or a count) or -1 and never show a message. The exports check the caller's
+// handle before they pass its session on; the commands, replies, transfers and settings
+// calls assert that they were given one.
 #pragma once
 
 #include <cstddef>
