@@ -308,7 +308,7 @@ extern "C" int KESTREL_API KestrelGetMethod(HARC archive, char *buffer, int size
 extern "C" int KESTREL_API KestrelGetLinkName(HARC archive, char *buffer, int size)
 {
     const StoredEntry *entry = entry_of(archive);
-    return entry ? copy_padded(buffer, size, entry_link_target(entry), entry->link_length) : -1;
+    return entry ? copy_padded(buffer, size, entry_link_target(entry), entry_link_length(entry)) : -1;
 }
 
 extern "C" int KESTREL_API KestrelGetUserName(HARC archive, char *buffer, int size)

@@ -13,6 +13,7 @@
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "config/settings.h"
+#include "platform/charset.h"
 #include "platform/export.h"
 #include "platform/module.h"
 #include "session/session.h"
@@ -163,6 +164,10 @@ int frame_open_handle(HARC handle, const char *url, uint32_t mode)
     // A negative stored limit means none, like 0.
     int timeout = options->timeout >= 0 ? options->timeout : g_settings.Timeout;
     session_set_timeout(session, timeout > 0 ? timeout : 0);
+    session->use_mlsd = options->use_mlsd >= 0 ? options->use_mlsd : g_settings.UseMLSD != 0;
+    // A stored name too long for any set converts nothing, as one the system does not know.
+    if (session_set_charset(session, options->has_charset ? options->charset : g_settings.ServerCharset) != 0)
+        session_set_charset(session, "");
     session_set_proxy(session, (uint32_t)g_settings.ProxyType, g_settings.ProxyHost,
                       (uint32_t)g_settings.ProxyPort);
     if (session_connect(session, host, port, user, password) != 0)
@@ -227,6 +232,26 @@ extern "C" int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, co
         if (on != 0 && on != 1)
             return usage_failure(session, "AskSize is 0 or 1, not %.60s", value), 0;
         session->ask_size = on;
+        return 1;
+    }
+    if (same_words(name, "UseMLSD")) {
+        int on = option_number(value);
+        if (on != 0 && on != 1)
+            return usage_failure(session, "UseMLSD is 0 or 1, not %.60s", value), 0;
+        options->use_mlsd = on;
+        session->use_mlsd = on;
+        return 1;
+    }
+    if (same_words(name, "ServerCharset")) {
+        // The set is settled at the login.
+        if (options->open_tried)
+            return usage_failure(session, "%s", "ServerCharset is set before the open"), 0;
+        char probe[8];
+        if (value[0] != '\0' && platform_charset_convert(value, "", "a", probe, sizeof probe, nullptr) != 0)
+            return usage_failure(session, "no character set named %.60s", value), 0;
+        if (text_copy(options->charset, sizeof options->charset, value) != 0)
+            return usage_failure(session, "no character set named %.60s", value), 0;
+        options->has_charset = 1;
         return 1;
     }
     int verify = same_words(name, "TlsVerify");

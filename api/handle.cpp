@@ -16,6 +16,10 @@ KestrelHandle *handle_create(void)
     handle->options.timeout = -1;
     handle->options.data_mode = -1;
     handle->options.tls_verify = -1;
+    handle->options.use_mlsd = -1;
+    // Commands find a name that the caller's set cannot show in this handle's listing.
+    handle->session->server_name_of = list_server_name;
+    handle->session->server_name_context = &handle->listing;
     return handle;
 }
 

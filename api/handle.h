@@ -20,6 +20,9 @@ struct HandleOptions {
     int32_t tls_verify;
     int32_t has_ca_file;
     char ca_file[SETTINGS_TEXT_SIZE];
+    int32_t use_mlsd;
+    int32_t has_charset;
+    char charset[CHARSET_NAME_SIZE];
     int32_t open_tried;  // a handle connects once
 };
 

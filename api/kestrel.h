@@ -351,7 +351,13 @@ int KESTREL_API KestrelOpenArchiveEx(HARC archive, const char *url, uint32_t mod
      "AskSize"      "1": a download whose size neither its 150 reply nor the handle's
                     listing gives asks SIZE first, so the progress messages carry a
                     total; "0" (the default) does not
-   Names are matched without regard to case. Timeout, PassiveMode and AskSize work at any time;
+     "UseMLSD"      "1": listings through MLSD where the server offers it (exact sizes,
+                    UTC times with seconds); "0": always LIST
+     "ServerCharset" the character set of the server's names: "" picks it (UTF-8 when
+                    the server announces UTF8, else the caller's own), or a name such as
+                    "Shift_JIS"; names then reach the caller in its own set
+   Names are matched without regard to case. Timeout, PassiveMode, AskSize and UseMLSD work
+   at any time; ServerCharset and
    the TLS options only before KestrelOpenArchiveEx. 1, or 0 for a null handle, an
    unknown name or a wrong value (KESTREL_FAILURE_USAGE says which). */
 int KESTREL_API KestrelSetOptionEx(HARC archive, const char *name, const char *value);

@@ -12,6 +12,7 @@
 #include "command/entry.h"
 #include "command/output.h"
 #include "command/tree.h"
+#include "platform/charset.h"
 #include "platform/file.h"
 #include "platform/time.h"
 #include "status/status.h"
@@ -168,9 +169,14 @@ int command_list(const ActionCall &call)
             compressed = record.compressed_size;
         struct tm at;
         dos_stamp_local_fields(record.date, record.time, &at);
+        // The name column is padded by what the name shows, not by its bytes: a UTF-8
+        // name would otherwise shift its row left.
+        char name[sizeof record.file_name + 1];
+        text_copy_n(name, sizeof name, record.file_name, strnlen(record.file_name, sizeof record.file_name));
+        int pad = 14 - platform_text_width(name);
         output_printf(output,
-                      "%14.*s  %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
-                      (int)sizeof record.file_name, record.file_name, original, compressed,
+                      "%*s%s  %8lld  %8lld %6.1f %04d-%02d-%02d %02d:%02d:%02d %4.*s %7.*s %08x\n",
+                      pad > 0 ? pad : 0, "", name, original, compressed,
                       (uint16_t)record.ratio * 0.1, at.tm_year + 1900, at.tm_mon + 1, at.tm_mday,
                       at.tm_hour, at.tm_min, at.tm_sec, (int)sizeof record.attribute,
                       record.attribute, (int)sizeof record.method, record.method,

@@ -61,8 +61,11 @@ const FormControl kControls[] = {
     {1010, KIND_EDIT, nullptr, 11, 46, 26, 1, 1, 0},
     {1011, KIND_EDIT, nullptr, 12, 46, 10, 1, 1, 0},
     {1012, KIND_CHECK, "Auto Resume to Get File.", 16, 4, 0, 1, 1, 0},
-    {-1, KIND_LABEL, "Connections (1-8):", 16, 40, 0, 1, 0, 0},
-    {1013, KIND_EDIT, nullptr, 16, 59, 6, 1, 1, 0},
+    {1016, KIND_CHECK, "Use MLSD listings", 16, 40, 0, 1, 1, 0},
+    {-1, KIND_LABEL, "Server character set (empty: automatic)", 17, 4, 0, 1, 0, 0},
+    {1017, KIND_EDIT, nullptr, 17, 45, 20, 1, 1, 0},
+    {-1, KIND_LABEL, "Connections (1-8):", 18, 4, 0, 1, 0, 0},
+    {1013, KIND_EDIT, nullptr, 18, 23, 4, 1, 1, 0},
 };
 const int kControlCount = (int)(sizeof kControls / sizeof kControls[0]);
 
@@ -160,6 +163,8 @@ static void form_load(Form *form)
     set_text(form, 1010, g_settings.ProxyHost);
     control(form, 1012)->checked = g_settings.ResumeGetMode != 0;
     set_number(form, 1013, g_settings.Connections);
+    control(form, 1016)->checked = g_settings.UseMLSD != 0;
+    set_text(form, 1017, g_settings.ServerCharset);
     form->focus = 0;
     form->state[0].cursor = strlen(form->state[0].text);
 }
@@ -179,6 +184,8 @@ static void form_save(Form *form)
     text_copy(g_settings.ProxyHost, sizeof g_settings.ProxyHost, control(form, 1010)->text);
     g_settings.ResumeGetMode = control(form, 1012)->checked ? 1 : 0;
     g_settings.Connections = settings_connections_in_range(read_number(control(form, 1013)->text));
+    g_settings.UseMLSD = control(form, 1016)->checked ? 1 : 0;
+    text_copy(g_settings.ServerCharset, sizeof g_settings.ServerCharset, control(form, 1017)->text);
 }
 
 // --- Editing a field. Offsets step over whole UTF-8 characters.

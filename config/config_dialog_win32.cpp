@@ -18,7 +18,8 @@ static const int kProxyButtons[] = {IDC_CONFIG_PROXY_NONE, IDC_CONFIG_PROXY_USER
 
 // Texts typed into the dialog must fit the settings' fields whole: the edit controls take
 // no more than that, so nothing is cut behind the user's back.
-static const int kTextControls[] = {IDC_CONFIG_EMAIL, IDC_CONFIG_DEFAULT_DIR, IDC_CONFIG_PROXY_HOST};
+static const int kTextControls[] = {IDC_CONFIG_EMAIL, IDC_CONFIG_DEFAULT_DIR, IDC_CONFIG_PROXY_HOST,
+                                    IDC_CONFIG_SERVER_CHARSET};
 
 // Checks the button for value, or none when the value is out of range (a mode that some
 // other program stored stays visible as "nothing chosen" and survives OK).
@@ -72,6 +73,8 @@ static void config_dialog_init(HWND dialog)
     set_text(dialog, IDC_CONFIG_PROXY_HOST, g_settings.ProxyHost);
     CheckDlgButton(dialog, IDC_CONFIG_RESUME, g_settings.ResumeGetMode ? BST_CHECKED : BST_UNCHECKED);
     SetDlgItemInt(dialog, IDC_CONFIG_CONNECTIONS, (UINT)g_settings.Connections, TRUE);
+    CheckDlgButton(dialog, IDC_CONFIG_USE_MLSD, g_settings.UseMLSD ? BST_CHECKED : BST_UNCHECKED);
+    set_text(dialog, IDC_CONFIG_SERVER_CHARSET, g_settings.ServerCharset);
 }
 
 // 0, or -1 with nothing taken over when a text does not fit its field: the user is told
@@ -83,7 +86,8 @@ static int config_dialog_accept(HWND dialog)
         const wchar_t *label;
     } kFields[] = {{IDC_CONFIG_EMAIL, L"email address"},
                    {IDC_CONFIG_DEFAULT_DIR, L"Download Folder"},
-                   {IDC_CONFIG_PROXY_HOST, L"Proxy Hostname"}};
+                   {IDC_CONFIG_PROXY_HOST, L"Proxy Hostname"},
+                   {IDC_CONFIG_SERVER_CHARSET, L"Server character set"}};
     char scratch[SETTINGS_TEXT_SIZE];
     for (const auto &field : kFields) {
         if (get_text(dialog, field.id, scratch) != 0) {
@@ -108,6 +112,8 @@ static int config_dialog_accept(HWND dialog)
     g_settings.ResumeGetMode = IsDlgButtonChecked(dialog, IDC_CONFIG_RESUME) == BST_CHECKED ? 1 : 0;
     g_settings.Connections =
         settings_connections_in_range((int32_t)GetDlgItemInt(dialog, IDC_CONFIG_CONNECTIONS, nullptr, TRUE));
+    g_settings.UseMLSD = IsDlgButtonChecked(dialog, IDC_CONFIG_USE_MLSD) == BST_CHECKED ? 1 : 0;
+    get_text(dialog, IDC_CONFIG_SERVER_CHARSET, g_settings.ServerCharset);
     return 0;
 }
 

@@ -4,11 +4,13 @@
 
 #include "util/text.h"
 
-// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off.
+// Zero but for the certificate check, which only a stored TlsVerify of 0 turns off, and
+// MLSD listings, which are the default whether the settings were loaded or not.
 static Settings initial_settings(void)
 {
     Settings s = {};
     s.TlsVerify = 1;
+    s.UseMLSD = 1;
     return s;
 }
 
@@ -37,6 +39,8 @@ void settings_load(void)
     s->Connections = 1;
     s->TlsVerify = 1;
     s->TlsCaFile[0] = '\0';
+    s->UseMLSD = 1;
+    s->ServerCharset[0] = '\0';
 
     RegistryKey key;
     if (registry_open_key(SETTINGS_KEY_PATH, &key) != REGISTRY_OK)
@@ -54,6 +58,8 @@ void settings_load(void)
     s->Connections = registry_read_dword(key, "Connections", s->Connections);
     s->TlsVerify = registry_read_dword(key, "TlsVerify", s->TlsVerify);
     registry_read_string(key, "TlsCaFile", s->TlsCaFile, SETTINGS_READ_LIMIT, s->TlsCaFile);
+    s->UseMLSD = registry_read_dword(key, "UseMLSD", s->UseMLSD);
+    registry_read_string(key, "ServerCharset", s->ServerCharset, SETTINGS_READ_LIMIT, s->ServerCharset);
     registry_close_key(key);
 }
 
@@ -74,6 +80,8 @@ int settings_save(void)
     registry_write_dword(key, "ResumeGetMode", s->ResumeGetMode);
     registry_write_dword(key, "Timeout", s->Timeout);
     registry_write_dword(key, "Connections", s->Connections);
+    registry_write_dword(key, "UseMLSD", s->UseMLSD);
+    registry_write_string(key, "ServerCharset", s->ServerCharset);
     registry_close_key(key);
     return 0;
 }

@@ -30,6 +30,11 @@ struct Settings {
     // loaded cannot switch the check off.
     int32_t TlsVerify;
     char TlsCaFile[SETTINGS_TEXT_SIZE];
+    // Listings through MLSD where the server offers it (non-zero), else always LIST.
+    int32_t UseMLSD;
+    // The character set of the server's names: "" picks it (UTF-8 when the server
+    // announces it, else the caller's own), or a name such as "Shift_JIS".
+    char ServerCharset[SETTINGS_TEXT_SIZE];
 };
 
 // The number of connections a folder transfer may use, brought into 1 to
@@ -43,6 +48,6 @@ extern Settings g_settings;
 // Sets the defaults, then takes every value the key holds. Never creates the key.
 void settings_load(void);
 
-// Creates the key if needed and writes every value the dialog edits (ten). 0, or -1 when the key cannot be
+// Creates the key if needed and writes every value the dialog edits (twelve). 0, or -1 when the key cannot be
 // opened for writing (nothing is written then).
 int settings_save(void);

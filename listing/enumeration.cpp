@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "listing/mlsd.h"
 #include "listing/parser.h"
 #include "listing/words.h"
 #include "platform/tempfile.h"
@@ -24,6 +25,8 @@ enum {
 // The lengths of the texts fit the fixed part's fields.
 static_assert(LISTING_OWNER_SIZE <= 256 && LISTING_GROUP_SIZE <= 256, "owner and group lengths fit 8 bits");
 static_assert(LISTING_NAME_SIZE <= 65536 && LISTING_LINK_SIZE <= 65536, "name and link lengths fit 16 bits");
+static_assert((int)LISTING_LINK_SIZE <= (int)LISTING_LINK_LENGTH_MASK, "a link's length leaves the top bit free");
+static_assert(2 * LISTING_NAME_SIZE <= 65536, "a name and the server's name fit the 16-bit name length");
 
 int32_t g_entry_limit = INT32_MAX;
 
@@ -41,7 +44,12 @@ size_t entry_span(size_t name, size_t link, size_t owner, size_t group)
 
 size_t span_of(const StoredEntry *entry)
 {
-    return entry_span(entry->name_length, entry->link_length, entry->owner_length, entry->group_length);
+    size_t span = entry_span(entry->name_length, entry_link_length(entry), entry->owner_length, entry->group_length);
+    if (!(entry->link_length & LISTING_SERVER_NAME_FOLLOWS))
+        return span;
+    size_t server = strlen(entry_group(entry) + entry->group_length + 1);
+    return entry_span(entry->name_length + server + 1, entry_link_length(entry), entry->owner_length,
+                      entry->group_length);
 }
 
 // Makes room for `bytes` more at the end of the arena, doubling it; false when it cannot
@@ -106,13 +114,32 @@ int index_line_type(const char *line, char *name, size_t name_size)
 // Parses one listing line into the scratch record and packs it into the store. A listing
 // with entries missing would pass for the whole directory: once an entry cannot be kept,
 // the rest of the data is only read, to keep the connection in step.
-void keep_line(ListingStore *store, char *line, ListingEntry *scratch, const struct tm *now, bool *complete)
+void keep_line(FtpSession *session, ListingStore *store, char *line, ListingEntry *scratch, const struct tm *now,
+               bool mlsd, bool *complete)
 {
-    if (!*complete || strncmp(line, "total", 5) == 0)
+    if (!*complete)
         return;
-    if (parse_listing_line_at(line, scratch, now) != 0)
+    if (mlsd ? parse_mlsd_line(line, scratch) != MLSD_ENTRY
+             : strncmp(line, "total", 5) == 0 || parse_listing_line_at(line, scratch, now) != 0)
         return;
-    if (list_keep_entry(store, scratch) != 0)
+    if (!session->convert_names) {
+        if (list_keep_entry(store, scratch) != 0)
+            *complete = false;
+        return;
+    }
+    // Names in the caller's set; where one cannot be shown whole, the server's own bytes
+    // are kept beside it. A name whose conversion does not fit is no entry of ours.
+    char server_name[LISTING_NAME_SIZE];
+    char link[LISTING_LINK_SIZE];
+    int lossy = 0;
+    text_copy(server_name, sizeof server_name, scratch->name);
+    if (session_name_from_server(session, server_name, scratch->name, sizeof scratch->name, &lossy) != 0 ||
+        scratch->name[0] == '\0')
+        return;
+    text_copy(link, sizeof link, scratch->link_target);
+    if (session_name_from_server(session, link, scratch->link_target, sizeof scratch->link_target, nullptr) != 0)
+        scratch->link_target[0] = '\0';
+    if (list_keep_named_entry(store, scratch, lossy ? server_name : nullptr) != 0)
         *complete = false;
 }
 
@@ -203,6 +230,19 @@ int64_t announced_listing_size(const char *line)
     return strncmp(p, " bytes", 6) == 0 ? value : -1;
 }
 
+// Opens the data connection and sends the listing command: the reply code that answered
+// it, or -1 when nothing could be asked (no data connection, a command that cannot go out
+// such as a path with a line break: waiting for its data connection would never end).
+int start_listing(FtpSession *session, const char *verb, const char *path)
+{
+    if (session_open_data(session) != 0)
+        return -1;
+    int sent = path[0] != '\0' ? session_send(session, "%s %s\r\n", verb, path) : session_send(session, "%s\r\n", verb);
+    if (sent != 0 || session_accept_data(session) != 0)
+        return -1;
+    return session_reply(session);
+}
+
 }  // namespace
 
 int list_directory(FtpSession *session, ListingStore *store, const char *path)
@@ -216,14 +256,21 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
     store->cursor_at = 0;
     if (strlen(path) > LISTING_PATH_LIMIT)
         return list_fail(session, store);
-    if (session_open_data(session) != 0)
+    // MLSD where the server offers it: exact sizes and UTC times. A refusal of it (a
+    // wildcard or a file as its argument, a server that offers what it does not do) is
+    // answered with LIST at once; a server that does not know the command is not asked
+    // again.
+    bool mlsd = session->use_mlsd && (session->features & SESSION_FEATURE_MLST) && !session->mlsd_refused;
+    int reply = start_listing(session, mlsd ? "MLSD" : "LIST", path);
+    if (mlsd && reply >= 500 && reply <= 599) {
+        if (reply == 500 || reply == 502)
+            session->mlsd_refused = 1;
+        session_close_data(session);
+        mlsd = false;
+        reply = start_listing(session, "LIST", path);
+    }
+    if (reply < 0)
         return list_fail(session, store);
-    // A LIST that cannot be sent (a path with a line break) is never answered: waiting
-    // for its data connection would never end.
-    int sent = path[0] != '\0' ? session_send(session, "LIST %s\r\n", path) : session_send(session, "LIST\r\n");
-    if (sent != 0 || session_accept_data(session) != 0)
-        return list_fail(session, store);
-    int reply = session_reply(session);
     if (reply != 150 && reply != 125) {
         session_refused(session, FAILURE_SERVER);
         return list_fail(session, store);
@@ -247,7 +294,7 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
             int used = split_feed(&split, block + at, got - at);
             at += used;
             if (split.ready) {
-                keep_line(store, split.line, &scratch, &now, &complete);
+                keep_line(session, store, split.line, &scratch, &now, mlsd, &complete);
                 split.ready = false;
             }
         }
@@ -259,7 +306,7 @@ int list_directory(FtpSession *session, ListingStore *store, const char *path)
     bool cut = got < 0 || (session->data->ended_unclean && announced != received);
     // The last line of a listing whose final line end is missing.
     if (!cut && split_finish(&split))
-        keep_line(store, split.line, &scratch, &now, &complete);
+        keep_line(session, store, split.line, &scratch, &now, mlsd, &complete);
     platform_zone_offset_hold(0);
     session_close_data(session);
 
@@ -323,14 +370,37 @@ const char *entry_link_target(const StoredEntry *entry)
     return entry_name(entry) + entry->name_length + 1;
 }
 
+size_t entry_link_length(const StoredEntry *entry)
+{
+    return entry->link_length & LISTING_LINK_LENGTH_MASK;
+}
+
 const char *entry_owner(const StoredEntry *entry)
 {
-    return entry_link_target(entry) + entry->link_length + 1;
+    return entry_link_target(entry) + entry_link_length(entry) + 1;
 }
 
 const char *entry_group(const StoredEntry *entry)
 {
     return entry_owner(entry) + entry->owner_length + 1;
+}
+
+const char *entry_server_name(const StoredEntry *entry)
+{
+    if (!(entry->link_length & LISTING_SERVER_NAME_FOLLOWS))
+        return entry_name(entry);
+    return entry_group(entry) + entry->group_length + 1;
+}
+
+const char *list_server_name(const void *context, const char *shown)
+{
+    const ListingStore *store = (const ListingStore *)context;
+    if (!store || !shown)
+        return nullptr;
+    for (const StoredEntry *entry = list_first(store); entry; entry = list_after(store, entry))
+        if ((entry->link_length & LISTING_SERVER_NAME_FOLLOWS) && strcmp(entry_name(entry), shown) == 0)
+            return entry_server_name(entry);
+    return nullptr;
 }
 
 int listing_store_clear(ListingStore *store)
@@ -349,13 +419,20 @@ int listing_store_clear(ListingStore *store)
 
 int list_keep_entry(ListingStore *store, const ListingEntry *entry)
 {
+    return list_keep_named_entry(store, entry, nullptr);
+}
+
+int list_keep_named_entry(ListingStore *store, const ListingEntry *entry, const char *server_name)
+{
     if (!store || !entry || store->entry_count >= g_entry_limit)
         return -1;
     size_t name = text_length(entry->name, sizeof entry->name);
     size_t link = text_length(entry->link_target, sizeof entry->link_target);
     size_t owner = text_length(entry->owner, sizeof entry->owner);
     size_t group = text_length(entry->group, sizeof entry->group);
-    size_t span = entry_span(name, link, owner, group);
+    size_t server = server_name ? text_length(server_name, LISTING_NAME_SIZE) : 0;
+    // The server's name takes the room of a longer name in the span (see span_of).
+    size_t span = entry_span(name + (server_name ? server + 1 : 0), link, owner, group);
     if (!make_room(store, span))
         return -1;
     StoredEntry *kept = (StoredEntry *)(store->entry_arena + store->arena_used);
@@ -363,14 +440,16 @@ int list_keep_entry(ListingStore *store, const ListingEntry *entry)
     kept->mtime = entry->mtime;
     kept->mode = entry->status.st_mode;
     kept->name_length = (uint16_t)name;
-    kept->link_length = (uint16_t)link;
+    kept->link_length = (uint16_t)(link | (server_name ? LISTING_SERVER_NAME_FOLLOWS : 0));
     kept->owner_length = (uint8_t)owner;
     kept->group_length = (uint8_t)group;
     char *text = (char *)(kept + 1);
     text = put_text(text, entry->name, name);
     text = put_text(text, entry->link_target, link);
     text = put_text(text, entry->owner, owner);
-    put_text(text, entry->group, group);
+    text = put_text(text, entry->group, group);
+    if (server_name)
+        put_text(text, server_name, server);
     store->arena_used += span;
     store->entry_count++;
     return 0;

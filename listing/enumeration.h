@@ -41,13 +41,19 @@ struct StoredEntry {
     int64_t mtime;         // seconds since 1970 as the server gave it, negative before
     uint16_t mode;         // file type and permission bits, as the parser set them
     uint16_t name_length;  // the texts' lengths, NUL not counted
-    uint16_t link_length;
+    uint16_t link_length;  // with LISTING_SERVER_NAME_FOLLOWS when the server's name follows
     uint8_t owner_length;
     uint8_t group_length;
 };
 
 const char *entry_name(const StoredEntry *entry);
 const char *entry_link_target(const StoredEntry *entry);
+size_t entry_link_length(const StoredEntry *entry);
+// The name as the server has it: the shown name, unless that could not show every
+// character in the caller's set (its '?' then stand for them), when the server's own bytes
+// follow the group as a fifth text.
+const char *entry_server_name(const StoredEntry *entry);
+enum { LISTING_SERVER_NAME_FOLLOWS = 0x8000, LISTING_LINK_LENGTH_MASK = 0x7FFF };
 const char *entry_owner(const StoredEntry *entry);
 const char *entry_group(const StoredEntry *entry);
 
@@ -101,5 +107,11 @@ const StoredEntry *list_after(const ListingStore *store, const StoredEntry *entr
 // limit is reached or the arena cannot grow (the listing then stays as it was). The
 // entry's texts must end within their fields.
 int list_keep_entry(ListingStore *store, const ListingEntry *entry);
+// The same with the server's own name beside the shown one (null: the same).
+int list_keep_named_entry(ListingStore *store, const ListingEntry *entry, const char *server_name);
+// The server's own name of the first entry of the store whose shown name is `shown` and
+// differs from it; null when there is none. Commands find the bytes a name the caller's
+// set cannot show stands for through it (the store is passed as const void *).
+const char *list_server_name(const void *store, const char *shown);
 // The number of entries the last listing kept (a failed one included); 0 for null.
 int32_t list_entry_count(const ListingStore *store);

@@ -21,6 +21,8 @@
 #define IDC_CONFIG_PROXY_PORT 1011
 #define IDC_CONFIG_RESUME 1012
 #define IDC_CONFIG_CONNECTIONS 1013
+#define IDC_CONFIG_USE_MLSD 1016
+#define IDC_CONFIG_SERVER_CHARSET 1017
 
 /* Status window; its Cancel button is the system's IDCANCEL (2). */
 #define IDC_STATUS_TEXT 1000

@@ -1,6 +1,7 @@
 #include <cassert>
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 
 #include "session/session.h"
 #include "util/text.h"
@@ -64,6 +65,68 @@ static void record_system_type(FtpSession *session, const char *line)
     while (word[len] != '\0' && !isspace((unsigned char)word[len]) && len < sizeof session->system_type - 1)
         len++;
     text_copy_n(session->system_type, sizeof session->system_type, word, len);
+}
+
+// One line of the FEAT reply: a feature is a line that begins with a blank, its name the
+// first word (RFC 2389 section 3.2); the lines with the code carry none.
+static void note_feature(FtpSession *session, const char *line)
+{
+    static const struct {
+        const char *name;
+        uint32_t bit;
+    } known[] = {
+        {"MLST", SESSION_FEATURE_MLST},
+        {"UTF8", SESSION_FEATURE_UTF8},
+        {"SIZE", SESSION_FEATURE_SIZE},
+        {"MDTM", SESSION_FEATURE_MDTM},
+        {"REST", SESSION_FEATURE_REST_STREAM},
+    };
+    if (line[0] != ' ')
+        return;
+    const char *word = line;
+    while (*word == ' ')
+        word++;
+    size_t length = 0;
+    while (word[length] != '\0' && !isspace((unsigned char)word[length]))
+        length++;
+    for (const auto &feature : known) {
+        if (length != strlen(feature.name) || strncasecmp(word, feature.name, length) != 0)
+            continue;
+        // REST counts only in its stream form; "REST" alone promises nothing more.
+        if (feature.bit == SESSION_FEATURE_REST_STREAM && strncasecmp(word + length, " STREAM", 7) != 0)
+            return;
+        session->features |= feature.bit;
+        return;
+    }
+}
+
+// FEAT once per login. Only a 211 counts: lines of any other reply that happen to begin
+// with a blank are no features.
+static void learn_features(FtpSession *session)
+{
+    session->features = 0;
+    session->line_sink = note_feature;
+    int reply = session_command(session, "FEAT\r\n");
+    session->line_sink = nullptr;
+    session->features_known = reply == 211;
+    if (reply != 211)
+        session->features = 0;
+}
+
+// The server's character set for this login. RFC 2640: a server that announces UTF8 may
+// wait to be told before it sends UTF-8 names; a refusal of OPTS changes nothing, the
+// names are UTF-8 all the same. A set the system does not know converts nothing.
+static void settle_charset(FtpSession *session)
+{
+    const char *setting = session->charset_setting;
+    bool utf8 = setting[0] == '\0' ? (session->features & SESSION_FEATURE_UTF8) != 0
+                                   : platform_charset_same(setting, "UTF-8") != 0;
+    if (utf8 && (session->features & SESSION_FEATURE_UTF8))
+        session_command(session, "OPTS UTF8 ON\r\n");
+    text_copy(session->server_charset, sizeof session->server_charset, setting[0] ? setting : utf8 ? "UTF-8" : "");
+    char probe[8];
+    session->convert_names = session->server_charset[0] != '\0' && !platform_charset_same(session->server_charset, "") &&
+                             platform_charset_convert(session->server_charset, "", "a", probe, sizeof probe, nullptr) == 0;
 }
 
 int session_set_tls(FtpSession *session, int mode, const TlsClientSettings *settings)
@@ -186,6 +249,9 @@ int session_login(FtpSession *session)
 
     if (session_command(session, "SYST\r\n") == 215)
         record_system_type(session, session->reply);
+    learn_features(session);
+    settle_charset(session);
+    session->mlsd_refused = 0;
 
     session_set_type(session, session->transfer_type);
 
@@ -265,7 +331,10 @@ int session_change_dir(FtpSession *session, const char *directory)
     const char *last = strrchr(first + 1, '"');
     if (!last)
         return -1;
-    text_copy_n(session->current_dir, sizeof session->current_dir, first + 1, (size_t)(last - first - 1));
+    char path[SESSION_DIR_SIZE];
+    text_copy_n(path, sizeof path, first + 1, (size_t)(last - first - 1));
+    if (session_name_from_server(session, path, session->current_dir, sizeof session->current_dir, nullptr) != 0)
+        text_copy(session->current_dir, sizeof session->current_dir, path);
     return 0;
 }
 

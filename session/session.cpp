@@ -35,6 +35,7 @@ FtpSession *session_create(void)
     session->data_mode = DATA_MODE_AUTO;
     session->announced_bytes = -1;
     session->listed_size = -1;
+    session->use_mlsd = 1;
     stream_limits_init(&session->limits);
     session->limits.failure = &session->failure;
     text_copy(session->transfer_type, sizeof session->transfer_type, "I");
@@ -75,6 +76,63 @@ static int format_command(char (&line)[COMMAND_SIZE], const char *format, va_lis
     return 0;
 }
 
+// A command's argument goes out in the server's character set. A name that the caller's
+// set could not show (it reached the caller with '?' in its place) goes as the server's
+// own bytes, found through the current listing: the caller can only give it as shown.
+static int line_to_server(FtpSession *session, char (&line)[COMMAND_SIZE])
+{
+    if (!session->convert_names)
+        return 0;
+    char *space = strchr(line, ' ');
+    if (!space)
+        return 0;
+    size_t length = strlen(line);
+    size_t end = length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n' ? length - 2 : length;
+    size_t start = (size_t)(space + 1 - line);
+    if (end <= start)
+        return 0;
+    char argument[COMMAND_SIZE];
+    text_copy_n(argument, sizeof argument, line + start, end - start);
+    char converted[COMMAND_SIZE];
+    const char *raw = session->server_name_of ? session->server_name_of(session->server_name_context, argument) : nullptr;
+    bool ascii = true;
+    for (const char *p = argument; *p && ascii; p++)
+        ascii = (unsigned char)*p < 0x80;
+    if (raw) {
+        if (text_copy(converted, sizeof converted, raw) != 0)
+            return -1;
+    } else if (ascii) {
+        return 0;
+    } else if (platform_charset_convert("", session->server_charset, argument, converted, sizeof converted,
+                                        nullptr) != 0) {
+        return -1;
+    }
+    if (strpbrk(converted, "\r\n"))
+        return -1;
+    char whole[COMMAND_SIZE];
+    line[start] = '\0';
+    if (text_format(whole, sizeof whole, "%s%s%s", line, converted, end < length ? "\r\n" : "") != 0)
+        return -1;
+    text_copy(line, sizeof line, whole);
+    return 0;
+}
+
+int session_set_charset(FtpSession *session, const char *setting)
+{
+    if (!session || !setting)
+        return -1;
+    return text_copy(session->charset_setting, sizeof session->charset_setting, setting);
+}
+
+int session_name_from_server(const FtpSession *session, const char *name, char *out, size_t size, int *lossy)
+{
+    if (lossy)
+        *lossy = 0;
+    if (!session->convert_names)
+        return text_copy(out, size, name);
+    return platform_charset_convert(session->server_charset, "", name, out, size, lossy);
+}
+
 static int send_line(FtpSession *session, const char *line)
 {
     session_trace(session, '>', line);
@@ -91,7 +149,7 @@ int session_send(FtpSession *session, const char *format, ...)
     va_start(ap, format);
     int formatted = format_command(line, format, ap);
     va_end(ap);
-    if (formatted != 0)
+    if (formatted != 0 || line_to_server(session, line) != 0)
         return -1;
     return send_line(session, line);
 }
@@ -107,7 +165,7 @@ int session_command(FtpSession *session, const char *format, ...)
     int formatted = format_command(line, format, ap);
     va_end(ap);
     // A command that did not go out is never answered: waiting would only stall.
-    if (formatted != 0 || send_line(session, line) != 0)
+    if (formatted != 0 || line_to_server(session, line) != 0 || send_line(session, line) != 0)
         return 0;
     return session_final_reply(session);
 }
@@ -190,6 +248,8 @@ int session_reply(FtpSession *session)
     bool ended = false;
     while (stream_read_line(session->control, line, SESSION_REPLY_LIMIT)) {
         session_trace(session, '<', line);
+        if (session->line_sink)
+            session->line_sink(session, line);
         bytes += strlen(line);
         if (bytes < SESSION_REPLY_MAX_BYTES)
             bytes += skip_rest_of_line(session, line, SESSION_REPLY_MAX_BYTES - bytes);

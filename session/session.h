@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/charset.h"
 #include "transport/stream.h"
 #include "util/failure.h"
 
@@ -25,6 +26,20 @@ enum {
     // Preliminary (1xx) replies skipped before a final one; a longer run fails.
     SESSION_PRELIMINARY_LIMIT = 20,
 };
+
+// What the server's FEAT reply (RFC 2389) offered, learnt once after the login.
+enum {
+    SESSION_FEATURE_MLST = 1,
+    SESSION_FEATURE_UTF8 = 2,
+    SESSION_FEATURE_SIZE = 4,
+    SESSION_FEATURE_MDTM = 8,
+    SESSION_FEATURE_REST_STREAM = 16,
+};
+
+struct FtpSession;
+// Sees every line of every reply while it is installed (the reply reader keeps only the
+// last line): FEAT's features are the lines between its first and its last.
+typedef void (*SessionLineSink)(FtpSession *session, const char *line);
 
 // The caller's progress callback, called as the library's callers declare it (stdcall on
 // 32-bit Windows); the exports check that it is their public type.
@@ -102,6 +117,25 @@ struct FtpSession {
     // here), the commands note a refusal with the server's reply line; the first reason
     // noted stays until the next operation clears it.
     Failure failure;
+    // The server's features (SESSION_FEATURE_ bits) and whether FEAT was answered at all;
+    // a server that refuses FEAT offers nothing, and every step then runs as before it.
+    uint32_t features;
+    int32_t features_known;
+    SessionLineSink line_sink;
+    // Listings through MLSD where the server offers MLST (the caller may say no), until the
+    // server refuses it as a command it does not know.
+    int32_t use_mlsd;
+    int32_t mlsd_refused;
+    // Names cross between the server's character set and the caller's: the setting ("",
+    // automatic: UTF-8 when FEAT announces it, else the caller's own), the set the login
+    // settled on ("" the caller's own), and whether the two differ.
+    char charset_setting[CHARSET_NAME_SIZE];
+    char server_charset[CHARSET_NAME_SIZE];
+    int32_t convert_names;
+    // Where a name that the caller's set cannot show finds the server's own bytes: the
+    // handle's current listing (null: none); gives the server's name or null.
+    const char *(*server_name_of)(const void *context, const char *shown);
+    const void *server_name_context;
 };
 
 // Record and replies.
@@ -162,6 +196,13 @@ int session_change_dir(FtpSession *session, const char *directory);
 // none at all for "/"). 0, or -1 with the first refusal noted as why.
 int session_open_dir(FtpSession *session, const char *path);
 int session_set_resume_mode(FtpSession *session, int mode);
+
+// The server's character set: "" (automatic) or a name the system knows, such as
+// "Shift_JIS"; it takes effect at the login. -1 for a name too long to be one.
+int session_set_charset(FtpSession *session, const char *setting);
+// A name the server sent, in the caller's set, into out: 0, or -1 when it does not fit;
+// *lossy (may be null) is set when a character could not be shown and became '?'.
+int session_name_from_server(const FtpSession *session, const char *name, char *out, size_t size, int *lossy);
 
 // Data connections: passive (PASV: we connect), active (PORT: the server connects to us
 // on port 12321 at the control connection's local address) and automatic (passive until

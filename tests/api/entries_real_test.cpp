@@ -73,7 +73,12 @@ void check_server(const RealServer &server, int mode)
 
     HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 0);
     ASSERT_NE(nullptr, archive);
-    EXPECT_EQ(kRoot, walk(archive, "*.*"));
+    // pyftpdlib's MLSD gives a link the facts of what it points to, the size a download
+    // of it gets.
+    std::vector<Seen> root = kRoot;
+    if (server.name.compare(0, 9, "pyftpdlib") == 0)
+        root[2].size = 60;
+    EXPECT_EQ(root, walk(archive, "*.*"));
     EXPECT_EQ(2, KestrelGetArcOSType(archive));
     EXPECT_EQ(std::vector<Seen>({{"inner.txt", 11, "----", kTreeDate}}), walk(archive, "sub/*.*"));
     KestrelCloseArchive(archive);

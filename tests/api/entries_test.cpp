@@ -36,7 +36,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const Lines kLogin = {"USER alice", "PASS secret", "SYST", "TYPE I", "PWD"};
+const Lines kLogin = {"USER alice", "PASS secret", "SYST", "FEAT", "TYPE I", "PWD"};
 
 // putenv keeps the text it is given, so every text stays alive to the end.
 void put_env(const std::string &text)
@@ -589,7 +589,7 @@ TEST_F(EntriesTest, FileCountOpensListsAndCloses)
         EXPECT_TRUE(s.wait_finished(3000));
         Lines commands = s.commands();
         ASSERT_GE(commands.size(), 2u);
-        Lines tail(commands.begin() + 5, commands.end());
+        Lines tail(commands.begin() + 6, commands.end());
         Lines expected = {"CWD /pub/", "PWD", "PASV", "LIST"};
         if (!c.refuse)
             expected.insert(expected.end(), {"TYPE I", "PASV", "RETR Index"});

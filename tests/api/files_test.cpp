@@ -21,7 +21,7 @@ using xfer::write_file;
 
 namespace {
 
-const size_t kLoginCommands = 7;  // USER, PASS, SYST, TYPE I, PWD, then the URL's CWD and PWD
+const size_t kLoginCommands = 8;  // USER, PASS, SYST, FEAT, TYPE I, PWD, then the URL's CWD and PWD
 
 struct FilesTest : ::testing::Test {
     FtpScriptServer server;

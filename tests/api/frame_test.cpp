@@ -140,7 +140,7 @@ TEST_F(FrameTest, OpenChangesIntoTheUrlPathAndSetsTheModes)
     EXPECT_STREQ("/pub/dir", session->current_dir);
     EXPECT_EQ(1u, session->data_mode);
     EXPECT_EQ(1, session->resume_mode);
-    EXPECT_EQ((Lines{"USER u", "PASS p", "SYST", "TYPE I", "PWD", "CWD /pub/dir/", "PWD"}), server.commands());
+    EXPECT_EQ((Lines{"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD", "CWD /pub/dir/", "PWD"}), server.commands());
     KestrelCloseArchive(archive);
 }
 

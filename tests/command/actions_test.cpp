@@ -75,17 +75,26 @@ TEST_F(ListTest, ReportShowsEveryEntryAndTheTotals)
     server.set_listing("-rw-r--r--   1 u g       100 Jan  2  2024 a.txt\r\n"
                        "-r--r--r--   1 u g      2048 Mar 15  2023 ro.txt\r\n"
                        "drwxr-xr-x   2 u g      4096 Dec 31  2022 sub\r\n"
-                       "-rw-------   1 u g         7 Feb 29  2020 a_name_longer_than_fourteen.txt\r\n");
+                       "-rw-------   1 u g         7 Feb 29  2020 a_name_longer_than_fourteen.txt\r\n"
+                       "-rw-r--r--   1 u g        10 Jan  2  2024 \xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt\r\n");
     ASSERT_TRUE(server.start());
     char area[3000] = "";
     std::string url = "ftp://127.0.0.1:" + std::to_string(server.port()) + "/";
     EXPECT_EQ(0, Kestrel(nullptr, ("-lq " + url).c_str(), area, (int)sizeof area - 1));
+    // The name column is padded by the columns a name takes: three wide characters under
+    // a UTF-8 locale; under an ANSI code page the same 13 bytes are 13 characters.
+#ifdef _WIN32
+    const std::string wide_name_pad = " ";
+#else
+    const std::string wide_name_pad = "    ";
+#endif
     EXPECT_EQ(std::string(HEADER) + RULE +
                   "         a.txt       100       100  100.0 2024-01-02 00:00:00 ----   -ftp- 00000000\n"
                   "        ro.txt      2048      2048  100.0 2023-03-15 00:00:00 ---R   -ftp- 00000000\n"
                   "          sub/      4096      4096  100.0 2022-12-31 00:00:00 ----   -ftp- 00000000\n"
                   "a_name_longer_than_fourteen.txt         7         7  100.0 2020-02-29 00:00:00 ----   -ftp- 00000000\n" +
-                  RULE + "     4 files        6251      6251  100.0 1980-01-01 00:00:00\n",
+                  wide_name_pad + "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt        10        10  100.0 2024-01-02 00:00:00 ----   -ftp- 00000000\n" +
+                  RULE + "     5 files        6261      6261  100.0 1980-01-01 00:00:00\n",
               std::string(area));
 }
 

@@ -30,7 +30,7 @@ const std::string USAGE =
     "                     ftp://[user[:pass]@]host[:port]/path [files...]\n"
     "       kestrel --config\n";
 
-const Lines LOGIN = {"USER anonymous", "PASS ", "SYST", "TYPE I", "PWD"};
+const Lines LOGIN = {"USER anonymous", "PASS ", "SYST", "FEAT", "TYPE I", "PWD"};
 
 std::string replace_all(std::string text, const std::string &from, const std::string &to)
 {
@@ -272,7 +272,7 @@ TEST_F(EntryTest, FileNameComesFromTheUrl)
     std::string shown = "ftp://u@127.0.0.1:" + port + "/pub/";
     EXPECT_EQ("Opening URL[" + shown + "]\nRead begin [a.txt]\nRead end [a.txt]\nClosing URL[" + shown + "]\n",
               outcome.report);
-    EXPECT_EQ((Lines{"USER u", "PASS secret", "SYST", "TYPE I", "PWD", "CWD /pub/", "PWD", "TYPE I", "PASV",
+    EXPECT_EQ((Lines{"USER u", "PASS secret", "SYST", "FEAT", "TYPE I", "PWD", "CWD /pub/", "PWD", "TYPE I", "PASV",
                      "RETR a.txt"}),
               outcome.commands);
     EXPECT_EQ("alpha", read_file(folder / "a.txt"));
@@ -563,8 +563,8 @@ TEST_F(EntryTest, OptionsShapeTheRun)
         }
         Lines commands = s.commands();
         ASSERT_GE(commands.size(), 7u);
-        EXPECT_EQ(with_login({"CWD /d/", "PWD"}), Lines(commands.begin(), commands.begin() + 7));
-        Lines after(commands.begin() + 7, commands.end());
+        EXPECT_EQ(with_login({"CWD /d/", "PWD"}), Lines(commands.begin(), commands.begin() + 8));
+        Lines after(commands.begin() + 8, commands.end());
         // An active connection announces an address: compare the verb only.
         for (std::string &command : after)
             if (command.compare(0, 5, "PORT ") == 0)
@@ -684,7 +684,7 @@ TEST_F(EntryTest, DirectoryCommandsReportEachNameAndStopAtTheFirstRefusal)
         EXPECT_EQ(c.report, report);
         Lines commands = s.commands();
         ASSERT_GE(commands.size(), 7u);
-        EXPECT_EQ(c.commands, Lines(commands.begin() + 7, commands.end()));
+        EXPECT_EQ(c.commands, Lines(commands.begin() + 8, commands.end()));
     }
 }
 

@@ -88,6 +88,7 @@ const char kDefaultsSection[] =
     "\"ResumeGetMode\"=dword:00000000\n"
     "\"Timeout\"=dword:0000012c\n"
     "\"Connections\"=dword:00000001\n"
+    "\"UseMLSD\"=dword:00000001\n\"ServerCharset\"=\"\"\n"
     "\n";
 
 class RegistryFileTest : public ::testing::Test {
@@ -194,7 +195,8 @@ TEST_F(RegistryFileTest, SaveKeepsEverythingElseInTheFile)
                  "\"ProxyHost\"=\"\"\n"
                  "\"ResumeGetMode\"=dword:00000000\n"
                  "\"Timeout\"=dword:0000012c\n"
-                 "\"Connections\"=dword:00000001\n");
+                 "\"Connections\"=dword:00000001\n"
+                 "\"UseMLSD\"=dword:00000001\n\"ServerCharset\"=\"\"\n");
     after += "[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\VizivazuVOD]\n\n";
     EXPECT_EQ(after, read_file(file));
     settings_load();

@@ -71,6 +71,8 @@ TEST_F(SettingsTest, LoadWithoutKeyGivesDefaultsAndCreatesNothing)
     EXPECT_EQ(1, g_settings.Connections);
     EXPECT_EQ(1, g_settings.TlsVerify);
     EXPECT_STREQ("", g_settings.TlsCaFile);
+    EXPECT_EQ(1, g_settings.UseMLSD);
+    EXPECT_STREQ("", g_settings.ServerCharset);
     EXPECT_TRUE(store_env_untouched());
 }
 
@@ -121,6 +123,8 @@ TEST_F(SettingsTest, SaveOfDefaultsWritesEveryValueWithItsType)
         {"ResumeGetMode", REGISTRY_TYPE_DWORD, dword_bytes(0)},
         {"Timeout", REGISTRY_TYPE_DWORD, dword_bytes(300)},
         {"Connections", REGISTRY_TYPE_DWORD, dword_bytes(1)},
+        {"UseMLSD", REGISTRY_TYPE_DWORD, dword_bytes(1)},
+        {"ServerCharset", REGISTRY_TYPE_SZ, std::string(1, '\0')},
     };
     for (const auto &e : expected) {
         Stored s = query_raw(e.name);
@@ -143,6 +147,8 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     g_settings.ResumeGetMode = 1;
     g_settings.Timeout = 0;  // no limit
     g_settings.Connections = 4;
+    g_settings.UseMLSD = 0;
+    text_copy(g_settings.ServerCharset, sizeof g_settings.ServerCharset, "Shift_JIS");
     Settings saved = g_settings;
     ASSERT_EQ(0, settings_save());
     memset(&g_settings, 0, sizeof g_settings);
@@ -157,6 +163,8 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoadUnchecked)
     EXPECT_EQ(1, g_settings.ResumeGetMode);
     EXPECT_EQ(0, g_settings.Timeout);
     EXPECT_EQ(4, g_settings.Connections);
+    EXPECT_EQ(0, g_settings.UseMLSD);
+    EXPECT_STREQ("Shift_JIS", g_settings.ServerCharset);
 }
 
 TEST_F(SettingsTest, TextsLongerThanTheReadLimitComeBackEmpty)

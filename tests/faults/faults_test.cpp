@@ -33,6 +33,7 @@
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
 #include "tests/support/test_waits.h"
+#include "util/text.h"
 
 using Lines = std::vector<std::string>;
 using Folder = std::map<std::string, std::string>;  // file name -> bytes
@@ -125,6 +126,7 @@ void use_settings(int data_mode, int timeout = 0)
     g_settings.FtpCtrlPort = 21;
     g_settings.PassiveMode = data_mode;
     g_settings.Timeout = timeout;
+    g_settings.UseMLSD = 1;
 }
 
 // A port on 127.0.0.1 that nothing listens on.
@@ -680,7 +682,7 @@ TEST(Faults, RepliesStayInStepAfterANulOrAnOverlongLine)
 // command with the reply to the one before it.
 TEST(Faults, MultiLineRepliesEndAtTheirOwnCode)
 {
-    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD", "CWD /", "PWD"};
+    const Lines login = {"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD", "CWD /", "PWD"};
     struct Case {
         const char *label;
         std::function<void(FtpScriptServer &)> script;
@@ -823,11 +825,21 @@ TEST(Faults, HugeGarbageAndNulListings)
             return line.substr(0, line.size() - 2) + end;
         };
     };
+    const Lines offers_mlst = {"211-Features:", " MLST type*;size*;modify*;", "211 End"};
     struct LineCase {
         const char *label;
         std::string listing;
         std::vector<std::string> names;
+        bool mlsd = false;  // FEAT offers MLST: the listing comes through MLSD
     } line_cases[] = {
+        // The folder's own entries are skipped; a size, time or mode that is no number of
+        // its kind gives no entry; facts nobody knows are passed over.
+        {"MLSD lines with odd facts",
+         "type=cdir;modify=20240102030405; /pub\r\ntype=pdir; ..\r\ntype=file;size=12x; bad size\r\n"
+         "type=file;size=3;x.odd=;lang=en; one\r\ntype=file;modify=2024; bad time\r\nUNIX.mode=9; bad mode\r\n"
+         "type=OS.unix=slink:t;UNIX.mode=0777; two\r\nno facts\r\n" + unix_line("a LIST line") +
+             "size=1;type=file;x;y=z; no value\r\nsize=5 three\r\n",
+         {"one", "two/", "three"}, true},  // a link without a dot is taken for a folder
         {"NUL inside a listing line", unix_line("first") + unix_line(std::string("mid\0dle.txt", 11)) + unix_line("last"),
          {"first", "last"}},
         {"lines ending in CR alone", ended("\r")("one") + ended("\r")("two") + ended("\r")("three"),
@@ -850,12 +862,15 @@ TEST(Faults, HugeGarbageAndNulListings)
         SCOPED_TRACE(c.label);
         Rig rig;
         rig.server.set_listing(c.listing);
+        if (c.mlsd)
+            rig.server.expect("FEAT", offers_mlst);
         ASSERT_NE(nullptr, rig.open_handle());
         EntryInfo info;
         std::vector<std::string> names;
         for (int found = KestrelFindFirst(rig.archive, "*", &info); found == 0; found = KestrelFindNext(rig.archive, &info))
             names.push_back(info.file_name);
         EXPECT_EQ(c.names, names);
+        EXPECT_EQ(c.mlsd ? "MLSD" : "LIST", rig.since_open().at(1));
         EXPECT_EQ(0, listing_failed(rig.listing()));
     }
 }
@@ -1213,6 +1228,41 @@ TEST(Faults, RefusedSteps)
          11,
          {"TYPE I", "PASV", "PORT 127,0,0,1,48,33", "RETR f.bin", "TYPE I", "PORT 127,0,0,1,48,33", "RETR f.bin"},
          {{"f.bin", bytes}, {"g.bin", bytes}}},
+        // A server that refuses FEAT offers nothing: the listing is LIST's as it always was.
+        {"FEAT", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"500 FEAT not understood"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) { return KestrelFindFirst(r.archive, "*", nullptr) + 1; }, 1,
+         {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}, {}},
+        // MLSD refused after FEAT offered it: LIST at once, in the same listing, and only
+        // LIST from then on. A refusal that is no "unknown command" (a wildcard MLSD does
+        // not take) is tried again at the next listing.
+        {"MLSD after FEAT offered it", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"211-Features:", " MLST type*;size*;modify*;", "211 End"});
+             r.server.expect("MLSD", {"500 Unknown command"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) {
+             return (KestrelFindFirst(r.archive, "*", nullptr) + 1) * 10 + KestrelFindFirst(r.archive, "*", nullptr) + 1;
+         },
+         11, {"PASV", "MLSD", "PASV", "LIST", "TYPE I", "PASV", "RETR Index", "PASV", "LIST", "TYPE I", "PASV", "RETR Index"},
+         {}},
+        {"MLSD of a wildcard", DATA_MODE_PASSIVE,
+         [](Rig &r) {
+             r.server.expect("FEAT", {"211-Features:", " MLST type*;size*;modify*;", "211 End"});
+             r.server.expect("MLSD", {"501 Not a directory"});
+             r.server.set_listing(unix_line("a.txt"));
+         },
+         [](Rig &r) {
+             FtpSession *session = r.session();
+             return (list_directory(session, r.listing(), "*.txt") + 1) * 10 + list_directory(session, r.listing(), "") + 1;
+         },
+         11, {"PASV", "MLSD *.txt", "PASV", "LIST *.txt", "TYPE I", "PASV", "RETR *.txt/Index", "PASV", "MLSD", "TYPE I",
+              "PASV", "RETR Index"},
+         {}},
         {"MKD", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("MKD", {"550 Permission denied"}); },
          [](Rig &r) { return KestrelMkDir(r.archive, "d", 0); }, 0, {"MKD d"}, {}},
         {"RNFR", DATA_MODE_PASSIVE, [](Rig &r) { r.server.expect("RNFR", {"550 No such file"}); },
@@ -1397,11 +1447,55 @@ TEST(Faults, AddressFormsAndFamilies)
     }
 }
 
+// Names cross into the caller's character set; a name it cannot show is given back as
+// shown and still reaches the server as the server's own bytes. Shift_JIS bytes show as
+// Japanese under a UTF-8 locale and as '?' under a western code page; a byte that is no
+// UTF-8 passes unchanged where both sides are UTF-8 and shows as '?' elsewhere. Either
+// way the DELE carries the listed bytes.
+TEST(Faults, NamesInTheCallersCharacterSet)
+{
+    const std::string sjis = "\x93\xfa\x96\x7b.txt";  // 日本.txt in Shift_JIS
+    struct Case {
+        const char *label;
+        const char *charset;
+        Lines feat;
+        std::string name;
+        bool shown_differs;  // the caller never sees the server's bytes
+        Lines login_tail;    // what follows FEAT in the login
+    } cases[] = {
+        {"a Shift_JIS server", "Shift_JIS", {"502 Command not implemented"}, sjis, true, {"TYPE I"}},
+        {"a UTF-8 server and a name that is no UTF-8", "", {"211-Features:", " UTF8", " MLST type*;size*;", "211 End"},
+         "bad\xff.txt", false, {"OPTS UTF8 ON", "TYPE I"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Rig rig;
+        text_copy(g_settings.ServerCharset, sizeof g_settings.ServerCharset, c.charset);
+        g_settings.UseMLSD = 0;
+        rig.server.expect("FEAT", c.feat);
+        rig.server.set_listing(unix_line(c.name));
+        ASSERT_NE(nullptr, rig.open_handle());
+        Lines all = rig.server.commands();
+        auto feat = std::find(all.begin(), all.end(), "FEAT");
+        ASSERT_NE(all.end(), feat);
+        EXPECT_EQ(c.login_tail, Lines(feat + 1, feat + 1 + (long)c.login_tail.size()));
+        EntryInfo info;
+        ASSERT_EQ(0, KestrelFindFirst(rig.archive, "*", &info));
+        std::string shown = info.file_name;
+        if (c.shown_differs) {
+            EXPECT_NE(c.name, shown);
+        }
+        EXPECT_EQ(1, KestrelDelete(rig.archive, shown.c_str(), 0));
+        EXPECT_EQ((Lines{"PASV", "LIST", "TYPE I", "PASV", "RETR Index", "DELE " + c.name}), rig.since_open());
+        g_settings.ServerCharset[0] = '\0';
+    }
+}
+
 // The URL's path is tried as it is and, when the server refuses it, relative to the login
 // folder (servers that do not confine a user to it); the open's whole transcript is checked.
 TEST(Faults, UrlPathReadings)
 {
-    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    const Lines login = {"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD"};
     struct Case {
         const char *label;
         const char *path;

@@ -5,6 +5,16 @@
 // and written to $KESTREL_TEST_TMP/interop/<target>-<mode>.txt, where
 // tests/interop/make-matrix finds it (ctest shows no output of passing tests).
 #include <gtest/gtest.h>
+#ifdef _WIN32
+// FILETIME is the system's record there; the header only names it.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <map>
@@ -15,6 +25,9 @@
 #include <chrono>
 #include <mutex>
 
+#include <sys/stat.h>
+
+#include "api/handle.h"
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "config/settings.h"
@@ -39,8 +52,22 @@ const bool kTlsResumes = false;
 const bool kTlsResumes = true;
 #endif
 
-const char *const kOperations[] = {"login", "list",  "size64", "extract", "add",   "resume",
-                                   "print", "mkdir", "rmdir",  "move",    "delete"};
+const char *const kOperations[] = {"login", "list",  "mlsd",  "size64", "extract", "add",
+                                   "resume", "print", "mkdir", "rmdir",  "move",    "delete"};
+
+// The servers whose FEAT offers MLST: their listings come through MLSD, with exact UTC
+// times. vsftpd offers none and is listed through LIST.
+bool offers_mlst(const std::string &name)
+{
+    return name.compare(0, 9, "pyftpdlib") == 0 || name == "proftpd" || name == "pureftpd";
+}
+
+// The time of a file on disk, seconds since 1970 UTC; -1 when it cannot be read.
+long long disk_time(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? (long long)status.st_mtime : -1;
+}
 
 // Every command, reply line and data connection of the cell under way, with the time it
 // happened: a failing cell shows the exchange that led to it.
@@ -204,6 +231,30 @@ void run_server(const RealServer &server, int mode, const std::string &folder, c
             sub_listed = sub_listed || entry.name == "sub/";
         cell("list", ok && sub_listed, "root listed " + std::to_string(root.size()) + ", sub " +
                                            std::to_string(sub.size()) + " entries");
+    }
+
+    // mlsd: the servers that offer MLST are listed through it, and the entry's time is the
+    // file's own to the second; the others through LIST as before.
+    {
+        FtpSession *session = handle_session(archive);
+        bool offered = (session->features & SESSION_FEATURE_MLST) != 0;
+        take_transcript();
+        long long listed = -2, on_disk_time = disk_time(on_disk(server, "data.bin"));
+        EntryInfo info;
+        for (int at = KestrelFindFirst(archive, "", &info); at == 0; at = KestrelFindNext(archive, &info)) {
+            FILETIME stamp;
+            if (std::string(info.file_name) == "data.bin" && KestrelGetWriteTimeEx(archive, &stamp) == 1) {
+                unsigned long long ticks = ((unsigned long long)stamp.dwHighDateTime << 32) | stamp.dwLowDateTime;
+                listed = (long long)(ticks / 10000000ULL) - 11644473600LL;
+            }
+        }
+        std::string exchange = take_transcript();
+        bool through_mlsd = exchange.find("> MLSD") != std::string::npos;
+        bool ok = offers_mlst(server.name) ? offered && through_mlsd && listed == on_disk_time
+                                           : !offered && !through_mlsd && listed != -2;
+        record_exchange(nullptr, ' ', exchange.c_str());
+        cell("mlsd", ok, std::string(offered ? "MLST offered" : "no MLST") + ", listed time " + std::to_string(listed) +
+                             ", on disk " + std::to_string(on_disk_time));
     }
 
     // size64: a sparse file of 3,000,000,000 bytes in the work folder. The 64-bit query

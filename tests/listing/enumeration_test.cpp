@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const Lines kLogin = {"USER alice", "PASS secret", "SYST", "TYPE I", "PWD"};
+const Lines kLogin = {"USER alice", "PASS secret", "SYST", "FEAT", "TYPE I", "PWD"};
 const Lines kIndexMissing = {"TYPE I", "PASV", "RETR Index"};
 
 Lines concat(Lines a, const Lines &b)

@@ -1,4 +1,5 @@
 #include "listing/parser.h"
+#include "listing/mlsd.h"
 
 #include <gtest/gtest.h>
 
@@ -270,6 +271,72 @@ TEST_F(ListingParser, LinesThatFitNeitherForm)
         std::string line = text;
         ListingEntry entry;
         EXPECT_EQ(-1, parse_listing_line_at(&line[0], &entry, &now)) << text;
+    }
+}
+
+// MLSD lines: exact sizes, UTC times with seconds whatever the zone, types from the type
+// fact or the mode's type bits; odd facts are passed over, wrong numbers give no entry.
+TEST_F(ListingParser, MlsdLines)
+{
+    putenv(tz_west8);  // the zone must not move a UTC time
+    const Expected cases[] = {
+        {"type=file;size=1024;modify=20240102030405;UNIX.mode=0644; notes.txt", 0x81A4, 0, 1024, 1704164645, "", "",
+         "notes.txt", ""},
+        {"Type=DIR;Modify=20240102030405.123;Perm=flcdmpe; docs\r\n", 0x41ED, 0, 0, 1704164645, "", "", "docs", ""},
+        {"type=OS.unix=slink:/etc/target;size=12;modify=19991231235959; link.conf", 0x81A4, 0, 12, 946684799, "", "",
+         "link.conf", "/etc/target"},
+        {"type=file;UNIX.mode=0120777;size=7; lnk", 0x41FF, 0, 7, 0, "", "", "lnk", ""},
+        {"type=OS.unix=symlink;size=7; lnk2", 0x41ED, 0, 7, 0, "", "", "lnk2", ""},
+        {"UNIX.mode=040755;sizd=4096; no type", 0x41ED, 0, 4096, 0, "", "", "no type", ""},
+        {"type=file;size=3000000000;modify=21000101000000; big", 0x81A4, 0, INT32_MAX, INT32_MAX, "", "", "big", "",
+         4102444800},
+        {"type=file;size=1;modify=19600601120000; old", 0x81A4, 0, 1, -302443200, "", "", "old", ""},
+        {"type=file;size=1;  two  blanks ", 0x81A4, 0, 1, 0, "", "", " two  blanks ", ""},
+        {"type=file;x.custom=;lang=en;size=5;unique=801g4; odd", 0x81A4, 0, 5, 0, "", "", "odd", ""},
+        {"type=file;size=1;UNIX.owner=1000;UNIX.ownername=alice;UNIX.gid=100; o", 0x81A4, 0, 1, 0, "alice", "100",
+         "o", ""},
+        {"size=9;type=file x", 0x81A4, 0, 9, 0, "", "", "x", ""},
+        {"type=file;size=2; a=b;c -> d", 0x81A4, 0, 2, 0, "", "", "a=b;c -> d", ""},
+    };
+    for (const Expected &e : cases) {
+        std::string text = e.line;
+        ListingEntry entry;
+        memset(&entry, 0x5A, sizeof entry);
+        ASSERT_EQ(MLSD_ENTRY, parse_mlsd_line(&text[0], &entry)) << e.line;
+        EXPECT_EQ(e.mode, entry.status.st_mode) << e.line;
+        EXPECT_EQ(e.size, entry.status.st_size) << e.line;
+        EXPECT_EQ(e.wide ? 3000000000LL : e.size, entry.size) << e.line;
+        EXPECT_EQ(e.mtime, entry.status.st_mtime) << e.line;
+        EXPECT_EQ(e.wide ? e.wide : e.mtime, entry.mtime) << e.line;
+        EXPECT_STREQ(e.owner, entry.owner) << e.line;
+        EXPECT_STREQ(e.group, entry.group) << e.line;
+        EXPECT_STREQ(e.name, entry.name) << e.line;
+        EXPECT_STREQ(e.link, entry.link_target) << e.line;
+    }
+    const struct {
+        const char *line;
+        int result;
+    } others[] = {
+        {"type=cdir;modify=20240102030405; /pub", MLSD_SKIP},
+        {"type=pdir;modify=20240102030405; ..", MLSD_SKIP},
+        {"type=file;size=12x; glued", MLSD_NO_ENTRY},
+        {"type=file;size=-1; negative", MLSD_NO_ENTRY},
+        {"type=file;size=; empty", MLSD_NO_ENTRY},
+        {"type=file;size=1234567890123456789; huge", MLSD_NO_ENTRY},
+        {"type=file;modify=20241301000000; month 13", MLSD_NO_ENTRY},
+        {"type=file;modify=2024010203040; short", MLSD_NO_ENTRY},
+        {"type=file;modify=20240102030405.; no fraction", MLSD_NO_ENTRY},
+        {"type=file;UNIX.mode=0999; not octal", MLSD_NO_ENTRY},
+        {"type=file;size=1;", MLSD_NO_ENTRY},
+        {"type=file;size=1; ", MLSD_NO_ENTRY},
+        {"type=file;nonsense;size=1; x", MLSD_NO_ENTRY},
+        {"-rw-r--r-- 1 ftp ftp 10 Jan 02 2024 f", MLSD_NO_ENTRY},
+        {"", MLSD_NO_ENTRY},
+    };
+    for (const auto &o : others) {
+        std::string text = o.line;
+        ListingEntry entry;
+        EXPECT_EQ(o.result, parse_mlsd_line(&text[0], &entry)) << o.line;
     }
 }
 

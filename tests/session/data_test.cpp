@@ -19,7 +19,7 @@ using xfer::elapsed_ms;
 
 namespace {
 
-const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
+const size_t kLoginCommands = 6;  // USER, PASS, SYST, FEAT, TYPE I, PWD
 
 NetAddress ipv4(unsigned a, unsigned b, unsigned c, unsigned d)
 {

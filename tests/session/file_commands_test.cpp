@@ -11,7 +11,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
+const size_t kLoginCommands = 6;  // USER, PASS, SYST, FEAT, TYPE I, PWD
 
 enum Op { MKD, RMD, DELE, RENAME };
 

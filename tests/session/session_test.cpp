@@ -19,7 +19,7 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const Lines kLoginTail = {"SYST", "TYPE I", "PWD"};
+const Lines kLoginTail = {"SYST", "FEAT", "TYPE I", "PWD"};
 
 Lines concat(Lines a, const Lines &b)
 {
@@ -434,4 +434,39 @@ TEST(SessionCallback, NotifyCallsTheRegisteredCallbackOnly)
     EXPECT_EQ((std::vector<std::string>{"READ: 1/2\n"}), messages.texts);
     EXPECT_EQ((intptr_t)&messages, messages.user);
     session_destroy(session);
+}
+
+// FEAT is asked once after the login; only a 211 reply offers anything.
+TEST_F(SessionTest, FeaturesFromTheFeatReply)
+{
+    struct Case {
+        Lines reply;
+        uint32_t features;
+        int known;
+    } cases[] = {
+        {{"211-Features:", " MLST type*;size*;modify*;", " UTF8", " SIZE", " MDTM", " REST STREAM", "211 End"},
+         SESSION_FEATURE_MLST | SESSION_FEATURE_UTF8 | SESSION_FEATURE_SIZE | SESSION_FEATURE_MDTM |
+             SESSION_FEATURE_REST_STREAM,
+         1},
+        {{"211-Extensions supported:", "  mlst Type*;Size*;", "  utf8", " REST", " LANG EN*", "211 END"},
+         SESSION_FEATURE_MLST | SESSION_FEATURE_UTF8, 1},
+        // Lines that are no features: the code lines, a word that merely begins alike.
+        {{"211-MLST UTF8", " MLSTX", " UTF8X", "211 MLST"}, 0, 1},
+        {{"211 No features"}, 0, 1},
+        {{"500 FEAT not understood"}, 0, 0},
+        {{"502-Not here", " MLST type*;", " UTF8", "502 End"}, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.reply[0]);
+        FtpScriptServer s;
+        s.set_auto_answer(true);
+        s.expect("FEAT", c.reply);
+        ASSERT_TRUE(s.start());
+        FtpSession *fs = session_create();
+        EXPECT_EQ(0, session_connect(fs, "127.0.0.1", s.port(), "u", "p"));
+        EXPECT_EQ(c.features, fs->features);
+        EXPECT_EQ(c.known, fs->features_known);
+        EXPECT_EQ(nullptr, fs->line_sink);
+        session_destroy(fs);
+    }
 }

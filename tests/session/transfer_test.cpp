@@ -20,7 +20,7 @@ using xfer::write_file;
 
 namespace {
 
-const size_t kLoginCommands = 5;  // USER, PASS, SYST, TYPE I, PWD
+const size_t kLoginCommands = 6;  // USER, PASS, SYST, FEAT, TYPE I, PWD
 
 struct TransferTest : ::testing::Test {
     FtpScriptServer server;

@@ -87,7 +87,9 @@ TEST(DialogTemplates, CarryTheirTextsInJapaneseResources)
                L"auto select mode", L"Data Connection", L"OK", L"Cancel",
                L"email address(for anonymous ftp)", L"Default Ftp Control Port number",
                L"Download Folder", L"ProxyServer", L"NONE", L"USER user@hostname", L"OPEN hostname",
-               L"open hostname", L"Proxy Hostname:", L"Proxy Port:", L"Auto Resume to Get File."}},
+               L"open hostname", L"Proxy Hostname:", L"Proxy Port:", L"Auto Resume to Get File.",
+               L"Use MLSD listings", L"Server character set (empty: automatic)",
+               L"Connections (1-8):"}},
         {102, {L"KESTREL.DLL Status Dialog", L"ＭＳ Ｐゴシック", L"ｷｬﾝｾﾙ"}},
     };
     for (const Case &c : cases) {

@@ -693,7 +693,7 @@ FtpScriptStep FtpScriptServer::default_step(const std::string &command)
     } else if (verb == "PORT") {
         step.reply = {data_mode_ == DATA_ACTIVE && active_allowed_ ? "200 PORT command successful"
                                                                     : "500 Illegal PORT command"};
-    } else if (verb == "LIST" || verb == "NLST") {
+    } else if (verb == "LIST" || verb == "NLST" || verb == "MLSD") {
         step.reply = {"150 Here comes the directory listing"};
         auto own = listings_.find(argument);
         step.send_data(own != listings_.end() ? own->second : listing_);
