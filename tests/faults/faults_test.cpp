@@ -1378,7 +1378,7 @@ int two_families(const char *name, NetAddress *addresses, int capacity)
 TEST(Faults, AddressFormsAndFamilies)
 {
     // The login, the open's folder and the listing (which looks for an index file too).
-    const Lines login = {"USER u", "PASS p", "SYST", "TYPE I", "PWD"};
+    const Lines login = {"USER u", "PASS p", "SYST", "FEAT", "TYPE I", "PWD"};
     const Lines six = {"EPSV", "LIST", "TYPE I", "EPSV", "RETR Index"};
     const Lines four = {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"};
     auto join = [](Lines a, const Lines &b) {
