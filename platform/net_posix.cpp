@@ -87,15 +87,21 @@ net_socket_t net_accept(net_socket_t socket)
     return fd < 0 ? NET_NO_SOCKET : (net_socket_t)fd;
 }
 
-int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
+// The system's connect to an address of either family: 0, or -1 with errno set.
+static int connect_to(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
     sockaddr_storage a;
-    int a_length = net_make_address(address, port, &a);
-    if (a_length == 0) {
+    int length = net_make_address(address, port, &a);
+    if (length == 0) {
         errno = EAFNOSUPPORT;
         return -1;
     }
-    if (::connect(to_fd(socket), (sockaddr *)&a, (socklen_t)a_length) == 0)
+    return ::connect(to_fd(socket), (sockaddr *)&a, (socklen_t)length) == 0 ? 0 : -1;
+}
+
+int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
+{
+    if (connect_to(socket, address, port) == 0)
         return 0;
     if (errno != EINTR)
         return -1;
@@ -114,13 +120,7 @@ int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
 
 int net_connect_start(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_storage a;
-    int length = net_make_address(address, port, &a);
-    if (length == 0) {
-        errno = EAFNOSUPPORT;
-        return -1;
-    }
-    if (::connect(to_fd(socket), (sockaddr *)&a, (socklen_t)length) == 0)
+    if (connect_to(socket, address, port) == 0)
         return 0;
     // An interrupted connect goes on in the background, like one in progress.
     return errno == EINPROGRESS || errno == EINTR ? 1 : -1;

@@ -103,13 +103,7 @@ int net_connect(net_socket_t socket, const NetAddress &address, uint16_t port)
 
 int net_connect_start(net_socket_t socket, const NetAddress &address, uint16_t port)
 {
-    sockaddr_storage a;
-    int length = net_make_address(address, port, &a);
-    if (length == 0) {
-        WSASetLastError(WSAEAFNOSUPPORT);
-        return -1;
-    }
-    if (::connect(to_socket(socket), (sockaddr *)&a, length) == 0)
+    if (net_connect(socket, address, port) == 0)
         return 0;
     return WSAGetLastError() == WSAEWOULDBLOCK ? 1 : -1;
 }
