@@ -1841,7 +1841,7 @@ TEST(Faults, TlsDataConnectionsThatComeOutWrong)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
-        use_settings(c.data_mode);
+        use_settings(c.data_mode, 5);  // a wait the client should not make ends all the same
         g_settings.TlsVerify = 1;
         text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, ca.c_str());
         xfer::TempDir dir;
