@@ -12,6 +12,7 @@ import re
 import socket
 import socketserver
 import ssl
+import time
 
 FLAGS = {
     "late": "active mode: 150 comes before the server connects",
@@ -179,6 +180,7 @@ class Session(socketserver.BaseRequestHandler):
         try:
             if self.port and "late" in self.flags:
                 self.reply(opening)
+                time.sleep(0.3)  # the client has read the 150 and waits with nothing to accept
                 sock = self.connect()
             else:
                 sock = self.connect() if self.port else self.listener.accept()[0]
