@@ -1805,7 +1805,7 @@ TEST(Faults, TlsDataConnectionsThatComeOutWrong)
         Lines commands; // since the login; OPEN: all of them
         Folder folder;  // GET, RESUME: the local folder after it
         Lines kept;     // LIST: the names in the store after it
-        const char *reason = nullptr;  // OPEN: the failed open's reason
+        const char *reason = nullptr;  // OPEN, GET: how the failure's reason begins
     } cases[] = {
         {"PBSZ and PROT P answered 200, listing and download", "plain", DATA_MODE_PASSIVE, LIST, 0,
          {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}, {}, all},
@@ -1834,10 +1834,15 @@ TEST(Faults, TlsDataConnectionsThatComeOutWrong)
         {"a resumed download without close_notify, SIZE known, all bytes", "cut-size", DATA_MODE_PASSIVE, RESUME, 1,
          {"TYPE I", "SIZE data.bin", "PASV", "REST 1000", "RETR data.bin"}, {{"data.bin", file}}, {}},
         {"a download without close_notify, no size known", "cut", DATA_MODE_PASSIVE, GET, 0, get, {{"data.bin", file}},
-         {}},
+         {}, "protocol: the data connection ended without TLS's closing alert"},
         // PROT P granted: a data connection in clear is no transfer.
-        {"a listing in clear after PROT P", "clear", DATA_MODE_PASSIVE, LIST, -1, {"PASV", "LIST"}, {}, {}},
-        {"a download in clear after PROT P", "clear", DATA_MODE_PASSIVE, GET, 0, get, {{"data.bin", ""}}, {}},
+        {"a listing in clear after PROT P", "clear", DATA_MODE_PASSIVE, LIST, -1, {"PASV", "LIST"}, {}, {},
+         "TLS: handshake failed"},
+        {"a download in clear after PROT P", "clear", DATA_MODE_PASSIVE, GET, 0, get, {{"data.bin", ""}}, {},
+         "TLS: handshake failed"},
+        // Only close_notify ends a TLS stream well: an alert that breaks it is no end.
+        {"a fatal alert in clear half-way through a download, no size known", "alert-half", DATA_MODE_PASSIVE, GET, 0,
+         get, {{"data.bin", half}}, {}, "TLS: "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
@@ -1879,6 +1884,11 @@ TEST(Faults, TlsDataConnectionsThatComeOutWrong)
                 }
                 result = KestrelExtract(handle, "data.bin", dir.file("data.bin").c_str(), 0);
                 EXPECT_EQ(c.folder, folder_of(dir.path));
+            }
+            char reason[256] = "";
+            KestrelGetErrorEx(handle, reason, (int)sizeof reason);
+            if (c.reason) {
+                EXPECT_EQ(0u, std::string(reason).rfind(c.reason, 0)) << reason;
             }
             Lines all_lines = transcript();
             EXPECT_EQ(c.commands, without_port_numbers(Lines(all_lines.begin() + (long)login.size(), all_lines.end())));

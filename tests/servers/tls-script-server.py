@@ -22,6 +22,7 @@ FLAGS = {
     "clear": "the data connection stays in clear although PROT P was granted",
     "sized": "150 names the size of the data",
     "size": "SIZE is answered",
+    "alert": "after the data, a fatal alert (internal_error) ends the data connection",
     "pbsz234": "PBSZ is answered 234",
     "prot202": "PROT P is answered 202",
 }
@@ -189,7 +190,10 @@ class Session(socketserver.BaseRequestHandler):
             if "clear" not in self.flags:
                 sock = self.server.tls.wrap_socket(sock, server_side=True)
             sock.sendall(data)
-            if "clear" not in self.flags and "cut" not in self.flags:
+            if "alert" in self.flags:
+                # Outside the record protection, as a peer whose TLS broke down may send it.
+                os.write(sock.fileno(), b"\x15\x03\x03\x00\x02\x02\x50")
+            if not self.flags & {"clear", "cut", "alert"}:
                 try:
                     sock.unwrap()  # close_notify out; the client need not answer it
                 except (OSError, ValueError):
