@@ -1794,7 +1794,7 @@ TEST(Faults, TlsDataConnectionsThatComeOutWrong)
     const std::string file = read_file(home + "/data.bin"), half = file.substr(0, file.size() / 2);
     ASSERT_EQ(307200u, file.size());
     const Lines get = {"TYPE I", "PASV", "RETR data.bin"}, get_active = {"TYPE I", "PORT 127,0,0,1", "RETR data.bin"};
-    const Lines all = {"readme.txt", "data.bin", "inner.txt"};
+    const Lines all = {"readme.txt", "the-second-entry-whose-name-is-long-enough-to-be-cut.bin", "inner.txt"};
     enum Operation { OPEN, LIST, GET, RESUME };
     struct Case {
         const char *label;

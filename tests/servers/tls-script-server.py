@@ -26,8 +26,10 @@ FLAGS = {
     "pbsz234": "PBSZ is answered 234",
     "prot202": "PROT P is answered 202",
 }
+# Its half ends inside the second name, so a cut line would still read as an entry.
 LISTING = b"".join(b"-rw-r--r--   1 ftp  ftp  %6d Jan 02  2024 %s\r\n" % (size, name)
-                   for size, name in ((60, b"readme.txt"), (307200, b"data.bin"), (11, b"inner.txt")))
+                   for size, name in ((60, b"readme.txt"), (307200, b"the-second-entry-whose-name-is-long-enough-to-be-cut.bin"),
+                                      (11, b"inner.txt")))
 TIMEOUT = 10
 
 
