@@ -303,7 +303,7 @@ static int failure(TlsConnection *connection, int result)
         unsigned long code = ERR_peek_last_error();
         const char *why = code ? ERR_reason_error_string(code) : nullptr;
         text_format(connection->reason, sizeof connection->reason, "%s: %s",
-                    connection->handshake_done ? "TLS failed" : "handshake failed", why ? why : "protocol error");
+                    connection->handshake_done ? "broken off" : "handshake failed", why ? why : "protocol error");
     }
     return -1;
 }
