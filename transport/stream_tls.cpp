@@ -18,6 +18,16 @@ static int wait_for(SocketStream *stream, int wanted)
     return stream_wait(stream, wanted == TLS_WANT_WRITE ? 1 : 0);
 }
 
+// A failure of TLS itself (not of a wait, which notes its own), noted with its reason: a
+// data connection that fails its handshake or breaks off with an alert says why.
+static int tls_failed(SocketStream *stream)
+{
+    const char *reason = tls_reason(stream->tls);
+    StreamLimits *limits = stream->limits != nullptr ? stream->limits : &stream->own_limits;
+    failure_note(limits->failure, FAILURE_TLS, "TLS: %s", reason[0] ? reason : "the connection failed");
+    return -1;
+}
+
 // The handshake, after the peer of a listening stream was accepted: 0 done, -1 failed.
 static int handshake(SocketStream *stream)
 {
@@ -37,7 +47,9 @@ static int handshake(SocketStream *stream)
         int step = tls_handshake(stream->tls);
         if (step == 0)
             return 0;
-        if (step == -1 || wait_for(stream, step) != 0)
+        if (step == -1)
+            return tls_failed(stream);
+        if (wait_for(stream, step) != 0)
             return -1;
     }
 }
@@ -68,7 +80,9 @@ int stream_tls_recv(SocketStream *stream, void *buffer, int size)
             stream->ended_unclean = 1;
             return 0;
         }
-        if (got == -1 || wait_for(stream, got) != 0)
+        if (got == -1)
+            return tls_failed(stream);
+        if (wait_for(stream, got) != 0)
             return -1;
     }
 }
@@ -86,7 +100,9 @@ int stream_tls_send(SocketStream *stream, const void *bytes, int length)
             remaining -= sent;
             continue;
         }
-        if (sent == -1 || wait_for(stream, sent) != 0)
+        if (sent == -1)
+            return tls_failed(stream);
+        if (wait_for(stream, sent) != 0)
             return -1;
     }
     return length;

@@ -33,6 +33,7 @@
 #include "status/status.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/ftp_script_server.h"
+#include "tests/support/real_servers.h"
 #include "tests/support/test_waits.h"
 #include "util/text.h"
 
@@ -1837,6 +1838,131 @@ TEST(Faults, TlsOpensThatFail)
         EXPECT_EQ(c.clear, clear);
         for (const std::string &line : server.commands())
             EXPECT_TRUE(line.rfind("USER", 0) != 0 && line.rfind("PASS", 0) != 0) << line;
+        KestrelCloseArchive(handle);
+    }
+}
+
+// The scripted TLS server (tests/servers/tls-script-server.py) plays one case per login:
+// the login's words say what it gets wrong. It serves the files of its home folder and
+// writes each session's commands there as <login>.commands.
+TEST(Faults, TlsDataConnectionsThatComeOutWrong)
+{
+    std::vector<RealServer> found = real_servers_of("KESTREL_FTP_TLS_SCRIPT");
+    if (found.empty()) {
+        if (real_servers_required())
+            FAIL() << "KESTREL_REQUIRE_SERVERS is set but KESTREL_FTP_TLS_SCRIPT is empty";
+        GTEST_SKIP() << "no scripted TLS server (run under tests/servers/with-servers)";
+    }
+    // Under Wine the server's Unix paths lie on drive Z:.
+    auto reached = [](const std::string &path) {
+        std::error_code error;
+        return xfer::fs::exists(path, error) ? path : "Z:" + path;
+    };
+    const std::string home = reached(found[0].user_home), ca = reached(real_tls_certs() + "/ca.pem");
+    const std::string file = read_file(home + "/data.bin"), half = file.substr(0, file.size() / 2);
+    ASSERT_EQ(307200u, file.size());
+    const Lines get = {"TYPE I", "PASV", "RETR data.bin"}, get_active = {"TYPE I", "PORT 127,0,0,1", "RETR data.bin"};
+    const Lines all = {"readme.txt", "the-second-entry-whose-name-is-long-enough-to-be-cut.bin", "inner.txt"};
+    enum Operation { OPEN, LIST, GET, RESUME };
+    struct Case {
+        const char *label;
+        const char *login;
+        int data_mode;
+        Operation operation;
+        int expected;   // the operation's result; OPEN: the open's (0 or -1)
+        Lines commands; // since the login; OPEN: all of them
+        Folder folder;  // GET, RESUME: the local folder after it
+        Lines kept;     // LIST: the names in the store after it
+        const char *reason = nullptr;  // OPEN, GET: how the failure's reason begins
+    } cases[] = {
+        {"PBSZ and PROT P answered 200, listing and download", "plain", DATA_MODE_PASSIVE, LIST, 0,
+         {"PASV", "LIST", "TYPE I", "PASV", "RETR Index"}, {}, all},
+        {"a download that ends with close_notify, no size known", "plain", DATA_MODE_PASSIVE, GET, 1, get,
+         {{"data.bin", file}}, {}},
+        // Only 200 grants PBSZ and PROT P: another code leaves the data connections unprotected.
+        {"PBSZ answered 234", "pbsz234", DATA_MODE_PASSIVE, OPEN, -1, {"AUTH TLS", "USER pbsz234", "PASS pw", "PBSZ 0"},
+         {}, {}, "TLS: the server refused PBSZ 0 (reply 234)"},
+        {"PROT P answered 202", "prot202", DATA_MODE_PASSIVE, OPEN, -1,
+         {"AUTH TLS", "USER prot202", "PASS pw", "PBSZ 0", "PROT P"}, {}, {}, "TLS: the server refused PROT P (reply 202)"},
+        // Active mode: the client speaks first on a TLS data connection, and only the
+        // control connection's peer may make it.
+        {"active: 150 before the server connects", "late", DATA_MODE_ACTIVE, GET, 1, get_active, {{"data.bin", file}}, {}},
+        {"active: a stranger from 127.0.0.3 with a good certificate comes first", "intruder", DATA_MODE_ACTIVE, GET, 1,
+         get_active, {{"data.bin", file}}, {}},
+        {"active: 150 first, then the stranger, then the server", "late-intruder", DATA_MODE_ACTIVE, GET, 1,
+         get_active, {{"data.bin", file}}, {}},
+        // An end without close_notify may be a cut: only a size known beforehand tells.
+        {"a listing cut inside a line without close_notify", "cut-half", DATA_MODE_PASSIVE, LIST, -1, {"PASV", "LIST"},
+         {}, {"readme.txt"}},
+        {"a whole listing without close_notify", "cut", DATA_MODE_PASSIVE, LIST, -1, {"PASV", "LIST"}, {}, all},
+        {"a download without close_notify, 150 names the size, all bytes", "cut-sized", DATA_MODE_PASSIVE, GET, 1, get,
+         {{"data.bin", file}}, {}},
+        {"a download without close_notify, 150 names the size, half the bytes", "cut-sized-half", DATA_MODE_PASSIVE, GET,
+         0, get, {{"data.bin", half}}, {}},
+        {"a resumed download without close_notify, SIZE known, all bytes", "cut-size", DATA_MODE_PASSIVE, RESUME, 1,
+         {"TYPE I", "SIZE data.bin", "PASV", "REST 1000", "RETR data.bin"}, {{"data.bin", file}}, {}},
+        {"a download without close_notify, no size known", "cut", DATA_MODE_PASSIVE, GET, 0, get, {{"data.bin", file}},
+         {}, "protocol: the data connection ended without TLS's closing alert"},
+        // PROT P granted: a data connection in clear is no transfer.
+        {"a listing in clear after PROT P", "clear", DATA_MODE_PASSIVE, LIST, -1, {"PASV", "LIST"}, {}, {},
+         "TLS: handshake failed"},
+        {"a download in clear after PROT P", "clear", DATA_MODE_PASSIVE, GET, 0, get, {{"data.bin", ""}}, {},
+         "TLS: handshake failed"},
+        // Only close_notify ends a TLS stream well: an alert that breaks it is no end.
+        {"a fatal alert in clear half-way through a download, no size known", "alert-half", DATA_MODE_PASSIVE, GET, 0,
+         get, {{"data.bin", half}}, {}, "TLS: "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        use_settings(c.data_mode, 5);  // a wait the client should not make ends all the same
+        g_settings.TlsVerify = 1;
+        text_copy(g_settings.TlsCaFile, sizeof g_settings.TlsCaFile, ca.c_str());
+        xfer::TempDir dir;
+        auto transcript = [&] {
+            Lines lines;
+            std::string text = read_file(home + "/" + c.login + ".commands");
+            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+                lines.push_back(text.substr(at, end - at));
+            return lines;
+        };
+        std::string url = "ftpes://" + std::string(c.login) + ":pw@127.0.0.1:" + std::to_string(found[0].port) + "/";
+        HARC handle = frame_new_handle();
+        ASSERT_NE(nullptr, handle);
+        auto started = std::chrono::steady_clock::now();
+        int opened = frame_open_handle(handle, url.c_str(), 2);
+        Lines login = transcript();
+        int result = opened;
+        if (c.operation == OPEN) {
+            EXPECT_EQ(c.commands, login);
+            if (c.reason) {
+                EXPECT_STREQ(c.reason, kestrel_open_failure(handle));
+            }
+        } else if (opened == 0) {
+            if (c.operation == LIST) {
+                result = KestrelFindFirst(handle, "*", nullptr);
+                Lines kept;
+                for (const StoredEntry *e = list_first(handle_listing(handle)); e; e = list_after(handle_listing(handle), e))
+                    kept.push_back(entry_name(e));
+                EXPECT_EQ(c.kept, kept);
+                EXPECT_EQ(c.expected != 0, listing_failed(handle_listing(handle)) == 1);
+            } else {
+                if (c.operation == RESUME) {
+                    write_file(dir.file("data.bin"), file.substr(0, 1000));
+                    KestrelSetResumeGetMode(handle, 1);
+                }
+                result = KestrelExtract(handle, "data.bin", dir.file("data.bin").c_str(), 0);
+                EXPECT_EQ(c.folder, folder_of(dir.path));
+            }
+            char reason[256] = "";
+            KestrelGetErrorEx(handle, reason, (int)sizeof reason);
+            if (c.reason) {
+                EXPECT_EQ(0u, std::string(reason).rfind(c.reason, 0)) << reason;
+            }
+            Lines all_lines = transcript();
+            EXPECT_EQ(c.commands, without_port_numbers(Lines(all_lines.begin() + (long)login.size(), all_lines.end())));
+        }
+        EXPECT_EQ(c.expected, result);
+        EXPECT_LT(elapsed_ms(started), kBoundMs);
         KestrelCloseArchive(handle);
     }
 }
