@@ -3,9 +3,12 @@
 // tokens and records; the socket work is ours and never blocks: what cannot go out yet
 // waits in `out`, what came in but makes no whole record yet waits in `in`.
 #define SECURITY_WIN32
+// SCH_CREDENTIALS, the credentials that can offer TLS 1.3.
+#define SCHANNEL_USE_BLACKLISTS
 #include "platform/tls.h"
 
 #include <windows.h>
+#include <subauth.h>
 #include <wincrypt.h>
 #include <schannel.h>
 #include <security.h>
@@ -38,6 +41,8 @@ struct TlsConnection {
     int32_t handshake_done;
     int32_t peer_closed;
     int32_t ended_unclean;  // the socket ended without the peer's closing alert
+    int32_t failed;         // reads fail once the plaintext before the failure is handed out
+    int32_t tls13;          // the handshake settled on TLS 1.3
     int32_t data_connection;
     int32_t wrote;
     SecPkgContext_StreamSizes sizes;
@@ -102,6 +107,49 @@ static HCERTSTORE load_pem_roots(const char *path)
     return store;
 }
 
+// Protocols older than TLS 1.2, whoever offers them.
+static const DWORD OLD_PROTOCOLS = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT |
+                                   SP_PROT_TLS1_1_CLIENT;
+
+// TLS 1.2 and 1.3 where the system knows SCH_CREDENTIALS and TLS 1.3; elsewhere the older
+// credentials, which offer TLS 1.2 alone. Never anything older: Wine takes SCH_CREDENTIALS
+// but not its list of refused protocols (its credentials then offer SSL 3 to TLS 1.2), so
+// those credentials are kept only when the system says they offer nothing older. The
+// certificate is checked by check_certificate, after the handshake, with the CA file's
+// roots too.
+static SECURITY_STATUS acquire_credentials(TlsClient *client)
+{
+    const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    TLS_PARAMETERS parameters;
+    memset(&parameters, 0, sizeof parameters);
+    parameters.grbitDisabledProtocols = (DWORD) ~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
+    SCH_CREDENTIALS modern;
+    memset(&modern, 0, sizeof modern);
+    modern.dwVersion = SCH_CREDENTIALS_VERSION;
+    modern.dwFlags = flags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &parameters;
+    TimeStamp expiry;
+    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND,
+                                                       nullptr, &modern, nullptr, nullptr, &client->credentials,
+                                                       &expiry);
+    if (status == SEC_E_OK) {
+        SecPkgCred_SupportedProtocols offered;
+        memset(&offered, 0, sizeof offered);
+        if (QueryCredentialsAttributesA(&client->credentials, SECPKG_ATTR_SUPPORTED_PROTOCOLS, &offered) == SEC_E_OK &&
+            (offered.grbitProtocol & SP_PROT_TLS1_3_CLIENT) && !(offered.grbitProtocol & OLD_PROTOCOLS))
+            return status;
+        FreeCredentialsHandle(&client->credentials);
+    }
+    SCHANNEL_CRED cred;
+    memset(&cred, 0, sizeof cred);
+    cred.dwVersion = SCHANNEL_CRED_VERSION;
+    cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    cred.dwFlags = flags;
+    return AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr,
+                                     nullptr, &client->credentials, &expiry);
+}
+
 TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
 {
     text_copy(reason, TLS_REASON_SIZE, "");
@@ -124,16 +172,7 @@ TlsClient *tls_client_create(const TlsClientSettings *settings, char *reason)
             return nullptr;
         }
     }
-    SCHANNEL_CRED cred;
-    memset(&cred, 0, sizeof cred);
-    cred.dwVersion = SCHANNEL_CRED_VERSION;
-    cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    // The certificate is checked here, after the handshake, with the CA file's roots too.
-    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    TimeStamp expiry;
-    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND,
-                                                       nullptr, &cred, nullptr, nullptr, &client->credentials,
-                                                       &expiry);
+    SECURITY_STATUS status = acquire_credentials(client);
     if (status != SEC_E_OK) {
         if (client->extra_roots)
             CertCloseStore(client->extra_roots, 0);
@@ -517,6 +556,16 @@ int tls_handshake(TlsConnection *connection)
             set_reason(connection, "handshake failed");
             return -1;
         }
+        // The credentials offer nothing older than TLS 1.2; should a system settle on
+        // something older all the same, the connection ends here, before anything is sent.
+        SecPkgContext_ConnectionInfo info;
+        memset(&info, 0, sizeof info);
+        if (QueryContextAttributesA(&connection->context, SECPKG_ATTR_CONNECTION_INFO, &info) != SEC_E_OK ||
+            (info.dwProtocol & OLD_PROTOCOLS)) {
+            set_reason(connection, "handshake failed: the server offers only TLS 1.1 or older");
+            return -1;
+        }
+        connection->tls13 = (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0;
         connection->handshake_done = 1;
         // The last token may still wait in `out`: the next write or read sends it first.
         return 0;
@@ -537,11 +586,101 @@ static int closed_by_peer(TlsConnection *connection)
     return 0;
 }
 
-// Decrypts the records `in` holds into `plain`: 1 some plaintext, 0 the peer closed,
-// TLS_WANT_READ (a record is still incomplete), -1.
+// The read fails now, or after the plaintext that came with the failure (produced 1).
+static int fail_read(TlsConnection *connection, int produced)
+{
+    connection->failed = 1;
+    connection->in_used = 0;
+    return produced ? 1 : -1;
+}
+
+static const char *alert_name(unsigned description)
+{
+    static const struct {
+        unsigned code;
+        const char *name;
+    } names[] = {
+        {0, "close_notify"}, {10, "unexpected_message"}, {20, "bad_record_mac"}, {21, "decryption_failed"},
+        {22, "record_overflow"}, {30, "decompression_failure"}, {40, "handshake_failure"}, {42, "bad_certificate"},
+        {43, "unsupported_certificate"}, {44, "certificate_revoked"}, {45, "certificate_expired"},
+        {46, "certificate_unknown"}, {47, "illegal_parameter"}, {48, "unknown_ca"}, {49, "access_denied"},
+        {50, "decode_error"}, {51, "decrypt_error"}, {70, "protocol_version"}, {71, "insufficient_security"},
+        {80, "internal_error"}, {86, "inappropriate_fallback"}, {90, "user_canceled"}, {100, "no_renegotiation"},
+        {109, "missing_extension"}, {110, "unsupported_extension"}, {112, "unrecognized_name"},
+        {116, "certificate_required"}, {120, "no_application_protocol"},
+    };
+    for (const auto &n : names) {
+        if (n.code == description)
+            return n.name;
+    }
+    return "unknown alert";
+}
+
+// What SChannel makes of a protected alert it refuses: it keeps the alert's own code to
+// itself and answers with one of its own.
+static const char *refusal_words(SECURITY_STATUS status)
+{
+    switch ((unsigned long)status) {
+    case (unsigned long)SEC_E_INTERNAL_ERROR:
+        return "internal error";
+    case (unsigned long)SEC_E_ILLEGAL_MESSAGE:
+        return "illegal message";
+    case (unsigned long)SEC_E_DECRYPT_FAILURE:
+        return "decrypt failure";
+    case (unsigned long)SEC_E_MESSAGE_ALTERED:
+        return "bad record MAC";
+    case (unsigned long)SEC_E_UNSUPPORTED_FUNCTION:
+        return "unsupported";
+    case (unsigned long)SEC_E_CERT_UNKNOWN:
+    case (unsigned long)SEC_E_CERT_EXPIRED:
+    case (unsigned long)SEC_E_UNTRUSTED_ROOT:
+        return "certificate refused";
+    default:
+        return nullptr;
+    }
+}
+
+// Wine's SChannel (GnuTLS underneath) reports the server's close_notify as an alert record
+// that decrypts to nothing with SEC_E_OK, and every other alert as a failure. Windows
+// reports close_notify as SEC_I_CONTEXT_EXPIRED: there, such a record is some other alert.
+static bool empty_alert_is_close_notify()
+{
+    static int wine = -1;
+    if (wine < 0) {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        wine = ntdll && GetProcAddress(ntdll, "wine_get_version") ? 1 : 0;
+    }
+    return wine == 1;
+}
+
+// A TLS 1.3 server's messages after the handshake (session tickets, key updates) come out of
+// DecryptMessage as SEC_I_RENEGOTIATE and go back in through InitializeSecurityContext,
+// whose answer (a key update's) goes out. 0, or -1 with the reason set.
+static int take_post_handshake(TlsConnection *connection)
+{
+    SECURITY_STATUS status = next_token(connection);
+    if (status != SEC_E_OK) {
+        text_format(connection->reason, sizeof connection->reason,
+                    "TLS message after the handshake refused (0x%08lx)", (unsigned long)status);
+        return -1;
+    }
+    return flush(connection) == -1 ? -1 : 0;
+}
+
+// Decrypts the records `in` holds into `plain`: 1 some plaintext, 0 the peer closed with
+// close_notify, TLS_WANT_READ (a record is still incomplete), -1 (a failure, any other
+// alert and a TLS 1.2 renegotiation request included, with its reason).
 static int decrypt(TlsConnection *connection)
 {
     while (connection->in_used > 0) {
+        // An alert whose body is its two bytes alone came unprotected: nobody vouches for
+        // it, not even for a close_notify, but its name says why the peer stopped.
+        const bool alert = connection->in[0] == TLS_ALERT_RECORD;
+        if (alert && connection->in_used >= 7 && connection->in[3] == 0 && connection->in[4] == 2) {
+            text_format(connection->reason, sizeof connection->reason, "the server sent a TLS alert in clear: %s",
+                        alert_name(connection->in[6]));
+            return fail_read(connection, 0);
+        }
         SecBuffer buffers[4];
         buffers[0].BufferType = SECBUFFER_DATA;
         buffers[0].pvBuffer = connection->in;
@@ -552,33 +691,53 @@ static int decrypt(TlsConnection *connection)
             buffers[i].cbBuffer = 0;
         }
         SecBufferDesc desc = {SECBUFFER_VERSION, 4, buffers};
-        // The record's content type, read before DecryptMessage works on the buffer in place.
-        const bool alert = connection->in[0] == TLS_ALERT_RECORD;
         SECURITY_STATUS status = DecryptMessage(&connection->context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE)
             return TLS_WANT_READ;
         if (status == SEC_I_CONTEXT_EXPIRED)
             return closed_by_peer(connection);
         if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
-            set_reason(connection, "connection broken");
-            return -1;
+            const char *words = refusal_words(status);
+            if (alert && words)
+                text_format(connection->reason, sizeof connection->reason, "the server sent a TLS alert (%s)", words);
+            else if (alert)
+                text_format(connection->reason, sizeof connection->reason, "the server sent a TLS alert (0x%08lx)",
+                            (unsigned long)status);
+            else
+                set_reason(connection, "connection broken");
+            return fail_read(connection, 0);
         }
         int produced = 0;
         for (int i = 0; i < 4; i++) {
             if (buffers[i].BufferType == SECBUFFER_DATA && buffers[i].cbBuffer > 0) {
                 if (buffers[i].cbBuffer > sizeof connection->plain)
-                    return -1;
+                    return fail_read(connection, 0);
                 memmove(connection->plain, buffers[i].pvBuffer, buffers[i].cbBuffer);
                 connection->plain_start = 0;
                 connection->plain_used = (int)buffers[i].cbBuffer;
                 produced = 1;
             }
         }
-        // Wine reports the server's closing alert not as SEC_I_CONTEXT_EXPIRED but as a
-        // record that decrypts to nothing. A server that waits for our own closing alert
-        // before it answers 226 (vsftpd) would otherwise wait for us while we wait for it.
-        if (!produced && alert && status == SEC_E_OK)
-            return closed_by_peer(connection);
+        if (status == SEC_I_RENEGOTIATE) {
+            // Before TLS 1.3 this is the server asking for a new handshake in mid-stream,
+            // which a client need not grant; it is refused, and the transfer fails.
+            if (!connection->tls13) {
+                set_reason(connection, "the server asked to renegotiate TLS (refused)");
+                return fail_read(connection, produced);
+            }
+            keep_extra(connection, buffers, 4);
+            if (take_post_handshake(connection) != 0)
+                return fail_read(connection, produced);
+            if (produced)
+                return 1;
+            continue;
+        }
+        if (!produced && alert) {
+            if (empty_alert_is_close_notify())
+                return closed_by_peer(connection);
+            set_reason(connection, "the server sent a TLS alert other than close_notify");
+            return fail_read(connection, 0);
+        }
         keep_extra(connection, buffers, 4);
         if (produced)
             return 1;
@@ -601,6 +760,8 @@ int tls_read(TlsConnection *connection, void *buffer, int size)
             connection->plain_used -= count;
             return count;
         }
+        if (connection->failed)
+            return -1;
         if (connection->peer_closed)
             return 0;
         if (connection->ended_unclean)

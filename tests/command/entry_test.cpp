@@ -526,8 +526,6 @@ TEST_F(EntryTest, PrintStopsAtAFileThatCannotBeOpened)
 // mode reaches the handle, and a long option names the command whole.
 TEST_F(EntryTest, OptionsShapeTheRun)
 {
-    // One case runs in active mode, on the machine's one active-mode port.
-    xfer::ActivePortTurn turn;
     struct Case {
         std::string line;
         std::string report;

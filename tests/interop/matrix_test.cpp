@@ -447,10 +447,8 @@ TEST(Interop, Passive)
     run_mode(1);
 }
 
-// Active mode listens on the machine's one fixed port: programs take turns at it.
 TEST(Interop, Active)
 {
-    xfer::ActivePortTurn turn;
     run_mode(0);
 }
 

@@ -16,7 +16,6 @@ import pty
 import re
 import resource
 import shutil
-import socket
 import subprocess
 import sys
 import time
@@ -230,30 +229,6 @@ def check_listing(r, label, out, anon):
             and int(totals[0].group(2)) == total and int(totals[0].group(3)) == total, repr(out[-200:]))
 
 
-class ActivePortTurn:
-    """Active mode always listens on port 12321, so programs that use it take turns: the
-    turn is a listening socket on 127.0.0.1:12320, as tests/support/transfer_support.h takes
-    it (the system frees it even when a program dies)."""
-
-    def __enter__(self):
-        until = time.monotonic() + 300
-        while True:
-            self.socket = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            try:
-                self.socket.bind(("127.0.0.1", 12320))
-                self.socket.listen(1)
-                return self
-            except OSError:
-                self.socket.close()
-                if time.monotonic() > until:
-                    raise RuntimeError("no turn at the active-mode port within 300 s")
-                time.sleep(0.05)
-
-    def __exit__(self, *exc):
-        self.socket.close()
-        return False
-
-
 def server_checks(r, server):
     name, host, port, anon_root, home = server
     anon = "ftp://%s:%d" % (host, port)
@@ -267,8 +242,7 @@ def server_checks(r, server):
     # Listings, passive and active.
     _, out = r.expect(name + " -l", ["-l", anon + "/"], 0)
     check_listing(r, name + " -l", out, anon)
-    with ActivePortTurn():
-        _, out = r.expect(name + " -l active", ["--dataconnectionmode", "0", "-l", anon + "/"], 0)
+    _, out = r.expect(name + " -l active", ["--dataconnectionmode", "0", "-l", anon + "/"], 0)
     check_listing(r, name + " -l active", out, anon)
 
     # Downloads: the file of the URL into the current folder, then several files with a

@@ -127,7 +127,6 @@ TEST(RealServerTransfer, PassiveOnEveryServer)
 TEST(RealServerTransfer, ActiveOnEveryServer)
 {
     REQUIRE_REAL_SERVERS();
-    xfer::ActivePortTurn turn;
     xfer::TempDir dir;
     for (const RealServer &server : real_servers())
         exercise(server, DATA_MODE_ACTIVE, dir);

@@ -1,7 +1,7 @@
 // Helpers shared by the tests that move files or use the active-mode port (session, api,
 // listing, faults, interop, command, config): a private folder per test, whole-file reads
-// and writes, a progress-message recorder, and the turn at the machine's one active-mode
-// port.
+// and writes, a progress-message recorder, and the active-mode port: taken out of a
+// transcript, or held as another program would hold it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -98,31 +98,89 @@ inline int KESTREL_API record(const char *text, intptr_t user)
     return 0;
 }
 
-// Active mode always listens on port 12321, so test programs that run at the same time
-// take turns at it: the turn is a listening socket on 127.0.0.1:12320, held while a test
-// uses active mode (the system frees it even when a program dies).
-struct ActivePortTurn {
-    net_socket_t socket = NET_NO_SOCKET;
-    ActivePortTurn()
+// Active mode listens on port 12321 unless another program holds it, then on a free port,
+// and PORT (EPRT) names whichever it was. Gives the lines with each such port written as
+// "{port}", the address part as it was sent, and appends the ports to `ports` in order.
+// A port that is not a plain number from 1 to 65535 stays in its line, so the comparison
+// with the expected transcript fails.
+inline std::vector<std::string> active_ports_out(std::vector<std::string> lines, std::vector<unsigned> *ports = nullptr)
+{
+    auto number = [](const std::string &text, unsigned limit, unsigned *value) {
+        if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        *value = (unsigned)std::stoul(text);
+        return *value <= limit;
+    };
+    for (std::string &line : lines) {
+        unsigned port = 0;
+        if (line.rfind("PORT ", 0) == 0) {
+            size_t low = line.rfind(',');
+            size_t high = low == std::string::npos || low == 0 ? std::string::npos : line.rfind(',', low - 1);
+            unsigned hi, lo;
+            if (high == std::string::npos || !number(line.substr(high + 1, low - high - 1), 255, &hi) ||
+                !number(line.substr(low + 1), 255, &lo) || hi * 256 + lo == 0)
+                continue;
+            port = hi * 256 + lo;
+            line = line.substr(0, high + 1) + "{port}";
+        } else if (line.rfind("EPRT ", 0) == 0 && line.size() > 6) {
+            char d = line[5];
+            size_t last = line.size() - 1;
+            size_t before = line[last] == d ? line.rfind(d, last - 1) : std::string::npos;
+            if (before == std::string::npos || before <= 5 || !number(line.substr(before + 1, last - before - 1), 65535, &port) ||
+                port == 0)
+                continue;
+            line = line.substr(0, before + 1) + "{port}" + d;
+        } else {
+            continue;
+        }
+        if (ports)
+            ports->push_back(port);
+    }
+    return lines;
+}
+
+// True when a listener could bind `port` at `address` now (as active mode binds it): false
+// while another socket listens there.
+inline bool port_bindable(const NetAddress &address, uint16_t port)
+{
+    net_startup();
+    net_socket_t probe = net_socket_tcp(address.family);
+    if (probe == NET_NO_SOCKET)
+        return false;
+    net_set_reuse_address(probe);
+    bool bound = net_bind(probe, address, port) == 0 && net_listen(probe, 1) == 0;
+    net_close(probe);
+    return bound;
+}
+
+// Holds port 12321 on 127.0.0.1 and ::1, as another program may hold it, until destroyed. A
+// port some other program holds already stays held all the same.
+struct ActivePortHolder {
+    net_socket_t sockets[2] = {NET_NO_SOCKET, NET_NO_SOCKET};
+    ActivePortHolder()
     {
         net_startup();
-        unsigned char loopback[4] = {127, 0, 0, 1};
-        uint32_t address;
-        memcpy(&address, loopback, 4);
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(300);
-        while (std::chrono::steady_clock::now() < until) {
-            socket = net_socket_tcp();
-            if (net_bind(socket, net_address_ipv4(address), 12320) == 0 && net_listen(socket, 1) == 0)
-                return;
-            net_close(socket);
-            socket = NET_NO_SOCKET;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const char *addresses[2] = {"127.0.0.1", "::1"};
+        for (int i = 0; i < 2; i++) {
+            NetAddress address;
+            net_parse_address(addresses[i], &address);
+            sockets[i] = net_socket_tcp(address.family);
+            if (sockets[i] != NET_NO_SOCKET)
+                net_set_reuse_address(sockets[i]);  // earlier transfers may linger in TIME_WAIT
+            if (sockets[i] != NET_NO_SOCKET && (net_bind(sockets[i], address, 12321) != 0 || net_listen(sockets[i], 1) != 0)) {
+                net_close(sockets[i]);
+                sockets[i] = NET_NO_SOCKET;
+            }
+            EXPECT_FALSE(port_bindable(address, 12321)) << "nobody holds port 12321 on " << addresses[i];
         }
-        ADD_FAILURE() << "no turn at the active-mode port within 300 s";
     }
-    ~ActivePortTurn() { net_close(socket); }
-    ActivePortTurn(const ActivePortTurn &) = delete;
-    ActivePortTurn &operator=(const ActivePortTurn &) = delete;
+    ~ActivePortHolder()
+    {
+        for (net_socket_t s : sockets)
+            net_close(s);
+    }
+    ActivePortHolder(const ActivePortHolder &) = delete;
+    ActivePortHolder &operator=(const ActivePortHolder &) = delete;
 };
 
 inline long long elapsed_ms(std::chrono::steady_clock::time_point since)
