@@ -96,8 +96,13 @@ int platform_charset_convert(const char *from, const char *to, const char *text,
             if (wide[i] == 0xFFFD)
                 wide[i] = L'?';
     }
-    int written = WideCharToMultiByte(target, 0, wide, wide_length, out, (int)out_size - 1, utf8 ? nullptr : "?",
-                                      utf8 ? nullptr : &defaulted);
+    // No "best fit": a code page without é would show café.txt as cafe.txt, the name of
+    // another file, and every operation on it would reach that one. '?' marks the name as
+    // one that cannot be shown, so its server bytes are kept. A few pages refuse the flag.
+    int written = WideCharToMultiByte(target, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, wide_length, out,
+                                      (int)out_size - 1, utf8 ? nullptr : "?", utf8 ? nullptr : &defaulted);
+    if (written <= 0 && !utf8 && GetLastError() == ERROR_INVALID_FLAGS)
+        written = WideCharToMultiByte(target, 0, wide, wide_length, out, (int)out_size - 1, "?", &defaulted);
     free(wide);
     if (written <= 0) {
         out[0] = '\0';
