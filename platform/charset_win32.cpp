@@ -5,21 +5,9 @@
 #include <cstring>
 #include <windows.h>
 
-namespace {
+#include "util/charset.h"
 
-// Names compared without case and without the dashes and underscores people put in or
-// leave out (UTF-8, utf8, Shift_JIS, SHIFT-JIS).
-void plain_name(const char *name, char *out, size_t size)
-{
-    size_t at = 0;
-    for (; *name && at + 1 < size; name++) {
-        char c = *name;
-        if (c == '-' || c == '_')
-            continue;
-        out[at++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-    }
-    out[at] = '\0';
-}
+namespace {
 
 // The code page a set's name stands for; 0 for a name the system has no code page for.
 UINT code_page_of(const char *name)
@@ -27,7 +15,7 @@ UINT code_page_of(const char *name)
     if (!name || !*name)
         return GetACP();
     char plain[CHARSET_NAME_SIZE];
-    plain_name(name, plain, sizeof plain);
+    charset_plain_name(name, plain, sizeof plain);
     static const struct {
         const char *name;
         UINT page;
