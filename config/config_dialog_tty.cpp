@@ -79,6 +79,7 @@ struct ControlState {
 struct Form {
     ControlState state[sizeof kControls / sizeof kControls[0]];
     int focus;
+    char message[160];  // why OK was refused, shown until the next key
 };
 
 }  // namespace
@@ -458,8 +459,11 @@ static void form_draw(Form *form)
         }
         }
     }
-    mvwaddstr(sub, FORM_ROWS - 1, 1,
-              "Tab/Shift-Tab: move  Arrows: choose  Space: toggle  Enter: OK  Esc: Cancel");
+    if (form->message[0])
+        mvwaddnstr(sub, FORM_ROWS - 1, 1, form->message, FORM_COLS - 2);
+    else
+        mvwaddstr(sub, FORM_ROWS - 1, 1,
+                  "Tab/Shift-Tab: move  Arrows: choose  Space: toggle  Enter: OK  Esc: Cancel");
     if (kControls[form->focus].kind == KIND_EDIT) {
         curs_set(1);
         wmove(sub, cursor_row, cursor_col);
@@ -474,12 +478,27 @@ static void form_draw(Form *form)
 
 // --- The loop.
 
+// 1 when the form's values may be taken; else 0, with the reason shown and the focus on
+// the field to mend, as the dialog does it.
+static int form_accepts(Form *form)
+{
+    const char *charset = control(form, 1017)->text;
+    if (settings_charset_known(charset))
+        return 1;
+    text_format(form->message, sizeof form->message,
+                "Server character set: no character set named %.60s (empty: automatic)", charset);
+    form->focus = control_index(1017);
+    control(form, 1017)->cursor = strlen(charset);
+    return 0;
+}
+
 // 1 after OK, 0 after Cancel.
 static int form_run(Form *form)
 {
     for (;;) {
         form_draw(form);
         int key = getch();
+        form->message[0] = '\0';
         if (key == ERR)
             return 0;  // the terminal went away: nothing was confirmed
         if (key == KEY_RESIZE)
@@ -497,7 +516,10 @@ static int form_run(Form *form)
         } else if (key == KEY_BTAB) {
             focus_step(form, -1);
         } else if (key == '\n' || key == '\r' || key == KEY_ENTER) {
-            return c->kind == KIND_BUTTON && c->id == 2 ? 0 : 1;
+            if (c->kind == KIND_BUTTON && c->id == 2)
+                return 0;
+            if (form_accepts(form))
+                return 1;
         } else if (c->kind == KIND_EDIT && edit_key(s, key)) {
         } else if (c->kind == KIND_RADIO &&
                    (key == KEY_UP || key == KEY_DOWN || key == KEY_LEFT || key == KEY_RIGHT)) {
@@ -509,8 +531,10 @@ static int form_run(Form *form)
                 s->checked = !s->checked;
             else if (c->kind == KIND_RADIO)
                 radio_step(form, 0);
-            else if (c->kind == KIND_BUTTON)
-                return c->id == 1 ? 1 : 0;
+            else if (c->kind == KIND_BUTTON && c->id == 2)
+                return 0;
+            else if (c->kind == KIND_BUTTON && form_accepts(form))
+                return 1;
         }
     }
 }

@@ -101,6 +101,17 @@ static int config_dialog_accept(HWND dialog)
             return -1;
         }
     }
+    get_text(dialog, IDC_CONFIG_SERVER_CHARSET, scratch);
+    if (!settings_charset_known(scratch)) {
+        wchar_t typed[64], message[160];
+        GetDlgItemTextW(dialog, IDC_CONFIG_SERVER_CHARSET, typed, sizeof typed / sizeof typed[0]);
+        _snwprintf(message, sizeof message / sizeof message[0] - 1,
+                   L"Server character set: no character set named %ls (leave it empty for automatic).", typed);
+        message[sizeof message / sizeof message[0] - 1] = L'\0';
+        MessageBoxW(dialog, message, L"KESTREL Configuration", MB_OK | MB_ICONWARNING);
+        SetFocus(GetDlgItem(dialog, IDC_CONFIG_SERVER_CHARSET));
+        return -1;
+    }
     get_text(dialog, IDC_CONFIG_EMAIL, g_settings.EMailAddress);
     get_text(dialog, IDC_CONFIG_DEFAULT_DIR, g_settings.DefaultDir);
     // Not a number (or out of range) reads as 0, which the user sees as the stored port.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/charset.h"
 #include "util/text.h"
 
 // Zero but for the certificate check, which only a stored TlsVerify of 0 turns off, and
@@ -21,6 +22,12 @@ int32_t settings_connections_in_range(int32_t value)
     if (value < 1)
         return 1;
     return value > SETTINGS_MAX_CONNECTIONS ? SETTINGS_MAX_CONNECTIONS : value;
+}
+
+int settings_charset_known(const char *name)
+{
+    char probe[8];
+    return name[0] == '\0' || platform_charset_convert(name, "", "a", probe, sizeof probe, nullptr) == 0;
 }
 
 void settings_load(void)

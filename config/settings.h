@@ -41,6 +41,10 @@ struct Settings {
 // SETTINGS_MAX_CONNECTIONS (a stored 0 or a typo means one, as before the setting).
 int32_t settings_connections_in_range(int32_t value);
 
+// 1 when the name is "" (automatic) or a character set the system converts names from,
+// else 0: a typo would otherwise leave every name unconverted without a word.
+int settings_charset_known(const char *name);
+
 // Zero (but TlsVerify) until the first settings_load; shared by every thread without a lock, so callers
 // load, edit and save it from one thread at a time.
 extern Settings g_settings;

@@ -8,6 +8,8 @@
 #include <locale.h>
 #include <wchar.h>
 
+#include "util/charset.h"
+
 namespace {
 
 // The locale's set as the process chose it, else as its environment names it: a library
@@ -51,24 +53,10 @@ void real_name(const char *name, char *out, size_t size)
     out[size - 1] = '\0';
 }
 
-// Names compared without case and without the dashes and underscores people put in or
-// leave out (UTF-8, utf8, Shift_JIS, SHIFT-JIS).
-void plain_name(const char *name, char *out, size_t size)
-{
-    size_t at = 0;
-    for (; *name && at + 1 < size; name++) {
-        char c = *name;
-        if (c == '-' || c == '_')
-            continue;
-        out[at++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-    }
-    out[at] = '\0';
-}
-
 bool is_utf8(const char *name)
 {
     char plain[CHARSET_NAME_SIZE];
-    plain_name(name, plain, sizeof plain);
+    charset_plain_name(name, plain, sizeof plain);
     return strcmp(plain, "utf8") == 0;
 }
 
@@ -80,8 +68,8 @@ int platform_charset_same(const char *a, const char *b)
     real_name(a, first, sizeof first);
     real_name(b, second, sizeof second);
     char plain_first[CHARSET_NAME_SIZE], plain_second[CHARSET_NAME_SIZE];
-    plain_name(first, plain_first, sizeof plain_first);
-    plain_name(second, plain_second, sizeof plain_second);
+    charset_plain_name(first, plain_first, sizeof plain_first);
+    charset_plain_name(second, plain_second, sizeof plain_second);
     return strcmp(plain_first, plain_second) == 0;
 }
 

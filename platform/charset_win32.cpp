@@ -5,21 +5,9 @@
 #include <cstring>
 #include <windows.h>
 
-namespace {
+#include "util/charset.h"
 
-// Names compared without case and without the dashes and underscores people put in or
-// leave out (UTF-8, utf8, Shift_JIS, SHIFT-JIS).
-void plain_name(const char *name, char *out, size_t size)
-{
-    size_t at = 0;
-    for (; *name && at + 1 < size; name++) {
-        char c = *name;
-        if (c == '-' || c == '_')
-            continue;
-        out[at++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-    }
-    out[at] = '\0';
-}
+namespace {
 
 // The code page a set's name stands for; 0 for a name the system has no code page for.
 UINT code_page_of(const char *name)
@@ -27,7 +15,7 @@ UINT code_page_of(const char *name)
     if (!name || !*name)
         return GetACP();
     char plain[CHARSET_NAME_SIZE];
-    plain_name(name, plain, sizeof plain);
+    charset_plain_name(name, plain, sizeof plain);
     static const struct {
         const char *name;
         UINT page;
@@ -96,8 +84,13 @@ int platform_charset_convert(const char *from, const char *to, const char *text,
             if (wide[i] == 0xFFFD)
                 wide[i] = L'?';
     }
-    int written = WideCharToMultiByte(target, 0, wide, wide_length, out, (int)out_size - 1, utf8 ? nullptr : "?",
-                                      utf8 ? nullptr : &defaulted);
+    // No "best fit": a code page without é would show café.txt as cafe.txt, the name of
+    // another file, and every operation on it would reach that one. '?' marks the name as
+    // one that cannot be shown, so its server bytes are kept. A few pages refuse the flag.
+    int written = WideCharToMultiByte(target, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, wide_length, out,
+                                      (int)out_size - 1, utf8 ? nullptr : "?", utf8 ? nullptr : &defaulted);
+    if (written <= 0 && !utf8 && GetLastError() == ERROR_INVALID_FLAGS)
+        written = WideCharToMultiByte(target, 0, wide, wide_length, out, (int)out_size - 1, "?", &defaulted);
     free(wide);
     if (written <= 0) {
         out[0] = '\0';

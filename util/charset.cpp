@@ -48,3 +48,15 @@ int charset_utf8_next(const char *s, long *code)
     *code = value;
     return n;
 }
+
+void charset_plain_name(const char *name, char *out, size_t size)
+{
+    size_t at = 0;
+    for (; *name && at + 1 < size; name++) {
+        char c = *name;
+        if (c == '-' || c == '_')
+            continue;
+        out[at++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    }
+    out[at] = '\0';
+}

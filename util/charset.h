@@ -2,6 +2,8 @@
 // lines and messages of the archiver interface, UTF-8 on a terminal.
 #pragma once
 
+#include <cstddef>
+
 // A Shift_JIS lead byte: the byte after it belongs to the same character.
 int charset_sjis_lead(unsigned char c);
 
@@ -13,3 +15,8 @@ int charset_utf8_continues(unsigned char c);
 // Decodes the UTF-8 character at s: its length in bytes, with *code its value, or 1 with
 // *code -1 for a byte that starts no valid character. Never reads past a NUL.
 int charset_utf8_next(const char *s, long *code);
+
+// A character set's name as both systems' converters compare it: lower case, without the
+// dashes and underscores people put in or leave out (UTF-8, utf8, Shift_JIS, SHIFT-JIS all
+// read "utf8" or "shiftjis"). Cut to fit out (size bytes, NUL included).
+void charset_plain_name(const char *name, char *out, size_t size);

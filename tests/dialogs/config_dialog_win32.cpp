@@ -21,10 +21,10 @@ namespace {
 
 const char kCaption[] = "KESTREL Configuration";
 
-// What the dialog shows: the five fields, then the check state of 1002..1009 and 1012.
+// What the dialog shows: the six fields, then the check state of 1002..1009, 1012 and 1016.
 struct Shown {
-    std::string email, port, folder, proxy_host, proxy_port;
-    std::string checks;  // "x" or "-" for 1002 1003 1004 | 1006 1007 1008 1009 | 1012
+    std::string email, port, folder, proxy_host, proxy_port, charset;
+    std::string checks;  // "x" or "-" for 1002 1003 1004 | 1006 1007 1008 1009 | 1012 1016
     bool found = false;
 };
 
@@ -37,7 +37,8 @@ Shown read_dialog(HWND dialog)
     shown.folder = driver_text(dialog, 1005);
     shown.proxy_host = driver_text(dialog, 1010);
     shown.proxy_port = driver_text(dialog, 1011);
-    for (int id : {1002, 1003, 1004, 0, 1006, 1007, 1008, 1009, 0, 1012})
+    shown.charset = driver_text(dialog, 1017);
+    for (int id : {1002, 1003, 1004, 0, 1006, 1007, 1008, 1009, 0, 1012, 1016})
         shown.checks += id ? (IsDlgButtonChecked(dialog, id) == BST_CHECKED ? "x" : "-") : "|";
     return shown;
 }
@@ -120,6 +121,8 @@ void edit_everything(HWND dialog)
     driver_click(dialog, 1003);  // passive ftp
     driver_click(dialog, 1008);  // OPEN hostname
     driver_click(dialog, 1012);  // auto resume
+    driver_click(dialog, 1016);  // MLSD listings off
+    SetDlgItemTextA(dialog, 1017, "Shift_JIS");
 }
 
 class ConfigDialog : public ::testing::Test {
@@ -139,7 +142,8 @@ TEST_F(ConfigDialog, OpensWithTheDefaultsWhenNothingIsStored)
     EXPECT_EQ("", before.folder);
     EXPECT_EQ("", before.proxy_host);
     EXPECT_EQ("21", before.proxy_port);
-    EXPECT_EQ("--x|x---|-", before.checks);  // auto select mode, NONE, box clear
+    EXPECT_EQ("", before.charset);
+    EXPECT_EQ("--x|x---|-x", before.checks);  // auto select mode, NONE, resume clear, MLSD on
     // Cancel still saves what was loaded: the defaults, under a key that now exists.
     EXPECT_EQ(21, stored_number("FtpCtrlPort"));
     EXPECT_EQ(2, stored_number("PassiveMode"));
@@ -165,7 +169,7 @@ TEST_F(ConfigDialog, EveryWayToEndTheDialogDecidesWhatIsSaved)
         });
         ASSERT_TRUE(before.found);
         // Each click moved the mark only inside its own group.
-        EXPECT_EQ("-x-|--x-|x", edited.checks);
+        EXPECT_EQ("-x-|--x-|x-", edited.checks);
         EXPECT_EQ(c.result, result);
         if (c.result == 1) {
             EXPECT_STREQ("kestrel@localhost", g_settings.EMailAddress);
@@ -177,6 +181,8 @@ TEST_F(ConfigDialog, EveryWayToEndTheDialogDecidesWhatIsSaved)
             EXPECT_EQ("127.0.0.5", stored_text("ProxyHost"));
             EXPECT_EQ(8021, stored_number("ProxyPort"));
             EXPECT_EQ(1, stored_number("ResumeGetMode"));
+            EXPECT_EQ(0, stored_number("UseMLSD"));
+            EXPECT_EQ("Shift_JIS", stored_text("ServerCharset"));
         } else {
             EXPECT_STREQ("", g_settings.EMailAddress);
             EXPECT_EQ(21, g_settings.FtpCtrlPort);
@@ -188,6 +194,8 @@ TEST_F(ConfigDialog, EveryWayToEndTheDialogDecidesWhatIsSaved)
             EXPECT_EQ("", stored_text("ProxyHost"));
             EXPECT_EQ(21, stored_number("ProxyPort"));
             EXPECT_EQ(0, stored_number("ResumeGetMode"));
+            EXPECT_EQ(1, stored_number("UseMLSD"));
+            EXPECT_EQ("", stored_text("ServerCharset"));
         }
     }
 }
@@ -203,7 +211,7 @@ TEST_F(ConfigDialog, ShowsStoredValuesAndKeepsModesItCannotShow)
     ASSERT_TRUE(before.found);
     EXPECT_EQ(1, result);
     EXPECT_EQ("2100", before.port);
-    EXPECT_EQ("---|---x|x", before.checks);
+    EXPECT_EQ("---|---x|xx", before.checks);
     EXPECT_EQ(5, stored_number("PassiveMode"));  // no button stood for it: kept
     EXPECT_EQ(3, stored_number("ProxyType"));
     EXPECT_EQ(1, stored_number("ResumeGetMode"));  // the box says checked, no more
@@ -228,6 +236,43 @@ TEST_F(ConfigDialog, PortFieldsThatAreNoNumbersSaveZero)
         EXPECT_EQ(c.stored, stored_number("FtpCtrlPort"));
         EXPECT_EQ(c.stored, stored_number("ProxyPort"));
     }
+}
+
+// A character set the system does not know is refused at OK: a box says why, the dialog
+// stays with what was typed, and a known set is then taken.
+TEST_F(ConfigDialog, UnknownServerCharacterSetIsRefusedWithItsReason)
+{
+    std::string message = "<no box>", kept;
+    bool stayed = false;
+    int result = run_dialog(nullptr, nullptr, [&](HWND dialog) {
+        SetDlgItemTextA(dialog, 1017, "no-such-set");
+        // Posted: the box waits for its OK on the dialog's thread.
+        PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+        // The box has the dialog's caption: the other window of that name.
+        HWND box = nullptr;
+        for (int i = 0; i < 500 && !box; i++) {
+            Sleep(10);
+            for (HWND w = FindWindowExA(nullptr, nullptr, nullptr, kCaption); w && !box;
+                 w = FindWindowExA(nullptr, w, nullptr, kCaption))
+                if (w != dialog && IsWindowVisible(w))
+                    box = w;
+        }
+        if (box) {
+            message = driver_child_texts(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            for (int i = 0; i < 500 && IsWindow(box); i++)
+                Sleep(10);
+        }
+        stayed = IsWindowVisible(dialog) != 0;
+        kept = driver_text(dialog, 1017);
+        SetDlgItemTextA(dialog, 1017, "EUC-JP");
+        end_with(dialog, "OK button");
+    });
+    EXPECT_NE(std::string::npos, message.find("no character set named no-such-set")) << message;
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ("no-such-set", kept);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("EUC-JP", stored_text("ServerCharset"));
 }
 
 // The tests run under a western ANSI code page (tests/dialogs/run-with-display): a dialog

@@ -17,6 +17,10 @@
 #endif
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <string>
@@ -31,6 +35,7 @@
 #include "api/kestrel.h"
 #include "api/open_and_stamps.h"
 #include "config/settings.h"
+#include "platform/charset.h"
 #include "session/session.h"
 #include "tests/support/transfer_support.h"
 #include "tests/support/real_servers.h"
@@ -440,6 +445,60 @@ void run_mode(int mode)
     EXPECT_EQ("", record.failures);
 }
 
+// Names that are not ASCII, as a caller in each character set sees them: the locale's
+// UTF-8 natively, the ANSI code page under Windows. A name the caller's set cannot show
+// is listed with '?' and must still reach the server's own file.
+struct NameRow {
+    const char *on_disk;  // UTF-8, as pyftpdlib stores it
+    const char *native, *cp932, *cp1252;
+};
+
+const NameRow kNameRows[] = {
+    {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt",
+     "\x93\xFA\x96\x7B\x8C\xEA.txt", "???.txt"},
+    {"caf\xC3\xA9.txt", "caf\xC3\xA9.txt", "caf?.txt", "caf\xE9.txt"},
+};
+
+// The code page the run was started for (KESTREL_ANSI_CODE_PAGE, 0 natively) and the one
+// it got: Wine takes it from LC_ALL, and falls back to 1252 without a word.
+unsigned caller_code_page(unsigned *wanted)
+{
+#ifdef _WIN32
+    const char *value = getenv("KESTREL_ANSI_CODE_PAGE");
+    *wanted = value ? (unsigned)strtoul(value, nullptr, 10) : 0;
+    return GetACP();
+#else
+    *wanted = 0;
+    return platform_charset_same("", "UTF-8") ? 0 : 1;
+#endif
+}
+
+const char *shown_name(const NameRow &row, unsigned code_page)
+{
+    return code_page == 932 ? row.cp932 : code_page == 1252 ? row.cp1252 : row.native;
+}
+
+bool shows(const NameRow &row, unsigned code_page)
+{
+    return strchr(shown_name(row, code_page), '?') == nullptr;
+}
+
+// The server's tree by UTF-8 name: under Wine through wide paths, whatever the code page.
+fs::path disk_path(const RealServer &server, const std::string &folder, const std::string &utf8_name)
+{
+    return fs::u8path(on_disk(server, folder) + "/" + utf8_name);
+}
+
+std::string read_path(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "<missing>";
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
 }  // namespace
 
 TEST(Interop, Passive)
@@ -601,4 +660,100 @@ TEST(InteropTls, RefusedCertificatesAndProtection)
     session_set_trace(nullptr);
     g_settings.TlsVerify = 1;
     g_settings.TlsCaFile[0] = '\0';
+}
+
+// A UTF-8 server's names listed, extracted, uploaded, reported and deleted in the caller's
+// own character set (scripts/test runs the Windows build once more under the other code
+// page). The server must receive and store UTF-8; a name the caller cannot show works
+// through its shown name.
+TEST(InteropNames, NonAsciiNamesInTheCallersSet)
+{
+    REQUIRE_REAL_SERVERS();
+    unsigned wanted = 0, code_page = caller_code_page(&wanted);
+    ASSERT_EQ(wanted, code_page) << "the run was meant for code page " << wanted << " (0: the locale's UTF-8)";
+    std::vector<RealServer> servers = real_servers();
+    const RealServer *server = nullptr;
+    for (const RealServer &candidate : servers)
+        if (candidate.name == "pyftpdlib")
+            server = &candidate;
+    ASSERT_NE(nullptr, server) << "pyftpdlib is not running";
+    std::string folder = std::string("names-") + interop_target() + "-" + std::to_string(code_page);
+    std::error_code error;
+    fs::remove_all(on_disk(*server, folder), error);
+    // The files are the server user's own, so that it may replace them: uploaded under
+    // ASCII names, then renamed on disk to their UTF-8 names.
+    xfer::TempDir dir;
+    std::string home = "ftp://" + real_server_user() + ":" + real_server_password() + "@" + server->host + ":" +
+                       std::to_string(server->port) + "/";
+    std::vector<std::string> bytes;
+    {
+        HARC seeding = KestrelOpenArchive(nullptr, home.c_str(), 2);
+        ASSERT_NE(nullptr, seeding);
+        ASSERT_EQ(1, KestrelMkDir(seeding, folder.c_str(), 0));
+        for (size_t i = 0; i < sizeof kNameRows / sizeof kNameRows[0]; i++) {
+            bytes.push_back(xfer::pattern(1000 + i * 17, (unsigned)(i + 3)));
+            std::string seed = dir.file("seed-" + std::to_string(i));
+            xfer::write_file(seed, bytes[i]);
+            std::string remote = folder + "/seed-" + std::to_string(i);
+            ASSERT_EQ(1, KestrelAdd(seeding, remote.c_str(), seed.c_str(), 0));
+            fs::rename(on_disk(*server, remote), disk_path(*server, folder, kNameRows[i].on_disk), error);
+            ASSERT_FALSE(error) << error.message();
+        }
+        KestrelCloseArchive(seeding);
+    }
+    std::string url = home + folder + "/";
+    HARC archive = KestrelOpenArchive(nullptr, url.c_str(), 2);
+    ASSERT_NE(nullptr, archive);
+    session_set_trace(record_exchange);
+    take_transcript();
+    for (size_t i = 0; i < sizeof kNameRows / sizeof kNameRows[0]; i++) {
+        const NameRow &row = kNameRows[i];
+        std::string shown = shown_name(row, code_page);
+        SCOPED_TRACE(row.on_disk);
+        std::vector<Listed> listed = walk(archive, "*.*");
+        std::string names;
+        for (const Listed &entry : listed)
+            names += " [" + entry.name + "]";
+        EXPECT_TRUE(has_entry(listed, shown, (uint32_t)bytes[i].size())) << "listed" << names;
+        std::string local = dir.file("got-" + std::to_string(i));
+        EXPECT_EQ(1, KestrelExtract(archive, shown.c_str(), local.c_str(), 0));
+        EXPECT_EQ(bytes[i], read_file(local));
+        // An upload under a new name the caller can type arrives as UTF-8; one the caller
+        // cannot type can only be the listed entry's, whose bytes it replaces.
+        std::string put = xfer::pattern(700 + i, (unsigned)(i + 11));
+        std::string source = dir.file("put-" + std::to_string(i));
+        xfer::write_file(source, put);
+        std::string target = shows(row, code_page) ? "up-" + shown : shown;
+        std::string target_on_disk = shows(row, code_page) ? std::string("up-") + row.on_disk : row.on_disk;
+        EXPECT_EQ(1, KestrelAdd(archive, target.c_str(), source.c_str(), 0));
+        EXPECT_EQ(put, read_path(disk_path(*server, folder, target_on_disk)));
+        if (shows(row, code_page)) {
+            EXPECT_EQ(1, KestrelDelete(archive, target.c_str(), 0));
+            EXPECT_FALSE(fs::exists(disk_path(*server, folder, target_on_disk), error));
+        }
+    }
+    // The listing report shows each name as the caller's set can: '?' for what it cannot.
+    Settings kept = g_settings;
+    char area[4000] = "";
+    int result = Kestrel(nullptr, ("-lqi " + url).c_str(), area, (int)sizeof area - 1);
+    g_settings = kept;
+    EXPECT_EQ(0, result);
+    for (const NameRow &row : kNameRows)
+        EXPECT_NE(std::string::npos, std::string(area).find(std::string(" ") + shown_name(row, code_page) + " "))
+            << area;
+    // Each file is deleted by its shown name, the one the caller cannot show too.
+    walk(archive, "*.*");
+    for (const NameRow &row : kNameRows) {
+        EXPECT_EQ(1, KestrelDelete(archive, shown_name(row, code_page), 0)) << row.on_disk;
+        EXPECT_FALSE(fs::exists(disk_path(*server, folder, row.on_disk), error)) << row.on_disk;
+    }
+    session_set_trace(nullptr);
+    std::string exchange = take_transcript();
+    KestrelCloseArchive(archive);
+    HARC cleaning = KestrelOpenArchive(nullptr, home.c_str(), 2);
+    EXPECT_EQ(1, KestrelRmDir(cleaning, folder.c_str(), 0));
+    KestrelCloseArchive(cleaning);
+    fs::remove_all(on_disk(*server, folder), error);
+    if (HasFailure())
+        printf("%s", exchange.c_str());
 }
