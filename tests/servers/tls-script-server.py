@@ -7,12 +7,18 @@ of FLAGS. Every command line a session receives is written to ROOT/<login>.comma
 RETR serves the files of ROOT; LIST sends LISTING.
 """
 import argparse
+import hashlib
+import hmac
 import os
 import re
 import socket
 import socketserver
 import ssl
+import struct
 import time
+
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+from OpenSSL import SSL
 
 FLAGS = {
     "late": "active mode: 150 comes before the server connects",
@@ -23,6 +29,8 @@ FLAGS = {
     "sized": "150 names the size of the data",
     "size": "SIZE is answered",
     "alert": "after the data, a fatal alert (internal_error) ends the data connection",
+    "sealed": "after the data, a fatal alert (internal_error) under the record protection (TLS 1.2)",
+    "reneg": "after the data, a request to renegotiate (TLS 1.2); then the data connection ends",
     "pbsz234": "PBSZ is answered 234",
     "prot202": "PROT P is answered 202",
 }
@@ -176,6 +184,32 @@ class Session(socketserver.BaseRequestHandler):
             stranger.close()
         return socket.create_connection(self.port, TIMEOUT)
 
+    def tls12_then_record(self, sock, data):
+        """TLS 1.2 with AES-GCM, so that a record of our own can follow the data under the
+        session's keys: a sealed alert, or a HelloRequest as a real renegotiation sends."""
+        sock.settimeout(None)  # pyOpenSSL wants a blocking socket
+        tls = SSL.Connection(self.server.tls12, sock)
+        tls.set_accept_state()
+        tls.do_handshake()
+        tls.sendall(data)
+        if "reneg" in self.flags:
+            tls.renegotiate()
+            tls.do_handshake()  # sends the HelloRequest; the client's answer is not awaited
+            return
+        # The key block of TLS 1.2 (RFC 5246 6.3), the server's write key and salt.
+        secret, seed = tls.master_key(), tls.server_random() + tls.client_random()
+        block, a = b"", b"key expansion" + seed
+        while len(block) < 40:
+            a = hmac.new(secret, a, hashlib.sha256).digest()
+            block += hmac.new(secret, a + b"key expansion" + seed, hashlib.sha256).digest()
+        key, salt = block[16:32], block[36:40]
+        # Records so far under these keys: Finished, then the data in 16 KiB pieces.
+        sequence = 1 + (len(data) + 16383) // 16384
+        nonce = struct.pack(">Q", sequence)
+        alert = b"\x02\x50"
+        sealed = AESGCM(key).encrypt(salt + nonce, alert, struct.pack(">QBHH", sequence, 21, 0x0303, len(alert)))
+        sock.sendall(struct.pack(">BHH", 21, 0x0303, len(nonce) + len(sealed)) + nonce + sealed)
+
     def transfer(self, data):
         opening = "150 Opening data connection%s." % (" (%d bytes)" % len(data) if "sized" in self.flags else "")
         if "half" in self.flags:
@@ -189,6 +223,11 @@ class Session(socketserver.BaseRequestHandler):
                 sock = self.connect() if self.port else self.listener.accept()[0]
                 self.reply(opening)
             sock.settimeout(TIMEOUT)
+            if self.flags & {"sealed", "reneg"}:
+                self.tls12_then_record(sock, data)
+                sock.close()
+                self.reply("226 Transfer complete.")
+                return
             if "clear" not in self.flags:
                 sock = self.server.tls.wrap_socket(sock, server_side=True)
             sock.sendall(data)
@@ -221,6 +260,12 @@ def main():
     server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     server.tls.minimum_version = ssl.TLSVersion.TLSv1_2
     server.tls.load_cert_chain(args.certfile, args.keyfile)
+    server.tls12 = SSL.Context(SSL.TLS_SERVER_METHOD)
+    server.tls12.set_min_proto_version(SSL.TLS1_2_VERSION)
+    server.tls12.set_max_proto_version(SSL.TLS1_2_VERSION)
+    server.tls12.set_cipher_list(b"ECDHE-RSA-AES128-GCM-SHA256")
+    server.tls12.use_certificate_chain_file(args.certfile)
+    server.tls12.use_privatekey_file(args.keyfile)
     server.serve_forever()
 
 

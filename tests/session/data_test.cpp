@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -219,17 +220,9 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
     Lines expected;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
-        net_socket_t holder = NET_NO_SOCKET;
-        if (c.port_held) {
-            holder = net_socket_tcp();
-            net_set_reuse_address(holder);  // the earlier rows' connections may linger in TIME_WAIT
-            // Some other program may hold the port already: held is held.
-            if (net_bind(holder, ipv4(127, 0, 0, 1), 12321) != 0 || net_listen(holder, 1) != 0) {
-                net_close(holder);
-                holder = NET_NO_SOCKET;
-            }
-            ASSERT_FALSE(xfer::port_bindable(c.local, 12321));
-        }
+        std::unique_ptr<xfer::ActivePortHolder> holder;
+        if (c.port_held)
+            holder.reset(new xfer::ActivePortHolder);
         bool free_before = !c.port_held && xfer::port_bindable(c.local, 12321);
         session->local_address = c.local;
         ASSERT_EQ(0, session_open_data(session));
@@ -260,7 +253,6 @@ TEST_F(DataTest, PortAnnouncesAndListensAtTheControlConnectionsLocalAddress)
         EXPECT_STREQ(c.line, line);
         session_close_data(session);
         EXPECT_EQ(226, session_reply(session));
-        net_close(holder);
     }
     net_set_resolver(nullptr);
     EXPECT_EQ(expected, after_login());

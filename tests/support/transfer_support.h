@@ -153,8 +153,9 @@ inline bool port_bindable(const NetAddress &address, uint16_t port)
     return bound;
 }
 
-// Holds port 12321 on 127.0.0.1 and ::1, as another program may hold it, until destroyed. A
-// port some other program holds already stays held all the same.
+// Holds port 12321 on 127.0.0.1 and ::1, as another program may hold it, until destroyed.
+// Another test program's transfer holds it only for a moment, so the holder tries for a
+// second; a port some program holds for longer stays held all the same.
 struct ActivePortHolder {
     net_socket_t sockets[2] = {NET_NO_SOCKET, NET_NO_SOCKET};
     ActivePortHolder()
@@ -164,12 +165,17 @@ struct ActivePortHolder {
         for (int i = 0; i < 2; i++) {
             NetAddress address;
             net_parse_address(addresses[i], &address);
-            sockets[i] = net_socket_tcp(address.family);
-            if (sockets[i] != NET_NO_SOCKET)
+            for (int attempt = 0; attempt < 50 && sockets[i] == NET_NO_SOCKET; attempt++) {
+                if (attempt > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                sockets[i] = net_socket_tcp(address.family);
+                if (sockets[i] == NET_NO_SOCKET)
+                    continue;
                 net_set_reuse_address(sockets[i]);  // earlier transfers may linger in TIME_WAIT
-            if (sockets[i] != NET_NO_SOCKET && (net_bind(sockets[i], address, 12321) != 0 || net_listen(sockets[i], 1) != 0)) {
-                net_close(sockets[i]);
-                sockets[i] = NET_NO_SOCKET;
+                if (net_bind(sockets[i], address, 12321) != 0 || net_listen(sockets[i], 1) != 0) {
+                    net_close(sockets[i]);
+                    sockets[i] = NET_NO_SOCKET;
+                }
             }
             EXPECT_FALSE(port_bindable(address, 12321)) << "nobody holds port 12321 on " << addresses[i];
         }
