@@ -7,25 +7,13 @@
 
 namespace {
 
-// The value of a hex digit, or -1.
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // 1..max_digits hex digits at s[*pos]; advances *pos. 0, or -1 for none or too many.
 int parse_hex_number(const std::string &s, size_t *pos, size_t max_digits, uint32_t *out)
 {
     uint32_t v = 0;
     size_t n = 0;
     int d;
-    while (*pos < s.size() && (d = hex_value(s[*pos])) >= 0) {
+    while (*pos < s.size() && (d = text_hex_value(s[*pos])) >= 0) {
         if (++n > max_digits)
             return -1;
         v = v << 4 | (uint32_t)d;

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "util/text.h"
+
 // Plain decimal 0..255 without a leading zero: the dotted form's one spelling.
 static int ipv4_canonical(const char *text, size_t length, unsigned char *bytes)
 {
@@ -30,17 +32,6 @@ static int ipv4_canonical(const char *text, size_t length, unsigned char *bytes)
         }
     }
     return at == length ? 4 : 0;
-}
-
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // RFC 4291 text: groups of up to four hex digits, one "::" at most, an IPv4 tail allowed.
@@ -67,8 +58,8 @@ static int ipv6_parse(const char *text, size_t length, unsigned char *bytes)
             break;
         }
         int value = 0, digits = 0;
-        while (at < length && digits < 5 && hex_digit(text[at]) >= 0) {
-            value = value * 16 + hex_digit(text[at]);
+        while (at < length && digits < 5 && text_hex_value(text[at]) >= 0) {
+            value = value * 16 + text_hex_value(text[at]);
             digits++;
             at++;
         }

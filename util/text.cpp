@@ -44,6 +44,17 @@ int text_format(char *dst, size_t size, const char *format, ...)
     return (size_t)n < size ? 0 : -1;
 }
 
+int text_hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 int text_to_int(const char *text)
 {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r'))

@@ -24,6 +24,9 @@ int text_format(char *dst, size_t size, const char *format, ...)
 // atoi it is safe on untrusted text: a value out of range saturates to INT_MAX or INT_MIN.
 int text_to_int(const char *text);
 
+// The value of a hex digit (either case), or -1 for any other character.
+int text_hex_value(char c);
+
 // Reads the decimal digits at text (no sign, no blanks) into *value and points *end, when
 // given, behind them. The count of digits read (0: none, *value 0), or -1 when the number
 // exceeds INT64_MAX.
