@@ -325,17 +325,27 @@ static SECURITY_STATUS next_token(TlsConnection *connection)
     return status;
 }
 
-// Whether the host names an IP address that the certificate lists.
-static int ip_listed(PCCERT_CONTEXT certificate, const unsigned char *address, int address_size)
+// The certificate's subjectAltName entries, decoded (free with LocalFree), or null when it
+// has none or they cannot be read.
+static CERT_ALT_NAME_INFO *alt_names(PCCERT_CONTEXT certificate)
 {
     PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                                                   certificate->pCertInfo->rgExtension);
     if (!extension)
-        return 0;
+        return nullptr;
     CERT_ALT_NAME_INFO *names = nullptr;
     DWORD size = 0;
     if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
                              extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return nullptr;
+    return names;
+}
+
+// Whether the host names an IP address that the certificate lists.
+static int ip_listed(PCCERT_CONTEXT certificate, const unsigned char *address, int address_size)
+{
+    CERT_ALT_NAME_INFO *names = alt_names(certificate);
+    if (!names)
         return 0;
     int found = 0;
     for (DWORD i = 0; i < names->cAltEntry && !found; i++) {
@@ -379,14 +389,8 @@ static int has_alt_names(PCCERT_CONTEXT certificate)
 // the whole leftmost label, never matching a dot).
 static int dns_listed(PCCERT_CONTEXT certificate, const char *host)
 {
-    PCERT_EXTENSION extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
-                                                  certificate->pCertInfo->rgExtension);
-    if (!extension)
-        return 0;
-    CERT_ALT_NAME_INFO *names = nullptr;
-    DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+    CERT_ALT_NAME_INFO *names = alt_names(certificate);
+    if (!names)
         return 0;
     int found = 0;
     for (DWORD i = 0; i < names->cAltEntry && !found; i++) {
