@@ -966,6 +966,21 @@ int stuck_sends(net_socket_t socket)
     return socket == g_stuck_socket.load() ? 1 : 0;
 }
 
+// An active-mode upload of `bytes` as up.bin; the server must have received exactly them.
+int active_upload(Rig &r, const std::string &bytes)
+{
+    r.session()->data_mode = DATA_MODE_ACTIVE;
+    xfer::TempDir sources;
+    std::string source = sources.file("up.bin");
+    write_file(source, bytes);
+    int result = KestrelAdd(r.archive, "up.bin", source.c_str(), 0);
+    EXPECT_EQ(1u, r.server.uploads().size());
+    if (!r.server.uploads().empty()) {
+        EXPECT_EQ(bytes, r.server.uploads()[0].bytes);
+    }
+    return result;
+}
+
 }  // namespace
 
 TEST(Faults, TransfersThatComeOutWrong)
@@ -1102,18 +1117,7 @@ TEST(Faults, TransfersThatComeOutWrong)
                  .receive_data()
                  .final_reply({"226 Transfer complete."});
          },
-         [&](Rig &r) {
-             r.session()->data_mode = DATA_MODE_ACTIVE;
-             xfer::TempDir sources;
-             std::string source = sources.file("up.bin");
-             write_file(source, bytes);
-             int result = KestrelAdd(r.archive, "up.bin", source.c_str(), 0);
-             EXPECT_EQ(1u, r.server.uploads().size());
-             if (!r.server.uploads().empty()) {
-                 EXPECT_EQ(bytes, r.server.uploads()[0].bytes);
-             }
-             return result;
-         },
+         [&](Rig &r) { return active_upload(r, bytes); },
          1, {"TYPE I", "PORT 127,0,0,1,{port}", "STOR up.bin"}, {}},
         // With port 12321 held by another program, active mode listens on a free port and
         // PORT names that one; the transfers and the listing come out whole.
@@ -1137,16 +1141,8 @@ TEST(Faults, TransfersThatComeOutWrong)
              r.server.expect("STOR", {"150 Ok to send data"}).receive_data().final_reply({"226 Transfer complete."});
          },
          [&](Rig &r) {
-             r.session()->data_mode = DATA_MODE_ACTIVE;
-             xfer::TempDir sources;
-             std::string source = sources.file("up.bin");
-             write_file(source, bytes);
-             int result = KestrelAdd(r.archive, "up.bin", source.c_str(), 0);
+             int result = active_upload(r, bytes);
              EXPECT_NE(12321u, r.session()->port_listen_port);
-             EXPECT_EQ(1u, r.server.uploads().size());
-             if (!r.server.uploads().empty()) {
-                 EXPECT_EQ(bytes, r.server.uploads()[0].bytes);
-             }
              return result;
          },
          1, {"TYPE I", "PORT 127,0,0,1,{port}", "STOR up.bin"}, {}},
